@@ -1,0 +1,31 @@
+/* fsound offline mode: no device; the caller advances the mix.
+ *
+ * Call FSOUND_Offline_Enable(1) before FSOUND_Init: Init then opens no
+ * device, and time stands still except when FSOUND_Offline_Render advances
+ * it. Every call takes effect at the current render position, so the same
+ * calls give the same audio as the device path, frame for frame, many times
+ * faster than real time.
+ */
+#ifndef FSOUND_OFFLINE_H
+#define FSOUND_OFFLINE_H
+
+#include "fsound.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Chooses offline (non-zero) or device (0) output for the next FSOUND_Init.
+ * Returns non-zero on success; fails while the library is initialised. */
+signed char FSOUND_Offline_Enable(signed char enable);
+
+/* Mixes the next `frames` output frames into `stereo` (2 * frames floats,
+ * interleaved left/right, nominally -1..1, clipped). Returns the frames
+ * written, or 0 when the library is not initialised in offline mode. */
+int FSOUND_Offline_Render(float *stereo, int frames);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FSOUND_OFFLINE_H */

@@ -1,0 +1,32 @@
+# Sourced by scripts/test and scripts/play: makes sure the Debian packages
+# that the build and the tests need are installed.
+#
+# ensure_packages PACKAGE... installs what is missing with apt-get when run
+# as root; otherwise it names the packages to install and fails.
+
+ensure_packages() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+    return 1
+  fi
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+}
+
+# What building the player needs.
+BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev)
+# What the test suite needs on top.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
+               libtifiles-dev pulseaudio pulseaudio-utils sox)

@@ -1,0 +1,78 @@
+// The player's contact with the operating system and the sound library:
+// console output, the keyboard test, sleeping, finding installed data files,
+// and the table of sound library calls.
+//
+// The per-OS parts live in one file per OS (platform_posix.cpp,
+// platform_windows.cpp); this header is the same on every OS.
+#pragma once
+
+#include <string>
+
+#include "fsound.h"
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Console
+
+// Makes standard output unbuffered when it is a terminal, so that every
+// piece of output (a status line ending in "\r" included) is on the screen
+// at once; leaves it fully buffered when redirected. Call once, first.
+void SetUpConsoleOutput();
+
+// Prepares the keyboard for KeyPending for the rest of the run: on a POSIX
+// terminal, non-canonical no-echo mode, restored by EndKeyboardPolling, at
+// exit, and on SIGINT, SIGTERM, SIGHUP (restore, then end by the signal) and
+// across SIGTSTP/SIGCONT. Does nothing when standard input is not a terminal.
+void BeginKeyboardPolling();
+// Restores the terminal as BeginKeyboardPolling found it (TCSANOW, so that
+// bytes typed stay unread). Safe to call when nothing was changed.
+void EndKeyboardPolling();
+
+// True when a key press waits in the console input; returns at once and
+// leaves the key unread. On a pipe or a file, bytes waiting count as a key;
+// end of input, /dev/null or a closed standard input is never a key.
+bool KeyPending();
+
+// Sleeps for `milliseconds` ms, resuming after an interruption.
+void SleepMs(unsigned milliseconds);
+
+// ---------------------------------------------------------------------------
+// Data files
+
+// Where a data file named on the command line is looked for: `path` itself
+// when it is absolute or exists from the current directory; otherwise the
+// same relative path beside the executable, then in the installed data
+// directory (<prefix>/share/fenk). Returns the first that exists, or `path`
+// unchanged when none does.
+std::string ResolveDataFile(const std::string& path);
+
+// The folder of the running executable, without a trailing separator; empty
+// when the OS does not say.
+std::string ExecutableDirectory();
+
+// ---------------------------------------------------------------------------
+// Sound library
+
+// The ten sound library calls the player makes, as a table, so that tests
+// can stand in a recording fake. Same meaning as the fsound.h calls.
+struct SoundLibrary {
+    signed char (*Init)(int mixrate, int maxsoftwarechannels, unsigned int flags);
+    FSOUND_SAMPLE* (*SampleLoad)(int index, const char* name_or_data,
+                                 unsigned int mode, int offset, int length);
+    signed char (*SampleSetDefaults)(FSOUND_SAMPLE* sptr, int deffreq,
+                                     int defvol, int defpan, int defpri);
+    void (*SetPanSeperation)(float pansep);
+    signed char (*StopSound)(int channel);
+    int (*PlaySoundEx)(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* dsp,
+                       signed char startpaused);
+    signed char (*SetPan)(int channel, int pan);
+    signed char (*SetPaused)(int channel, signed char paused);
+    float (*GetCPUUsage)();
+    void (*Close)();
+};
+
+// The table of the real fsound library's calls.
+const SoundLibrary& FsoundLibrary();
+
+}  // namespace platform

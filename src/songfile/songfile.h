@@ -1,0 +1,169 @@
+// Reading and writing songs kept in TI-83 Plus program files.
+//
+// A song travels as a TI-83 Plus program file (.8xp). The reader takes the
+// file apart and hands back the program variable's name, the file's comment
+// and the variable's data block; the song parser then checks that block and
+// gives a SongView, a bounded view that every later reader of the song goes
+// through. The writer half builds program files and song blocks; the tools
+// and the tests use it, the player never does.
+//
+// All two-byte values in these formats are little-endian, low byte first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace songfile {
+
+// ---------------------------------------------------------------------------
+// TI-83 Plus program file
+
+// Size of the fixed header before the data block, in bytes (offset 74).
+constexpr std::size_t kTiHeaderBytes = 74;
+
+// The first variable of a TI-83 Plus program file, as the reader returns it.
+struct TiProgramFile {
+    // Variable name as stored (offset 60, 8 bytes, NUL-padded); name[8] is
+    // always NUL, so the name can be used as a C string up to its first NUL.
+    char name[9] = {};
+    // File comment as stored (offset 11, 42 bytes). May hold no NUL at all,
+    // in which case all 42 characters are the comment; use CommentText().
+    char comment[42] = {};
+    // Variable data length L from offset 70, in bytes (0..65535). It counts
+    // the program's own two-byte size word, so the block read from offset 74
+    // runs two bytes past the program body (onto the file's checksum).
+    std::uint16_t declaredLength = 0;
+    // The data block: the bytes actually read from offset 74 on, at most
+    // declaredLength of them. Shorter only when the file ends early.
+    std::vector<std::uint8_t> data;
+};
+
+// The name up to its first NUL (at most 8 characters).
+std::string NameText(const TiProgramFile& file);
+// The comment up to its first NUL, or all 42 characters when it has none.
+std::string CommentText(const TiProgramFile& file);
+// True when the file ended before declaredLength bytes of data were read.
+bool IsTruncated(const TiProgramFile& file);
+
+enum class ReadFailure {
+    None,          // success: ReadResult::file is filled
+    OpenFailed,    // the path cannot be opened for reading as a file
+    NotTiProgram,  // the first 11 bytes are not the TI-83 Plus signature, or
+                   // the file ends before both bytes of L have been read
+};
+
+struct ReadResult {
+    ReadFailure failure = ReadFailure::None;
+    TiProgramFile file;  // meaningful only when failure == None
+};
+
+// Reads the first variable of the program file at `path`, forward, a byte at
+// a time. Only the signature (bytes 0..10) is checked; the other header
+// fields are skipped unchecked. All-or-nothing: on failure `file` is empty.
+ReadResult ReadTiProgramFile(const char* path);
+
+// Fields of a program file to write. The writer fills in every length field
+// and the checksum itself.
+struct TiProgramSpec {
+    std::string name;     // variable name, at most 8 characters (longer is cut)
+    std::string comment;  // file comment, at most 42 characters (longer is cut)
+    std::uint8_t type = 0x05;  // variable type: 0x05 program, 0x06 protected
+    std::uint8_t version = 0;
+    std::uint8_t flags = 0;
+    std::vector<std::uint8_t> body;  // program body, at most 65533 bytes
+};
+
+// Maximum program body a single variable can hold, in bytes.
+constexpr std::size_t kMaxProgramBody = 65533;
+
+// Builds a complete TI-83 Plus program file: signature, comment, data section
+// length, an entry header of 13 bytes (with version and flags), type, name,
+// both data length words (body size + 2), the size word, the body, and the
+// checksum (sum of the bytes from offset 55 to the end of the body, modulo
+// 65536). Returns an empty vector when the body is larger than
+// kMaxProgramBody.
+std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec);
+
+// The checksum stored after the body: the low 16 bits of the sum of every
+// byte from offset 55 to the end of the variable data. `file` is a whole
+// program file; returns false when it is too short to hold one.
+bool ComputeTiChecksum(const std::vector<std::uint8_t>& file,
+                       std::uint16_t* checksum);
+
+// ---------------------------------------------------------------------------
+// Song data
+
+// One row of a section: four periods and a shared duration (6 bytes).
+struct SongRow {
+    // Period of each voice 0..3 (row bytes 0..3); 0 is a silent voice, p in
+    // 1..255 plays the sample at 1,000,000 / p Hz (truncated).
+    std::uint8_t periods[4] = {};
+    // Duration in 5 ms ticks (row bytes 4..5); 0 ends the section.
+    std::uint16_t duration = 0;
+};
+
+// Size of a row in the block, in bytes.
+constexpr std::size_t kRowBytes = 6;
+
+// A checked song: positions inside a data block that the view does not own.
+// The block must outlive the view and stay unchanged.
+struct SongView {
+    const std::uint8_t* data = nullptr;  // first byte of the block
+    std::size_t length = 0;              // block length in bytes
+    std::size_t title = 0;   // offset of the title's first character (6)
+    std::size_t artist = 0;  // offset of the artist's first character
+    std::size_t album = 0;   // offset of the album's first character
+    std::size_t orderList = 0;  // offset of the order list's first entry
+};
+
+struct ParseResult {
+    bool ok = false;  // false: NotASong (no "FENK1" signature, or a text
+                      // without its NUL inside the block)
+    SongView view;    // meaningful only when ok
+};
+
+// Checks the block: "FENK1" at offset 0, byte 5 ignored, then title, artist
+// and album as NUL-ended texts from offset 6. The view points into `data`.
+ParseResult ParseSong(const std::uint8_t* data, std::size_t length);
+
+// The three texts, up to their NUL.
+std::string TitleText(const SongView& song);
+std::string ArtistText(const SongView& song);
+std::string AlbumText(const SongView& song);
+
+// The order list entry at byte offset `position` of the block: a section
+// offset, or 0 when the list ends there — its 0 entry, or fewer than two
+// bytes left in the block.
+std::uint16_t OrderEntryAt(const SongView& song, std::size_t position);
+
+// The row at byte offset `offset` of the block. A row that does not fit
+// whole inside the block (including a section offset outside the block)
+// comes back with duration 0, which ends its section.
+SongRow RowAt(const SongView& song, std::size_t offset);
+
+// What a song is written from; the builder lays it out.
+struct SongSource {
+    std::string title, artist, album;  // texts, without NUL bytes
+    // The sections, each a list of rows without the ending 0-duration row;
+    // a row of duration 0 inside a section is not allowed.
+    std::vector<std::vector<SongRow>> sections;
+    // Indices into `sections`, in playing order; may repeat.
+    std::vector<std::size_t> order;
+};
+
+struct BuildSongResult {
+    bool ok = false;
+    std::string error;               // why it failed, when !ok
+    std::vector<std::uint8_t> body;  // the song block (program body)
+};
+
+// Lays out a song block: "FENK1", one zero byte, the three texts with their
+// NULs, the order list and its 0 entry, then each section once (rows and a
+// 0-duration end row). Fails when a text holds a NUL, an order index is out
+// of range, a row inside a section has duration 0, or the block would not fit
+// in kMaxProgramBody bytes (section offsets are 16-bit).
+BuildSongResult BuildSong(const SongSource& source);
+
+}  // namespace songfile
