@@ -29,4 +29,5 @@ ensure_packages() {
 BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev)
 # What the test suite needs on top.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
-               libtifiles-dev pulseaudio pulseaudio-utils sox)
+               libtifiles-dev pulseaudio pulseaudio-utils sox
+               g++-mingw-w64-x86-64)
