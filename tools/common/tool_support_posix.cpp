@@ -1,0 +1,75 @@
+// The POSIX half of tool_support.h: temporary files, rename, terminal test.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tool_support.h"
+
+namespace tools {
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+void CloseDescriptor(PendingFile& file) {
+    if (file.descriptor >= 0) {
+        close(file.descriptor);
+        file.descriptor = -1;
+    }
+}
+
+}  // namespace
+
+PendingFileResult BeginPendingFile(const std::string& finalPath) {
+    PendingFileResult result;
+    // The temporary name starts with the final name so that a file left
+    // behind by a killed run says what it was meant to be.
+    std::string pattern = finalPath + ".tmp-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int descriptor = mkstemp(name.data());
+    if (descriptor < 0) {
+        result.error = "cannot create a file in '" + FolderOf(finalPath) +
+                       "': " + std::strerror(errno);
+        return result;
+    }
+    // mkstemp makes the file private (0600); give it the permissions an
+    // ordinary new file gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(descriptor, 0666 & ~mask);
+    result.file.finalPath = finalPath;
+    result.file.temporaryPath = name.data();
+    result.file.descriptor = descriptor;
+    result.ok = true;
+    return result;
+}
+
+bool CommitPendingFile(PendingFile& file, std::string* error) {
+    CloseDescriptor(file);
+    if (std::rename(file.temporaryPath.c_str(), file.finalPath.c_str()) != 0) {
+        *error = "cannot write '" + file.finalPath + "': " + std::strerror(errno);
+        unlink(file.temporaryPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+void DiscardPendingFile(PendingFile& file) {
+    CloseDescriptor(file);
+    if (!file.temporaryPath.empty()) unlink(file.temporaryPath.c_str());
+}
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+}  // namespace tools

@@ -1,0 +1,462 @@
+#include "song_text.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cmath>
+#include <cstdint>
+#include <map>
+
+#include "notes.h"
+
+namespace songtext {
+
+namespace {
+
+constexpr std::size_t kMaxCommentBytes = 42;
+constexpr std::size_t kMaxNameBytes = 8;
+constexpr double kMillisecondsPerTick = 5.0;
+
+struct Token {
+    std::string text;
+    bool quoted = false;
+};
+
+struct SectionState {
+    std::string name;
+    int line = 0;
+    std::vector<songfile::SongRow> rows;
+};
+
+struct OrderName {
+    std::string name;
+    int line = 0;
+};
+
+// Everything gathered while reading; turned into a CompileResult at the end.
+struct Compiler {
+    std::vector<Message> errors;
+    std::vector<Message> warnings;
+    std::map<std::string, int> headerLines;  // directive -> line first given
+    std::string title, artist, album, name, comment;
+    double tempo = 0;  // beats per minute; 0 until a tempo line
+    bool inSection = false;
+    SectionState current;
+    std::vector<SectionState> sections;
+    std::map<std::string, std::size_t> sectionIndex;
+    std::vector<OrderName> order;
+    bool sawOrder = false;
+
+    void Error(int line, const std::string& text) { errors.push_back({line, text}); }
+};
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Splits a line into words and quoted texts; a '#' that begins a word starts
+// a comment. False with an error when a text is badly quoted.
+bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error) {
+    std::size_t position = 0;
+    while (position < line.size()) {
+        const unsigned char c = static_cast<unsigned char>(line[position]);
+        if (c == ' ' || c == '\t' || c == '\r') {
+            ++position;
+            continue;
+        }
+        if (c == '#') return true;
+        Token token;
+        if (c == '"') {
+            token.quoted = true;
+            ++position;
+            bool closed = false;
+            while (position < line.size()) {
+                const unsigned char inside = static_cast<unsigned char>(line[position]);
+                if (inside == '"') {
+                    closed = true;
+                    ++position;
+                    break;
+                }
+                if (inside == '\\') {
+                    if (position + 1 >= line.size() ||
+                        (line[position + 1] != '"' && line[position + 1] != '\\')) {
+                        *error = "a backslash in a text must be followed by '\"' or '\\'";
+                        return false;
+                    }
+                    token.text += line[position + 1];
+                    position += 2;
+                    continue;
+                }
+                if (IsControl(inside)) {
+                    *error = "a text may not hold control characters such as tabs";
+                    return false;
+                }
+                token.text += static_cast<char>(inside);
+                ++position;
+            }
+            if (!closed) {
+                *error = "a text is missing its closing '\"'";
+                return false;
+            }
+            if (position < line.size() && line[position] != ' ' && line[position] != '\t' &&
+                line[position] != '\r') {
+                *error = "a text must be followed by a space or the end of the line";
+                return false;
+            }
+        } else {
+            while (position < line.size() && line[position] != ' ' && line[position] != '\t' &&
+                   line[position] != '\r') {
+                token.text += line[position];
+                ++position;
+            }
+        }
+        tokens->push_back(token);
+    }
+    return true;
+}
+
+// A non-negative decimal number "12" or "1.5", without sign or exponent.
+bool ParseDecimal(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    double result = 0;
+    double scale = 0;  // 0 before the point, then 0.1, 0.01, ...
+    bool anyDigit = false;
+    for (char c : text) {
+        if (c == '.') {
+            if (scale != 0) return false;
+            scale = 1;
+            continue;
+        }
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        anyDigit = true;
+        if (scale == 0) {
+            result = result * 10 + (c - '0');
+        } else {
+            scale /= 10;
+            result += (c - '0') * scale;
+        }
+    }
+    if (!anyDigit) return false;
+    *value = result;
+    return true;
+}
+
+bool ParseWholeNumber(const std::string& text, long* value) {
+    if (text.empty() || text.size() > 9) return false;
+    long result = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        result = result * 10 + (c - '0');
+    }
+    *value = result;
+    return true;
+}
+
+// Beats as "1", "0.5" or "3/2".
+bool ParseBeats(const std::string& text, double* beats) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos) return ParseDecimal(text, beats);
+    long numerator = 0, denominator = 0;
+    if (!ParseWholeNumber(text.substr(0, slash), &numerator) ||
+        !ParseWholeNumber(text.substr(slash + 1), &denominator) || denominator == 0) {
+        return false;
+    }
+    *beats = static_cast<double>(numerator) / static_cast<double>(denominator);
+    return true;
+}
+
+std::string FormatTempo(double tempo) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%g", tempo);
+    return buffer;
+}
+
+bool ParseVoice(const std::string& text, std::uint8_t* period, std::string* error) {
+    if (text == "-") {
+        *period = 0;
+        return true;
+    }
+    if (std::isdigit(static_cast<unsigned char>(text[0]))) {
+        long value = 0;
+        if (!ParseWholeNumber(text, &value) || value > 255) {
+            *error = "period '" + text + "' is not a whole number from 0 to 255";
+            return false;
+        }
+        *period = static_cast<std::uint8_t>(value);
+        return true;
+    }
+    const notes::ParsedNote note = notes::ParseNoteName(text);
+    if (!note.ok) {
+        *error = "'" + text + "' is not a note (such as A4, C#5, Bb3), a period (0..255) or '-'";
+        return false;
+    }
+    const int nearest = notes::NearestPeriod(notes::NoteFrequency(note.midiNumber));
+    if (nearest < 1 || nearest > 255) {
+        *error = "note " + text + " needs period " + std::to_string(nearest) +
+                 ", outside 1..255 (the default sample reaches B2 to about A5 in tune)";
+        return false;
+    }
+    *period = static_cast<std::uint8_t>(nearest);
+    return true;
+}
+
+bool ParseDuration(const std::string& text, double tempo, std::uint16_t* ticks,
+                   std::string* error) {
+    if (text.size() >= 2 && text.back() == 't') {
+        long value = 0;
+        if (!ParseWholeNumber(text.substr(0, text.size() - 1), &value) || value < 1 ||
+            value > 65535) {
+            *error = "duration '" + text + "' must be 1t to 65535t ticks";
+            return false;
+        }
+        *ticks = static_cast<std::uint16_t>(value);
+        return true;
+    }
+    double beats = 0;
+    if (!ParseBeats(text, &beats)) {
+        *error = "duration '" + text + "' is neither beats (1, 0.5, 3/2) nor ticks (such as 20t)";
+        return false;
+    }
+    if (tempo == 0) {
+        *error = "duration '" + text + "' is in beats, but no tempo line comes before it";
+        return false;
+    }
+    const double exact = beats * 60000.0 / tempo / kMillisecondsPerTick;
+    const double rounded = std::floor(exact + 0.5);
+    if (rounded < 1 || rounded > 65535) {
+        *error = "duration '" + text + "' is " +
+                 (rounded < 1 ? std::string("0") : FormatTempo(rounded)) +
+                 " ticks at tempo " + FormatTempo(tempo) + "; a row lasts 1 to 65535 ticks";
+        return false;
+    }
+    *ticks = static_cast<std::uint16_t>(rounded);
+    return true;
+}
+
+bool IsSectionName(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+    }
+    return true;
+}
+
+bool IsVariableName(const std::string& text) {
+    if (text.empty() || text.size() > kMaxNameBytes) return false;
+    if (text[0] < 'A' || text[0] > 'Z') return false;
+    for (char c : text) {
+        if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9')) return false;
+    }
+    return true;
+}
+
+void HandleText(Compiler& compiler, int line, const std::vector<Token>& tokens,
+                std::string* field) {
+    const std::string& directive = tokens[0].text;
+    if (tokens.size() != 2 || !tokens[1].quoted) {
+        compiler.Error(line, "'" + directive + "' needs one text in double quotes");
+        return;
+    }
+    if (directive == "comment" && tokens[1].text.size() > kMaxCommentBytes) {
+        compiler.Error(line, "the comment is " + std::to_string(tokens[1].text.size()) +
+                                 " bytes long; a program file holds at most 42");
+        return;
+    }
+    *field = tokens[1].text;
+}
+
+void HandleHeader(Compiler& compiler, int line, const std::vector<Token>& tokens) {
+    const std::string& directive = tokens[0].text;
+    auto first = compiler.headerLines.find(directive);
+    if (first != compiler.headerLines.end()) {
+        compiler.Error(line, "'" + directive + "' is given twice (first on line " +
+                                 std::to_string(first->second) + ")");
+        return;
+    }
+    compiler.headerLines[directive] = line;
+    if (directive == "title") return HandleText(compiler, line, tokens, &compiler.title);
+    if (directive == "artist") return HandleText(compiler, line, tokens, &compiler.artist);
+    if (directive == "album") return HandleText(compiler, line, tokens, &compiler.album);
+    if (directive == "comment") return HandleText(compiler, line, tokens, &compiler.comment);
+    // name
+    if (tokens.size() != 2 || !IsVariableName(tokens[1].text)) {
+        compiler.Error(line, "'name' needs a program name of 1 to 8 characters: "
+                             "capital letters A-Z and digits, starting with a letter");
+        return;
+    }
+    compiler.name = tokens[1].text;
+}
+
+void HandleTempo(Compiler& compiler, int line, const std::vector<Token>& tokens) {
+    double tempo = 0;
+    if (tokens.size() != 2 || tokens[1].quoted || !ParseDecimal(tokens[1].text, &tempo) ||
+        tempo <= 0 || tempo > 1000000) {
+        compiler.Error(line, "'tempo' needs one number of beats per minute, such as 120");
+        return;
+    }
+    compiler.tempo = tempo;
+}
+
+void HandleRow(Compiler& compiler, int line, const std::vector<Token>& tokens) {
+    if (tokens.size() != 5) {
+        compiler.Error(line, "a row needs four voices and a duration, found " +
+                                 std::to_string(tokens.size()) + " fields");
+        return;
+    }
+    songfile::SongRow row;
+    std::string error;
+    for (int voice = 0; voice < 4; ++voice) {
+        if (tokens[voice].quoted || !ParseVoice(tokens[voice].text, &row.periods[voice], &error)) {
+            compiler.Error(line, tokens[voice].quoted ? "a voice cannot be a quoted text" : error);
+            return;
+        }
+    }
+    if (tokens[4].quoted || !ParseDuration(tokens[4].text, compiler.tempo, &row.duration, &error)) {
+        compiler.Error(line, tokens[4].quoted ? "a duration cannot be a quoted text" : error);
+        return;
+    }
+    compiler.current.rows.push_back(row);
+}
+
+void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) {
+    const std::string directive = tokens[0].quoted ? std::string() : tokens[0].text;
+    const bool header = directive == "title" || directive == "artist" || directive == "album" ||
+                        directive == "comment" || directive == "name";
+    if (directive == "tempo") return HandleTempo(compiler, line, tokens);
+    if (compiler.inSection) {
+        if (directive == "end") {
+            if (tokens.size() != 1) compiler.Error(line, "'end' takes nothing after it");
+            compiler.sectionIndex[compiler.current.name] = compiler.sections.size();
+            compiler.sections.push_back(compiler.current);
+            compiler.inSection = false;
+            return;
+        }
+        if (header || directive == "section" || directive == "order") {
+            compiler.Error(line, "'" + directive + "' cannot stand inside section '" +
+                                     compiler.current.name + "' (missing 'end'?)");
+            return;
+        }
+        return HandleRow(compiler, line, tokens);
+    }
+    if (header) return HandleHeader(compiler, line, tokens);
+    if (directive == "section") {
+        if (tokens.size() != 2 || tokens[1].quoted || !IsSectionName(tokens[1].text)) {
+            compiler.Error(line, "'section' needs one name of letters, digits, '_' or '-'");
+            return;
+        }
+        for (const SectionState& earlier : compiler.sections) {
+            if (earlier.name == tokens[1].text) {
+                compiler.Error(line, "section '" + tokens[1].text +
+                                         "' is defined twice (first on line " +
+                                         std::to_string(earlier.line) + ")");
+                break;
+            }
+        }
+        compiler.inSection = true;
+        compiler.current = SectionState();
+        compiler.current.name = tokens[1].text;
+        compiler.current.line = line;
+        return;
+    }
+    if (directive == "order") {
+        compiler.sawOrder = true;
+        if (tokens.size() < 2) compiler.Error(line, "'order' needs the names of sections to play");
+        for (std::size_t index = 1; index < tokens.size(); ++index) {
+            compiler.order.push_back({tokens[index].text, line});
+        }
+        return;
+    }
+    if (directive == "end") {
+        compiler.Error(line, "'end' without a section to end");
+        return;
+    }
+    if (tokens.size() == 5) {
+        compiler.Error(line, "a row must stand inside a section");
+        return;
+    }
+    compiler.Error(line, "unknown line starting with '" + tokens[0].text +
+                             "' (expected title, artist, album, name, comment, tempo, "
+                             "section or order)");
+}
+
+}  // namespace
+
+CompileResult CompileSongText(const std::string& text) {
+    Compiler compiler;
+    int lineNumber = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        ++lineNumber;
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        std::vector<Token> tokens;
+        std::string error;
+        if (!Tokenize(line, &tokens, &error)) {
+            compiler.Error(lineNumber, error);
+            continue;
+        }
+        if (!tokens.empty()) HandleLine(compiler, lineNumber, tokens);
+    }
+    if (compiler.inSection) {
+        compiler.Error(compiler.current.line,
+                       "section '" + compiler.current.name + "' has no 'end'");
+    }
+    const int lastLine = lineNumber == 0 ? 1 : lineNumber;
+    if (compiler.headerLines.count("name") == 0) {
+        compiler.Error(lastLine, "the source has no 'name' line (the program's name, such as ODE)");
+    }
+    if (compiler.headerLines.count("title") == 0) {
+        compiler.Error(lastLine, "the source has no 'title' line");
+    }
+    if (!compiler.sawOrder) {
+        compiler.Error(lastLine, "the source has no 'order' line (the sections to play)");
+    }
+
+    // Only the sections the order names go into the song, in source order.
+    std::vector<bool> played(compiler.sections.size(), false);
+    for (const OrderName& entry : compiler.order) {
+        auto found = compiler.sectionIndex.find(entry.name);
+        if (found == compiler.sectionIndex.end()) {
+            compiler.Error(entry.line, "the order names section '" + entry.name +
+                                           "', which is not defined");
+            continue;
+        }
+        played[found->second] = true;
+    }
+    CompileResult result;
+    std::vector<std::size_t> songIndex(compiler.sections.size(), 0);
+    for (std::size_t index = 0; index < compiler.sections.size(); ++index) {
+        if (!played[index]) {
+            compiler.warnings.push_back({compiler.sections[index].line,
+                                         "section '" + compiler.sections[index].name +
+                                             "' is never played (the order does not name it)"});
+            continue;
+        }
+        songIndex[index] = result.song.sections.size();
+        result.song.sections.push_back(compiler.sections[index].rows);
+    }
+    for (const OrderName& entry : compiler.order) {
+        auto found = compiler.sectionIndex.find(entry.name);
+        if (found != compiler.sectionIndex.end()) result.song.order.push_back(songIndex[found->second]);
+    }
+
+    result.warnings = compiler.warnings;
+    if (!compiler.errors.empty()) {
+        CompileResult failed;
+        failed.errors = compiler.errors;
+        // Errors found at the end (missing lines, unknown sections) sort in.
+        std::stable_sort(failed.errors.begin(), failed.errors.end(),
+                         [](const Message& a, const Message& b) { return a.line < b.line; });
+        failed.warnings = compiler.warnings;
+        return failed;
+    }
+    result.program.name = compiler.name;
+    result.program.comment = compiler.comment;
+    result.song.title = compiler.title;
+    result.song.artist = compiler.artist;
+    result.song.album = compiler.album;
+    result.ok = true;
+    return result;
+}
+
+}  // namespace songtext

@@ -1,0 +1,31 @@
+// The Fenk song text format (docs/song-format.md): a readable source that
+// fenk-make turns into a TI-83 Plus program file holding a song.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "songfile.h"
+
+namespace songtext {
+
+// A mistake in the source, or a remark about it.
+struct Message {
+    int line = 0;          // 1-based line of the source it is about
+    std::string text;      // what is wrong, e.g. "unknown note 'H4'"
+};
+
+struct CompileResult {
+    bool ok = false;               // false: `errors` says why
+    std::vector<Message> errors;   // every mistake found, in line order
+    std::vector<Message> warnings; // remarks that do not stop the compile
+    songfile::TiProgramSpec program;  // name and comment (body left empty)
+    // The song; sections that the order list never names are left out.
+    songfile::SongSource song;
+};
+
+// Compiles the text of a song source. All-or-nothing: on failure only
+// `errors` (and `warnings`) are meaningful.
+CompileResult CompileSongText(const std::string& text);
+
+}  // namespace songtext
