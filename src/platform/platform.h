@@ -17,7 +17,10 @@ namespace platform {
 
 // Makes standard output unbuffered when it is a terminal, so that every
 // piece of output (a status line ending in "\r" included) is on the screen
-// at once; leaves it fully buffered when redirected. Call once, first.
+// at once; leaves it fully buffered when redirected. On POSIX it also opens
+// /dev/null on standard input, output or error when the parent left one
+// closed, so that no file opened later takes its place (and is taken for
+// keyboard input). Call once, first, before any output.
 void SetUpConsoleOutput();
 
 // Prepares the keyboard for KeyPending for the rest of the run: on a POSIX
@@ -34,7 +37,9 @@ void EndKeyboardPolling();
 // end of input, /dev/null or a closed standard input is never a key.
 bool KeyPending();
 
-// Sleeps for `milliseconds` ms, resuming after an interruption.
+// Sleeps for `milliseconds` ms, resuming after an interruption by a signal
+// with the time that remained. On Windows the timer period is set to 1 ms at
+// the first call (until exit), so that short sleeps are not stretched.
 void SleepMs(unsigned milliseconds);
 
 // ---------------------------------------------------------------------------
@@ -43,8 +48,9 @@ void SleepMs(unsigned milliseconds);
 // Where a data file named on the command line is looked for: `path` itself
 // when it is absolute or exists from the current directory; otherwise the
 // same relative path beside the executable, then in the installed data
-// directory (<prefix>/share/fenk). Returns the first that exists, or `path`
-// unchanged when none does.
+// directory (<prefix>/share/fenk, fixed at build time). Returns the first
+// that exists and is not a directory, or `path` unchanged when none does
+// (an empty path stays empty).
 std::string ResolveDataFile(const std::string& path);
 
 // The folder of the running executable, without a trailing separator; empty

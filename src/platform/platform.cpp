@@ -1,0 +1,40 @@
+// The data file lookup, the same on every OS.
+#include "platform.h"
+
+#include <filesystem>
+#include <system_error>
+
+#ifndef FENK_DATA_DIR
+#error "FENK_DATA_DIR must name the installed data directory"
+#endif
+
+namespace platform {
+namespace {
+
+// A directory of that name would pass an existence test but is never the
+// data file that was asked for.
+bool IsExistingFile(const std::filesystem::path& candidate) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(candidate, error);
+    return !error && std::filesystem::exists(status) &&
+           !std::filesystem::is_directory(status);
+}
+
+}  // namespace
+
+std::string ResolveDataFile(const std::string& path) {
+    if (path.empty()) return path;
+    const std::filesystem::path given(path);
+    if (given.is_absolute() || IsExistingFile(given)) return path;
+
+    const std::string executableDirectory = ExecutableDirectory();
+    if (!executableDirectory.empty()) {
+        const std::filesystem::path beside = std::filesystem::path(executableDirectory) / given;
+        if (IsExistingFile(beside)) return beside.string();
+    }
+    const std::filesystem::path installed = std::filesystem::path(FENK_DATA_DIR) / given;
+    if (IsExistingFile(installed)) return installed.string();
+    return path;
+}
+
+}  // namespace platform

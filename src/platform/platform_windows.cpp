@@ -1,0 +1,155 @@
+// The console, the keyboard test, sleeping and the executable's folder on
+// Windows.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform.h"
+
+namespace platform {
+namespace {
+
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode) != 0;
+}
+
+// A modifier or lock key pressed alone does not stop the song, even though
+// the console reports it as a key-down (right Ctrl and Alt even as extended).
+bool IsModifierKey(WORD virtualKey) {
+    switch (virtualKey) {
+        case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT:
+        case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL:
+        case VK_MENU: case VK_LMENU: case VK_RMENU:
+        case VK_LWIN: case VK_RWIN:
+        case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Keys that yield no character but are keys in their own right: the
+// navigation block, the arrows and the function keys, also from the keypad.
+bool IsExtendedKey(WORD virtualKey, DWORD controlKeyState) {
+    if (controlKeyState & ENHANCED_KEY) return true;
+    if (virtualKey >= VK_PRIOR && virtualKey <= VK_DOWN) return true;  // PgUp..Down
+    if (virtualKey >= VK_F1 && virtualKey <= VK_F24) return true;
+    switch (virtualKey) {
+        case VK_INSERT: case VK_DELETE: case VK_CLEAR: case VK_HELP:
+        case VK_SELECT: case VK_PRINT: case VK_EXECUTE: case VK_SNAPSHOT:
+        case VK_PAUSE: case VK_APPS:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CountsAsKey(const INPUT_RECORD& record) {
+    if (record.EventType != KEY_EVENT) return false;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    if (!key.bKeyDown || IsModifierKey(key.wVirtualKeyCode)) return false;
+    return key.uChar.AsciiChar != 0 || IsExtendedKey(key.wVirtualKeyCode, key.dwControlKeyState);
+}
+
+bool ConsoleKeyPending(HANDLE input) {
+    DWORD eventCount = 0;
+    if (!GetNumberOfConsoleInputEvents(input, &eventCount) || eventCount == 0) return false;
+    std::vector<INPUT_RECORD> records(eventCount);
+    DWORD peeked = 0;
+    if (!PeekConsoleInputA(input, records.data(), eventCount, &peeked)) return false;
+    for (DWORD i = 0; i < peeked; ++i) {
+        if (CountsAsKey(records[i])) return true;
+    }
+    return false;
+}
+
+bool FileHasBytesLeft(HANDLE input) {
+    LARGE_INTEGER size, offset, zero;
+    zero.QuadPart = 0;
+    if (!GetFileSizeEx(input, &size)) return false;
+    if (!SetFilePointerEx(input, zero, &offset, FILE_CURRENT)) return false;
+    return size.QuadPart > offset.QuadPart;
+}
+
+bool g_timerPeriodSet = false;
+
+void EndTimerPeriod() { timeEndPeriod(1); }
+
+}  // namespace
+
+void SetUpConsoleOutput() {
+    if (IsConsole(GetStdHandle(STD_OUTPUT_HANDLE))) {
+        std::setvbuf(stdout, nullptr, _IONBF, 0);
+    } else {
+        std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
+    }
+}
+
+// The console's key events are read by KeyPending as they are, whatever the
+// input mode, and nothing is echoed until a program reads it: nothing to set.
+void BeginKeyboardPolling() {}
+void EndKeyboardPolling() {}
+
+bool KeyPending() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE) return false;
+    switch (GetFileType(input)) {
+        case FILE_TYPE_CHAR: {
+            // The NUL device is a character device too, but not a console.
+            DWORD mode = 0;
+            return GetConsoleMode(input, &mode) != 0 && ConsoleKeyPending(input);
+        }
+        case FILE_TYPE_PIPE: {
+            DWORD waiting = 0;
+            return PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr) != 0 &&
+                   waiting > 0;
+        }
+        case FILE_TYPE_DISK:
+            return FileHasBytesLeft(input);
+        default:
+            return false;
+    }
+}
+
+void SleepMs(unsigned milliseconds) {
+    // The default timer period of about 15.6 ms would stretch every 5 ms
+    // tick threefold; 1 ms holds from the first sleep to the end.
+    if (!g_timerPeriodSet) {
+        g_timerPeriodSet = timeBeginPeriod(1) == TIMERR_NOERROR;
+        if (g_timerPeriodSet) std::atexit(EndTimerPeriod);
+    }
+    Sleep(milliseconds);
+}
+
+std::string ExecutableDirectory() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::string();
+        // A cut name fills the whole buffer.
+        if (length < buffer.size()) {
+            const std::string path(buffer.data(), length);
+            const std::size_t separator = path.find_last_of("\\/");
+            if (separator == std::string::npos) return std::string();
+            // "C:" alone would mean the current folder of drive C.
+            if (separator == 2 && path[1] == ':') return path.substr(0, 3);
+            return path.substr(0, separator);
+        }
+        if (buffer.size() >= 32768) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace platform

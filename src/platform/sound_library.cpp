@@ -1,0 +1,23 @@
+// The table of the real sound library's calls, in a file of its own so that
+// a program linking the platform without playing sound needs no fsound symbol.
+#include "platform.h"
+
+namespace platform {
+
+const SoundLibrary& FsoundLibrary() {
+    static const SoundLibrary library = {
+        FSOUND_Init,
+        FSOUND_Sample_Load,
+        FSOUND_Sample_SetDefaults,
+        FSOUND_SetPanSeperation,
+        FSOUND_StopSound,
+        FSOUND_PlaySoundEx,
+        FSOUND_SetPan,
+        FSOUND_SetPaused,
+        FSOUND_GetCPUUsage,
+        FSOUND_Close,
+    };
+    return library;
+}
+
+}  // namespace platform
