@@ -51,9 +51,13 @@ double NoteFrequency(int midiNumber) {
     return 440.0 * std::pow(2.0, (midiNumber - 69) / 12.0);
 }
 
-double PeriodFrequency(std::uint8_t period) {
+int PeriodRate(std::uint8_t period) {
     assert(period != 0);
-    return static_cast<double>(1000000 / period) / kDefaultSampleFrames;
+    return 1000000 / period;
+}
+
+double PeriodFrequency(std::uint8_t period) {
+    return static_cast<double>(PeriodRate(period)) / kDefaultSampleFrames;
 }
 
 int NearestPeriod(double frequency) {

@@ -32,6 +32,11 @@ ParsedNote ParseNoteName(const std::string& text);
 // The equal-tempered frequency of a MIDI key number, in Hz (A4 = 440 Hz).
 double NoteFrequency(int midiNumber);
 
+// The playback rate of period `period` (1..255) in Hz: 1,000,000 / period,
+// truncated, as the player computes it (playback::RateForPeriod); kept here
+// so that tools that only read songs need no sound library.
+int PeriodRate(std::uint8_t period);
+
 // The frequency in Hz that period `period` (1..255) sounds with the default
 // sample: the truncated playback rate divided by 32.
 double PeriodFrequency(std::uint8_t period);

@@ -191,7 +191,7 @@ bool ParseVoice(const std::string& text, std::uint8_t* period, std::string* erro
     const int nearest = notes::NearestPeriod(notes::NoteFrequency(note.midiNumber));
     if (nearest < 1 || nearest > 255) {
         *error = "note " + text + " needs period " + std::to_string(nearest) +
-                 ", outside 1..255 (the default sample reaches B2 to about A5 in tune)";
+                 ", outside 1..255 (the lowest note is B2)";
         return false;
     }
     *period = static_cast<std::uint8_t>(nearest);

@@ -1,0 +1,64 @@
+// fenk-info SONG [--json]: shows what a song file holds.
+#include <cstdio>
+#include <string>
+
+#include "song_report.h"
+#include "tool_support.h"
+
+namespace {
+
+constexpr const char* kProgram = "fenk-info";
+
+void PrintHelp() {
+    std::printf(
+        "Usage: fenk-info SONG [--json]\n"
+        "Show what a Fenk song file (a TI-83 Plus program) holds: the header\n"
+        "fields and whether the checksum matches, the title, artist and album,\n"
+        "the order list, and every section's rows with their periods, rates,\n"
+        "notes (for the default sample) and durations, and the song's length.\n"
+        "Data that is cut short or points outside the file is named.\n"
+        "\n"
+        "Exit status: 0 for a song fenk plays, 1 when the file cannot be read,\n"
+        "is not a TI-83 Plus program file or holds no song.\n"
+        "\n"
+        "      --json     write one JSON object instead of text\n"
+        "      --help     display this help and exit\n"
+        "      --version  output version information and exit\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const tools::ParsedArguments arguments = tools::ParseArguments(
+        argc, argv, {{"json", false}, {"help", false}, {"version", false}});
+    if (!arguments.ok) {
+        tools::PrintError(kProgram, arguments.error + " (try 'fenk-info --help')");
+        return 1;
+    }
+    if (tools::HasOption(arguments, "help")) {
+        PrintHelp();
+        return 0;
+    }
+    if (tools::HasOption(arguments, "version")) {
+        std::fputs(tools::VersionLine(kProgram).c_str(), stdout);
+        return 0;
+    }
+    if (arguments.positionals.size() != 1) {
+        tools::PrintError(kProgram, "expected one SONG file (try 'fenk-info --help')");
+        return 1;
+    }
+    const info::ReportResult result = info::InspectSongFile(arguments.positionals[0]);
+    if (result.failure != info::ReportFailure::None) {
+        tools::PrintError(kProgram, result.error);
+        return 1;
+    }
+    const info::Report& report = result.report;
+    const std::string text = tools::HasOption(arguments, "json") ? info::FormatJson(report)
+                                                                   : info::FormatText(report);
+    std::fputs(text.c_str(), stdout);
+    if (!report.isSong) {
+        tools::PrintError(kProgram, report.problems.empty() ? "not a song" : report.problems.back());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,688 @@
+#include "song_report.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "notes.h"
+#include "songfile.h"
+#include "tool_support.h"
+
+namespace info {
+
+namespace {
+
+// Offsets of the TI-83 Plus program file header.
+constexpr std::size_t kSignatureBytes = 11;
+constexpr std::size_t kCommentOffset = 11;
+constexpr std::size_t kCommentBytes = 42;
+constexpr std::size_t kDataSectionLengthOffset = 53;
+constexpr std::size_t kDataSectionOffset = 55;  // also the entry header length
+constexpr std::size_t kVariableLengthOffset = 57;
+constexpr std::size_t kTypeOffset = 59;
+constexpr std::size_t kNameOffset = 60;
+constexpr std::size_t kNameBytes = 8;
+constexpr std::size_t kVersionOffset = 68;
+constexpr std::size_t kFlagsOffset = 69;
+constexpr std::size_t kDataLengthOffset = 70;
+constexpr std::size_t kSizeWordOffset = 72;
+constexpr std::uint16_t kEntryHeaderWithVersion = 13;
+// Data section = entry header length word, entry header, second length word
+// and the variable data.
+constexpr std::size_t kDataSectionOverhead = 2 + kEntryHeaderWithVersion + 2;
+
+const std::uint8_t kSignature[kSignatureBytes] = {'*', '*', 'T', 'I', '8', '3', 'F', '*',
+                                                  0x1A, 0x0A, 0x00};
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::optional<std::uint8_t> ByteAt(const Bytes& bytes, std::size_t offset) {
+    if (offset >= bytes.size()) return std::nullopt;
+    return bytes[offset];
+}
+
+std::optional<std::uint16_t> WordAt(const Bytes& bytes, std::size_t offset) {
+    if (offset > bytes.size() || bytes.size() - offset < 2) return std::nullopt;
+    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+}
+
+// A fixed-size text field up to its first NUL; nullopt when the file ends
+// inside the field.
+std::optional<std::string> TextAt(const Bytes& bytes, std::size_t offset, std::size_t size) {
+    if (offset > bytes.size() || bytes.size() - offset < size) return std::nullopt;
+    std::string text;
+    for (std::size_t index = 0; index < size && bytes[offset + index] != 0; ++index) {
+        text += static_cast<char>(bytes[offset + index]);
+    }
+    return text;
+}
+
+std::string Hex4(std::size_t value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%04zX", value);
+    return buffer;
+}
+
+std::string Decimal(std::uint64_t value) { return std::to_string(value); }
+
+HeaderReport InspectHeader(const Bytes& bytes) {
+    HeaderReport header;
+    header.fileSize = bytes.size();
+    for (std::size_t index = 0; index < kSignatureBytes; ++index) {
+        if (index >= bytes.size() || bytes[index] != kSignature[index]) {
+            header.signatureMismatch = index;
+            break;
+        }
+    }
+    header.comment = TextAt(bytes, kCommentOffset, kCommentBytes);
+    header.dataSectionLength = WordAt(bytes, kDataSectionLengthOffset);
+    header.entryHeaderLength = WordAt(bytes, kDataSectionOffset);
+    header.variableLength = WordAt(bytes, kVariableLengthOffset);
+    header.type = ByteAt(bytes, kTypeOffset);
+    header.name = TextAt(bytes, kNameOffset, kNameBytes);
+    header.version = ByteAt(bytes, kVersionOffset);
+    header.flags = ByteAt(bytes, kFlagsOffset);
+    header.dataLength = WordAt(bytes, kDataLengthOffset);
+    header.sizeWord = WordAt(bytes, kSizeWordOffset);
+    std::uint16_t computed = 0;
+    if (header.dataSectionLength && songfile::ComputeTiChecksum(bytes, &computed)) {
+        header.computedChecksum = computed;
+        header.storedChecksum = WordAt(bytes, kDataSectionOffset + *header.dataSectionLength);
+    }
+    return header;
+}
+
+void CheckHeader(const HeaderReport& header, std::vector<std::string>& problems) {
+    if (!header.dataLength) return;  // the reader refuses the file anyway
+    const std::uint16_t length = *header.dataLength;
+    if (header.entryHeaderLength && *header.entryHeaderLength != kEntryHeaderWithVersion) {
+        problems.push_back("the entry header length is " + Decimal(*header.entryHeaderLength) +
+                           ", not 13; the player reads the name and the data length at the "
+                           "offsets of a 13-byte header all the same");
+    }
+    if (header.variableLength && *header.variableLength != length) {
+        problems.push_back("the variable length at offset 57 (" + Decimal(*header.variableLength) +
+                           ") differs from the data length at offset 70 (" + Decimal(length) +
+                           "), which the player uses");
+    }
+    if (header.dataSectionLength && *header.dataSectionLength != kDataSectionOverhead + length) {
+        problems.push_back("the data section length is " + Decimal(*header.dataSectionLength) +
+                           "; a single variable of " + Decimal(length) + " bytes needs " +
+                           Decimal(kDataSectionOverhead + length));
+    }
+    if (header.sizeWord && length >= 2 && *header.sizeWord != length - 2) {
+        problems.push_back("the program size word is " + Decimal(*header.sizeWord) +
+                           "; the data length says " + Decimal(length - 2));
+    }
+    if (header.type && *header.type != 0x05 && *header.type != 0x06) {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "%02X", *header.type);
+        problems.push_back(std::string("the variable type is ") + buffer +
+                           ", not a program (05) or protected program (06)");
+    }
+    if (!header.computedChecksum) {
+        if (header.dataSectionLength) {
+            problems.push_back("the file ends before the checksum that the data section length "
+                               "promises (at offset " +
+                               Decimal(kDataSectionOffset + *header.dataSectionLength) + ")");
+        }
+    } else if (*header.storedChecksum != *header.computedChecksum) {
+        problems.push_back("the checksum does not match: stored " + Hex4(*header.storedChecksum) +
+                           ", computed " + Hex4(*header.computedChecksum));
+    }
+    if (header.dataSectionLength) {
+        const std::size_t end = kDataSectionOffset + *header.dataSectionLength + 2;
+        if (header.fileSize > end) {
+            problems.push_back(Decimal(header.fileSize - end) +
+                               " bytes follow the checksum (another variable?); "
+                               "the player reads only the first variable");
+        }
+    }
+}
+
+// Why a block that passed the reader is not a song.
+std::string WhyNotSong(const Bytes& block) {
+    static const char kSongSignature[] = "FENK1";
+    if (block.size() < 5) {
+        return "the data block holds " + Decimal(block.size()) +
+               " bytes, too few for the signature FENK1";
+    }
+    for (std::size_t index = 0; index < 5; ++index) {
+        if (block[index] != static_cast<std::uint8_t>(kSongSignature[index])) {
+            return "the data block does not start with the signature FENK1";
+        }
+    }
+    return "the title, artist or album has no NUL before the end of the data block";
+}
+
+SongReport InspectSong(const songfile::SongView& song, std::vector<std::string>& problems) {
+    SongReport report;
+    report.title = songfile::TitleText(song);
+    report.artist = songfile::ArtistText(song);
+    report.album = songfile::AlbumText(song);
+    report.orderListOffset = song.orderList;
+
+    std::map<std::uint16_t, std::size_t> sectionByOffset;
+    std::size_t position = song.orderList;
+    for (;;) {
+        // OrderEntryAt gives 0 both for the 0 entry and for the block's end;
+        // only the length tells them apart.
+        if (position > song.length || song.length - position < 2) {
+            report.orderTerminated = false;
+            report.orderEndPosition = position;
+            break;
+        }
+        const std::uint16_t offset = songfile::OrderEntryAt(song, position);
+        if (offset == 0) {
+            report.orderEndPosition = position;
+            break;
+        }
+        auto known = sectionByOffset.find(offset);
+        if (known == sectionByOffset.end()) {
+            known = sectionByOffset.emplace(offset, report.sections.size()).first;
+            SectionReport section;
+            section.offset = offset;
+            report.sections.push_back(section);
+        }
+        report.sections[known->second].playedAt.push_back(report.order.size());
+        report.order.push_back({position, offset, known->second});
+        position += 2;
+    }
+    if (!report.orderTerminated) {
+        problems.push_back("the order list has no 0 entry: it runs to the end of the block "
+                           "(after " + Decimal(report.order.size()) + " entries)");
+    }
+
+    for (SectionReport& section : report.sections) {
+        std::size_t offset = section.offset;
+        if (offset >= song.length) {
+            section.end = SectionEnd::OutsideBlock;
+            section.endOffset = offset;
+            problems.push_back("section offset " + Hex4(offset) + " lies outside the " +
+                               Decimal(song.length) + "-byte block: it plays as an empty section");
+            continue;
+        }
+        for (;;) {
+            if (song.length - offset < songfile::kRowBytes) {
+                section.end = SectionEnd::CutShort;
+                section.endOffset = offset;
+                problems.push_back("the section at " + Hex4(section.offset) +
+                                   " has no end row: its row at " + Hex4(offset) +
+                                   " is cut off by the block's end, so the section ends there");
+                break;
+            }
+            const songfile::SongRow row = songfile::RowAt(song, offset);
+            if (row.duration == 0) {
+                section.endOffset = offset;
+                break;
+            }
+            RowReport rowReport;
+            rowReport.offset = offset;
+            for (int voice = 0; voice < 4; ++voice) rowReport.periods[voice] = row.periods[voice];
+            rowReport.ticks = row.duration;
+            section.rows.push_back(rowReport);
+            section.ticks += row.duration;
+            offset += songfile::kRowBytes;
+        }
+    }
+    for (const OrderEntryReport& entry : report.order) {
+        report.totalTicks += report.sections[entry.section].ticks;
+    }
+    return report;
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+// A text from the file, quoted, with control bytes shown as \xNN so that
+// nothing in a song can steer the terminal.
+std::string Quoted(const std::string& text) {
+    std::string result = "\"";
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+            result += buffer;
+        } else if (c == '"' || c == '\\') {
+            result += '\\';
+            result += static_cast<char>(c);
+        } else {
+            result += static_cast<char>(c);
+        }
+    }
+    return result + "\"";
+}
+
+std::string Duration(std::uint64_t milliseconds) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%" PRIu64 ":%02" PRIu64 ".%03" PRIu64,
+                  milliseconds / 60000, milliseconds / 1000 % 60, milliseconds % 1000);
+    return buffer;
+}
+
+std::string VoiceCell(std::uint8_t period) {
+    char buffer[64];
+    if (period == 0) {
+        std::snprintf(buffer, sizeof buffer, "%3u %-18s", 0u, "silent");
+    } else {
+        const notes::PeriodNote note = notes::NoteForPeriod(period);
+        char cents[16];
+        std::snprintf(cents, sizeof cents, "%+.0f", note.cents);
+        std::snprintf(buffer, sizeof buffer, "%3u %6d Hz %-4s%4s", period,
+                      notes::PeriodRate(period), note.name.c_str(), cents);
+    }
+    return buffer;
+}
+
+template <typename T>
+std::string Field(const std::optional<T>& value, std::string (*show)(T)) {
+    return value ? show(*value) : std::string("(missing: the file ends before it)");
+}
+
+std::string ShowBytes(std::uint16_t value) { return Decimal(value) + " bytes"; }
+std::string ShowByte(std::uint8_t value) { return Decimal(value); }
+std::string ShowHexByte(std::uint8_t value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%02X", value);
+    return buffer;
+}
+std::string ShowType(std::uint8_t value) {
+    const char* meaning = value == 0x05 ? " (program)"
+                          : value == 0x06 ? " (protected program)"
+                                          : " (not a program)";
+    return ShowHexByte(value) + meaning;
+}
+std::string ShowText(std::string value) { return Quoted(value); }
+std::string ShowName(std::string value) { return value; }
+
+void Line(std::string& out, const char* label, const std::string& value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "  %-20s ", label);
+    out += buffer;
+    out += value;
+    out += '\n';
+}
+
+void FormatHeader(const Report& report, std::string& out) {
+    const HeaderReport& header = report.header;
+    out += "TI-83 Plus program file header\n";
+    Line(out, "signature",
+         header.signatureMismatch
+             ? "does not match **TI83F* 1A 0A 00 (first difference at byte " +
+                   Decimal(*header.signatureMismatch) + ")"
+             : std::string("**TI83F* 1A 0A 00"));
+    if (header.signatureMismatch) return;
+    Line(out, "comment", Field(header.comment, ShowText));
+    Line(out, "data section", Field(header.dataSectionLength, ShowBytes));
+    Line(out, "entry header", Field(header.entryHeaderLength, ShowBytes));
+    Line(out, "variable length", Field(header.variableLength, ShowBytes));
+    Line(out, "type", Field(header.type, ShowType));
+    Line(out, "name", Field(header.name, ShowName));
+    Line(out, "version", Field(header.version, ShowByte));
+    Line(out, "flags", Field(header.flags, ShowHexByte));
+    if (header.dataLength) {
+        Line(out, "data length", ShowBytes(*header.dataLength) +
+                                     " (L: the player reads this many from offset 74)");
+    } else {
+        Line(out, "data length", Field(header.dataLength, ShowBytes));
+    }
+    Line(out, "program size", Field(header.sizeWord, ShowBytes));
+    if (header.computedChecksum) {
+        Line(out, "checksum",
+             Hex4(*header.storedChecksum) +
+                 (*header.storedChecksum == *header.computedChecksum
+                      ? std::string(", matches")
+                      : ", does not match (computed " + Hex4(*header.computedChecksum) + ")"));
+    } else {
+        Line(out, "checksum", "(missing: the file ends before it)");
+    }
+}
+
+void FormatSong(const Report& report, std::string& out) {
+    const SongReport& song = report.song;
+    out += "\nSong\n";
+    Line(out, "title", Quoted(song.title));
+    Line(out, "artist", Quoted(song.artist));
+    Line(out, "album", Quoted(song.album));
+    Line(out, "order list", Decimal(song.order.size()) + " entries at offset " +
+                                Hex4(song.orderListOffset) +
+                                (song.orderTerminated ? ", ended by its 0 entry at " +
+                                                            Hex4(song.orderEndPosition)
+                                                      : ", cut off by the block's end"));
+    for (std::size_t index = 0; index < song.order.size(); ++index) {
+        char buffer[96];
+        std::snprintf(buffer, sizeof buffer, "    %4zu  section %zu at %s\n", index,
+                      song.order[index].section + 1,
+                      Hex4(song.order[index].sectionOffset).c_str());
+        out += buffer;
+    }
+    const std::uint64_t milliseconds = song.totalTicks * kTickMs;
+    Line(out, "length", Decimal(song.totalTicks) + " ticks = " + Decimal(milliseconds) + " ms (" +
+                            Duration(milliseconds) + "), then the player waits " +
+                            Decimal(kEndWaitMs) + " ms");
+
+    for (std::size_t index = 0; index < song.sections.size(); ++index) {
+        const SectionReport& section = song.sections[index];
+        std::string played;
+        for (std::size_t entry : section.playedAt) {
+            played += (played.empty() ? "" : ", ") + Decimal(entry);
+        }
+        out += "\nSection " + Decimal(index + 1) + " at " + Hex4(section.offset) + ": " +
+               Decimal(section.rows.size()) + " rows, " + Decimal(section.ticks) + " ticks (" +
+               Decimal(section.ticks * kTickMs) + " ms), played at order " +
+               (section.playedAt.size() == 1 ? "entry " : "entries ") + played + "\n";
+        if (!section.rows.empty()) {
+            char heading[160];
+            std::snprintf(heading, sizeof heading, "  %4s %6s  %-22s %-22s %-22s %-22s %6s %7s\n",
+                          "row", "offset", "voice 0", "voice 1", "voice 2", "voice 3", "ticks",
+                          "ms");
+            out += heading;
+        }
+        for (std::size_t row = 0; row < section.rows.size(); ++row) {
+            const RowReport& r = section.rows[row];
+            char buffer[200];
+            std::snprintf(buffer, sizeof buffer, "  %4zu %6s  %s %s %s %s %6u %7u\n", row,
+                          Hex4(r.offset).c_str(), VoiceCell(r.periods[0]).c_str(),
+                          VoiceCell(r.periods[1]).c_str(), VoiceCell(r.periods[2]).c_str(),
+                          VoiceCell(r.periods[3]).c_str(), static_cast<unsigned>(r.ticks),
+                          static_cast<unsigned>(r.ticks) * kTickMs);
+            out += buffer;
+        }
+        switch (section.end) {
+        case SectionEnd::EndRow:
+            out += "  ends with its 0-duration row at " + Hex4(section.endOffset) + "\n";
+            break;
+        case SectionEnd::OutsideBlock:
+            out += "  lies outside the data block: no rows\n";
+            break;
+        case SectionEnd::CutShort:
+            out += "  cut off by the block's end at " + Hex4(section.endOffset) + "\n";
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// JSON
+
+// Appends `text` as a JSON string. Valid UTF-8 passes as it is; any other
+// byte is taken as the Latin-1 character of that value, so the output is
+// always valid JSON.
+void JsonString(std::string& out, const std::string& text) {
+    out += '"';
+    std::size_t index = 0;
+    while (index < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[index]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++index;
+            continue;
+        }
+        if (c < 0x20 || c == 0x7F) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
+            out += buffer;
+            ++index;
+            continue;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++index;
+            continue;
+        }
+        // Length of a well-formed UTF-8 sequence starting here, or 0.
+        std::size_t length = 0;
+        std::uint32_t codePoint = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            codePoint = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            codePoint = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            codePoint = c & 0x07;
+        }
+        bool valid = length != 0 && index + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[index + k]);
+            if ((next & 0xC0) != 0x80) valid = false;
+            codePoint = (codePoint << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF.
+        if (valid && ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
+                      (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF)) {
+            valid = false;
+        }
+        if (valid) {
+            out.append(text, index, length);
+            index += length;
+        } else {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
+            out += buffer;
+            ++index;
+        }
+    }
+    out += '"';
+}
+
+template <typename T>
+void JsonNumber(std::string& out, const std::optional<T>& value) {
+    out += value ? Decimal(*value) : std::string("null");
+}
+
+void JsonOptionalString(std::string& out, const std::optional<std::string>& value) {
+    if (value) {
+        JsonString(out, *value);
+    } else {
+        out += "null";
+    }
+}
+
+void JsonHeader(const HeaderReport& header, std::string& out) {
+    out += "{\"signature_matches\":";
+    out += header.signatureMismatch ? "false" : "true";
+    out += ",\"signature_mismatch_at\":";
+    JsonNumber(out, header.signatureMismatch);
+    out += ",\"comment\":";
+    JsonOptionalString(out, header.comment);
+    out += ",\"data_section_length\":";
+    JsonNumber(out, header.dataSectionLength);
+    out += ",\"entry_header_length\":";
+    JsonNumber(out, header.entryHeaderLength);
+    out += ",\"variable_length\":";
+    JsonNumber(out, header.variableLength);
+    out += ",\"type\":";
+    JsonNumber(out, header.type);
+    out += ",\"name\":";
+    JsonOptionalString(out, header.name);
+    out += ",\"version\":";
+    JsonNumber(out, header.version);
+    out += ",\"flags\":";
+    JsonNumber(out, header.flags);
+    out += ",\"data_length\":";
+    JsonNumber(out, header.dataLength);
+    out += ",\"size_word\":";
+    JsonNumber(out, header.sizeWord);
+    out += ",\"checksum_stored\":";
+    JsonNumber(out, header.storedChecksum);
+    out += ",\"checksum_computed\":";
+    JsonNumber(out, header.computedChecksum);
+    out += ",\"checksum_matches\":";
+    out += header.computedChecksum
+               ? (*header.storedChecksum == *header.computedChecksum ? "true" : "false")
+               : "null";
+    out += '}';
+}
+
+void JsonRow(const RowReport& row, std::string& out) {
+    out += "{\"offset\":" + Decimal(row.offset) + ",\"periods\":[";
+    for (int voice = 0; voice < 4; ++voice) {
+        out += (voice ? "," : "") + Decimal(row.periods[voice]);
+    }
+    out += "],\"rates\":[";
+    for (int voice = 0; voice < 4; ++voice) {
+        if (voice) out += ',';
+        out += row.periods[voice] == 0 ? std::string("-1")
+                                       : std::to_string(notes::PeriodRate(row.periods[voice]));
+    }
+    out += "],\"notes\":[";
+    for (int voice = 0; voice < 4; ++voice) {
+        if (voice) out += ',';
+        if (row.periods[voice] == 0) {
+            out += "null";
+            continue;
+        }
+        const notes::PeriodNote note = notes::NoteForPeriod(row.periods[voice]);
+        char cents[32];
+        std::snprintf(cents, sizeof cents, "%.1f", note.cents);
+        out += "{\"name\":";
+        JsonString(out, note.name);
+        out += ",\"cents\":";
+        out += cents;
+        out += '}';
+    }
+    out += "],\"ticks\":" + Decimal(row.ticks) + ",\"ms\":" + Decimal(row.ticks * kTickMs) + "}";
+}
+
+void JsonSong(const SongReport& song, std::string& out) {
+    out += "{\"title\":";
+    JsonString(out, song.title);
+    out += ",\"artist\":";
+    JsonString(out, song.artist);
+    out += ",\"album\":";
+    JsonString(out, song.album);
+    out += ",\"order_list_offset\":" + Decimal(song.orderListOffset);
+    out += ",\"order_terminated\":";
+    out += song.orderTerminated ? "true" : "false";
+    out += ",\"order\":[";
+    for (std::size_t index = 0; index < song.order.size(); ++index) {
+        if (index) out += ',';
+        out += "{\"position\":" + Decimal(song.order[index].position) +
+               ",\"section_offset\":" + Decimal(song.order[index].sectionOffset) +
+               ",\"section\":" + Decimal(song.order[index].section) + "}";
+    }
+    out += "],\"sections\":[";
+    for (std::size_t index = 0; index < song.sections.size(); ++index) {
+        const SectionReport& section = song.sections[index];
+        if (index) out += ',';
+        out += "{\"offset\":" + Decimal(section.offset) + ",\"end\":\"";
+        out += section.end == SectionEnd::EndRow         ? "end_row"
+               : section.end == SectionEnd::OutsideBlock ? "outside_block"
+                                                         : "cut_short";
+        out += "\",\"end_offset\":" + Decimal(section.endOffset) +
+               ",\"ticks\":" + Decimal(section.ticks) + ",\"played_at\":[";
+        for (std::size_t k = 0; k < section.playedAt.size(); ++k) {
+            out += (k ? "," : "") + Decimal(section.playedAt[k]);
+        }
+        out += "],\"rows\":[";
+        for (std::size_t row = 0; row < section.rows.size(); ++row) {
+            if (row) out += ',';
+            JsonRow(section.rows[row], out);
+        }
+        out += "]}";
+    }
+    out += "],\"total_ticks\":" + Decimal(song.totalTicks) +
+           ",\"total_ms\":" + Decimal(song.totalTicks * kTickMs) +
+           ",\"end_wait_ms\":" + Decimal(kEndWaitMs) + "}";
+}
+
+}  // namespace
+
+ReportResult InspectSongFile(const std::string& path) {
+    ReportResult result;
+    Bytes bytes;
+    if (!tools::ReadWholeFile(path, &bytes, &result.error)) {
+        result.failure = ReportFailure::CannotRead;
+        return result;
+    }
+    Report& report = result.report;
+    report.path = path;
+    report.header = InspectHeader(bytes);
+    if (report.header.signatureMismatch) {
+        report.problems.push_back("not a TI-83 Plus program file: the signature differs at byte " +
+                                  Decimal(*report.header.signatureMismatch));
+        return result;
+    }
+    if (!report.header.dataLength) {
+        report.problems.push_back("not a TI-83 Plus program file: it ends before the data "
+                                  "length at offset 70");
+        return result;
+    }
+    CheckHeader(report.header, report.problems);
+
+    // The song is read the way the player reads it.
+    const songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
+    if (read.failure != songfile::ReadFailure::None) {
+        report.problems.push_back("the player's reader does not accept the file");
+        return result;
+    }
+    report.isProgram = true;
+    report.blockBytes = read.file.data.size();
+    report.truncated = songfile::IsTruncated(read.file);
+    if (report.truncated) {
+        report.problems.push_back("the song data is truncated: " + Decimal(report.blockBytes) +
+                                  " of " + Decimal(read.file.declaredLength) +
+                                  " bytes are in the file");
+    }
+    const songfile::ParseResult parsed =
+        songfile::ParseSong(read.file.data.data(), read.file.data.size());
+    if (!parsed.ok) {
+        report.notSongReason = WhyNotSong(read.file.data);
+        report.problems.push_back("not a Fenk song: " + report.notSongReason);
+        return result;
+    }
+    report.isSong = true;
+    report.song = InspectSong(parsed.view, report.problems);
+    return result;
+}
+
+std::string FormatText(const Report& report) {
+    std::string out = "File " + report.path + ": " + Decimal(report.header.fileSize) + " bytes\n";
+    FormatHeader(report, out);
+    if (report.isProgram) {
+        Line(out, "data block", Decimal(report.blockBytes) + " bytes read" +
+                                    (report.truncated ? " (truncated)" : ""));
+    }
+    if (report.isSong) FormatSong(report, out);
+    if (report.problems.empty()) {
+        out += "\nNo problems found.\n";
+    } else {
+        out += "\nProblems\n";
+        for (const std::string& problem : report.problems) out += "  - " + problem + "\n";
+    }
+    return out;
+}
+
+std::string FormatJson(const Report& report) {
+    std::string out = "{\"file\":";
+    JsonString(out, report.path);
+    out += ",\"file_size\":" + Decimal(report.header.fileSize);
+    out += ",\"header\":";
+    JsonHeader(report.header, out);
+    out += ",\"is_program\":";
+    out += report.isProgram ? "true" : "false";
+    out += ",\"block_bytes\":" + Decimal(report.blockBytes);
+    out += ",\"truncated\":";
+    out += report.truncated ? "true" : "false";
+    out += ",\"is_song\":";
+    out += report.isSong ? "true" : "false";
+    out += ",\"song\":";
+    if (report.isSong) {
+        JsonSong(report.song, out);
+    } else {
+        out += "null";
+    }
+    out += ",\"problems\":[";
+    for (std::size_t index = 0; index < report.problems.size(); ++index) {
+        if (index) out += ',';
+        JsonString(out, report.problems[index]);
+    }
+    out += "]}\n";
+    return out;
+}
+
+}  // namespace info
