@@ -60,8 +60,16 @@ struct ReadResult {
 };
 
 // Reads the first variable of the program file at `path`, forward, a byte at
-// a time. Only the signature (bytes 0..10) is checked; the other header
-// fields are skipped unchecked. All-or-nothing: on failure `file` is empty.
+// a time, never seeking. Only the signature (bytes 0..10) is checked; the
+// other header fields are skipped unchecked (type, lengths, checksum).
+// - OpenFailed: `path` is null, names nothing, is not a regular file (a
+//   directory, a FIFO, a device; checked before opening, so a FIFO never
+//   blocks), or cannot be opened for reading.
+// - NotTiProgram: a signature byte differs, or the file ends before both
+//   bytes of L (offsets 70, 71) have been read.
+// - None: a file that ends inside the size word or the data block still
+//   succeeds; `data` then holds the bytes read and IsTruncated() is true.
+// All-or-nothing: on failure `file` is empty.
 ReadResult ReadTiProgramFile(const char* path);
 
 // Fields of a program file to write. The writer fills in every length field
@@ -72,11 +80,12 @@ struct TiProgramSpec {
     std::uint8_t type = 0x05;  // variable type: 0x05 program, 0x06 protected
     std::uint8_t version = 0;
     std::uint8_t flags = 0;
-    std::vector<std::uint8_t> body;  // program body, at most 65533 bytes
+    std::vector<std::uint8_t> body;  // program body, at most kMaxProgramBody bytes
 };
 
-// Maximum program body a single variable can hold, in bytes.
-constexpr std::size_t kMaxProgramBody = 65533;
+// Maximum program body a written file can hold, in bytes: the data section
+// length at offset 53 (17 + body + 2) must fit its 16 bits.
+constexpr std::size_t kMaxProgramBody = 65516;
 
 // Builds a complete TI-83 Plus program file: signature, comment, data section
 // length, an entry header of 13 bytes (with version and flags), type, name,
@@ -86,9 +95,12 @@ constexpr std::size_t kMaxProgramBody = 65533;
 // kMaxProgramBody.
 std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec);
 
-// The checksum stored after the body: the low 16 bits of the sum of every
-// byte from offset 55 to the end of the variable data. `file` is a whole
-// program file; returns false when it is too short to hold one.
+// The checksum stored after the data section: the low 16 bits of the sum of
+// every byte of the data section, which starts at offset 55 and is as long
+// as the word at offset 53 says (for one variable: up to the end of its
+// data). `file` is a whole program file; returns false (and leaves
+// *checksum alone) when `checksum` is null or the file is too short to hold
+// that data section and the two checksum bytes after it.
 bool ComputeTiChecksum(const std::vector<std::uint8_t>& file,
                        std::uint16_t* checksum);
 
@@ -124,8 +136,12 @@ struct ParseResult {
     SongView view;    // meaningful only when ok
 };
 
-// Checks the block: "FENK1" at offset 0, byte 5 ignored, then title, artist
-// and album as NUL-ended texts from offset 6. The view points into `data`.
+// Checks the block: "FENK1" at offset 0, byte for byte (a block shorter
+// than 5 bytes is not a song), byte 5 ignored, then title, artist and album
+// as texts from offset 6, each ended by a NUL inside the block. The order
+// list starts right after the album's NUL and may start at `length` (then
+// it is empty). The view points into `data`; nothing past `length` is read.
+// `data` may be null only when `length` is 0.
 ParseResult ParseSong(const std::uint8_t* data, std::size_t length);
 
 // The three texts, up to their NUL.

@@ -1,0 +1,85 @@
+// Checking a song block and reading it through bounded accessors.
+#include "songfile.h"
+
+#include <cassert>
+#include <cstring>
+
+namespace songfile {
+namespace {
+
+constexpr char kSongSignature[5] = {'F', 'E', 'N', 'K', '1'};
+constexpr std::size_t kTitleOffset = 6;  // after the signature and byte 5
+
+// The offset of the first NUL at or after `offset`, or `length` when the
+// block has none there.
+std::size_t FindNul(const std::uint8_t* data, std::size_t length,
+                    std::size_t offset) {
+    if (offset >= length) return length;
+    const void* nul = std::memchr(data + offset, 0, length - offset);
+    if (nul == nullptr) return length;
+    return static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data);
+}
+
+// The text at `offset` up to its NUL, never past the block's end, so a view
+// that was not made by ParseSong still cannot read outside the block.
+std::string TextAt(const SongView& song, std::size_t offset) {
+    std::size_t end = FindNul(song.data, song.length, offset);
+    if (end <= offset) return std::string();
+    return std::string(reinterpret_cast<const char*>(song.data) + offset,
+                       end - offset);
+}
+
+std::uint16_t WordAt(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+}  // namespace
+
+ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
+    assert(data != nullptr || length == 0);
+    ParseResult result;
+    if (length < sizeof kSongSignature) return result;
+    if (std::memcmp(data, kSongSignature, sizeof kSongSignature) != 0) {
+        return result;
+    }
+
+    // Title, artist and album follow each other, each ended by its NUL;
+    // a text whose NUL is missing would run off the block.
+    SongView view;
+    view.data = data;
+    view.length = length;
+    view.title = kTitleOffset;
+    std::size_t end = FindNul(data, length, view.title);
+    if (end == length) return result;
+    view.artist = end + 1;
+    end = FindNul(data, length, view.artist);
+    if (end == length) return result;
+    view.album = end + 1;
+    end = FindNul(data, length, view.album);
+    if (end == length) return result;
+    view.orderList = end + 1;  // may equal length: the list is then empty
+
+    result.ok = true;
+    result.view = view;
+    return result;
+}
+
+std::string TitleText(const SongView& song) { return TextAt(song, song.title); }
+std::string ArtistText(const SongView& song) { return TextAt(song, song.artist); }
+std::string AlbumText(const SongView& song) { return TextAt(song, song.album); }
+
+std::uint16_t OrderEntryAt(const SongView& song, std::size_t position) {
+    if (song.length < 2 || position > song.length - 2) return 0;
+    return WordAt(song.data + position);
+}
+
+SongRow RowAt(const SongView& song, std::size_t offset) {
+    SongRow row;
+    if (song.length < kRowBytes || offset > song.length - kRowBytes) return row;
+    const std::uint8_t* bytes = song.data + offset;
+    for (int voice = 0; voice < 4; ++voice) row.periods[voice] = bytes[voice];
+    row.duration = WordAt(bytes + 4);
+    return row;
+}
+
+}  // namespace songfile
