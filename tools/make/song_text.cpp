@@ -48,6 +48,15 @@ struct Compiler {
     bool sawOrder = false;
 
     void Error(int line, const std::string& text) { errors.push_back({line, text}); }
+
+    // Ends the section being read. A second section of a name already taken
+    // has been reported and is dropped, so that it causes no more messages.
+    void CloseSection() {
+        inSection = false;
+        if (sectionIndex.count(current.name) != 0) return;
+        sectionIndex[current.name] = sections.size();
+        sections.push_back(current);
+    }
 };
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
@@ -222,8 +231,9 @@ bool ParseDuration(const std::string& text, double tempo, std::uint16_t* ticks,
     const double exact = beats * 60000.0 / tempo / kMillisecondsPerTick;
     const double rounded = std::floor(exact + 0.5);
     if (rounded < 1 || rounded > 65535) {
-        *error = "duration '" + text + "' is " +
-                 (rounded < 1 ? std::string("0") : FormatTempo(rounded)) +
+        char ticksText[32];
+        std::snprintf(ticksText, sizeof ticksText, "%.0f", rounded);
+        *error = "duration '" + text + "' is " + ticksText +
                  " ticks at tempo " + FormatTempo(tempo) + "; a row lasts 1 to 65535 ticks";
         return false;
     }
@@ -324,17 +334,18 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
     if (compiler.inSection) {
         if (directive == "end") {
             if (tokens.size() != 1) compiler.Error(line, "'end' takes nothing after it");
-            compiler.sectionIndex[compiler.current.name] = compiler.sections.size();
-            compiler.sections.push_back(compiler.current);
-            compiler.inSection = false;
+            compiler.CloseSection();
             return;
         }
-        if (header || directive == "section" || directive == "order") {
-            compiler.Error(line, "'" + directive + "' cannot stand inside section '" +
-                                     compiler.current.name + "' (missing 'end'?)");
-            return;
+        if (!header && directive != "section" && directive != "order") {
+            return HandleRow(compiler, line, tokens);
         }
-        return HandleRow(compiler, line, tokens);
+        // Most likely a forgotten 'end': say so once, end the section here
+        // and read the line as it stands, so that one slip gives one message.
+        compiler.Error(line, "'end' is missing: section '" + compiler.current.name +
+                                 "' (line " + std::to_string(compiler.current.line) +
+                                 ") is still open at this '" + directive + "'");
+        compiler.CloseSection();
     }
     if (header) return HandleHeader(compiler, line, tokens);
     if (directive == "section") {
@@ -400,16 +411,7 @@ CompileResult CompileSongText(const std::string& text) {
     if (compiler.inSection) {
         compiler.Error(compiler.current.line,
                        "section '" + compiler.current.name + "' has no 'end'");
-    }
-    const int lastLine = lineNumber == 0 ? 1 : lineNumber;
-    if (compiler.headerLines.count("name") == 0) {
-        compiler.Error(lastLine, "the source has no 'name' line (the program's name, such as ODE)");
-    }
-    if (compiler.headerLines.count("title") == 0) {
-        compiler.Error(lastLine, "the source has no 'title' line");
-    }
-    if (!compiler.sawOrder) {
-        compiler.Error(lastLine, "the source has no 'order' line (the sections to play)");
+        compiler.CloseSection();
     }
 
     // Only the sections the order names go into the song, in source order.
@@ -423,11 +425,24 @@ CompileResult CompileSongText(const std::string& text) {
         }
         played[found->second] = true;
     }
+    const int lastLine = lineNumber == 0 ? 1 : lineNumber;
+    if (compiler.headerLines.count("name") == 0) {
+        compiler.Error(lastLine, "the source has no 'name' line (the program's name, such as ODE)");
+    }
+    if (compiler.headerLines.count("title") == 0) {
+        compiler.Error(lastLine, "the source has no 'title' line");
+    }
+    if (!compiler.sawOrder) {
+        compiler.Error(lastLine, "the source has no 'order' line (the sections to play)");
+    }
+
     CompileResult result;
     std::vector<std::size_t> songIndex(compiler.sections.size(), 0);
     for (std::size_t index = 0; index < compiler.sections.size(); ++index) {
         if (!played[index]) {
-            compiler.warnings.push_back({compiler.sections[index].line,
+            // Without any order line every section is unplayed; the error
+            // about the missing line says enough.
+            if (compiler.sawOrder) compiler.warnings.push_back({compiler.sections[index].line,
                                          "section '" + compiler.sections[index].name +
                                              "' is never played (the order does not name it)"});
             continue;

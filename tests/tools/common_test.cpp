@@ -1,0 +1,94 @@
+// The shared pieces of the tools: note names and periods, and the option
+// reader.
+#include <gtest/gtest.h>
+
+#include "notes.h"
+#include "tool_support.h"
+
+namespace {
+
+TEST(NotesTest, ReadsNoteNames) {
+    struct Case {
+        const char* text;
+        int midi;
+    } cases[] = {{"A4", 69}, {"C4", 60}, {"c4", 60}, {"C#5", 73}, {"Bb3", 58}, {"bb3", 58},
+                 {"Cb4", 59}, {"B#3", 60}, {"E#4", 65}, {"C-1", 0}, {"G9", 127}, {"B2", 47}};
+    for (const Case& c : cases) {
+        const notes::ParsedNote note = notes::ParseNoteName(c.text);
+        EXPECT_TRUE(note.ok) << c.text;
+        EXPECT_EQ(note.midiNumber, c.midi) << c.text;
+    }
+    for (const char* bad : {"", "H4", "A", "A#", "A10", "A4#", "#A4", "Ab", "A-2", "Ax4", "A 4"}) {
+        EXPECT_FALSE(notes::ParseNoteName(bad).ok) << bad;
+    }
+}
+
+TEST(NotesTest, MapsNotesToTheNearestPeriodOfTheSquareSample) {
+    // Period p sounds floor(1e6 / p) / 32 Hz; these were worked out by hand.
+    EXPECT_EQ(notes::NearestPeriod(440.0), 71);  // 440.125 Hz
+    EXPECT_EQ(notes::NearestPeriod(notes::NoteFrequency(47)), 253);  // B2, the lowest
+    EXPECT_EQ(notes::NearestPeriod(notes::NoteFrequency(73)), 56);   // C#5 +11 c, not 57 -19 c
+    EXPECT_EQ(notes::NearestPeriod(notes::NoteFrequency(81)), 36);   // A5
+    // Out of reach: the period the note would need.
+    EXPECT_EQ(notes::NearestPeriod(notes::NoteFrequency(46)), 268);  // A#2
+    EXPECT_EQ(notes::NearestPeriod(122.5), 255);
+    EXPECT_EQ(notes::NearestPeriod(1000000.0), 0);
+
+    EXPECT_EQ(notes::PeriodRate(1), 1000000);
+    EXPECT_EQ(notes::PeriodRate(255), 3921);
+    EXPECT_EQ(notes::PeriodRate(71), 14084);
+}
+
+TEST(NotesTest, NamesWhatAPeriodSounds) {
+    notes::PeriodNote a4 = notes::NoteForPeriod(71);
+    EXPECT_EQ(a4.name, "A4");
+    EXPECT_NEAR(a4.cents, 0.49, 0.01);
+    notes::PeriodNote a5 = notes::NoteForPeriod(36);  // 868.03 Hz
+    EXPECT_EQ(a5.name, "A5");
+    EXPECT_NEAR(a5.cents, -23.71, 0.01);
+    EXPECT_EQ(notes::NoteForPeriod(255).name, "B2");  // 122.53 Hz, -13 c
+    EXPECT_EQ(notes::NoteForPeriod(56).name, "C#5");
+    EXPECT_EQ(notes::NoteName(0), "C-1");
+    EXPECT_EQ(notes::NoteName(70), "A#4");
+}
+
+tools::ParsedArguments Parse(std::vector<std::string> words) {
+    std::vector<char*> argv;
+    static char program[] = "tool";
+    argv.push_back(program);
+    for (std::string& word : words) argv.push_back(word.data());
+    return tools::ParseArguments(static_cast<int>(argv.size()), argv.data(),
+                                 {{"rate", true}, {"help", false}, {"version", false},
+                                  {"verbose", false}});
+}
+
+TEST(OptionsTest, ReadsLongOptionsLikeGetoptLong) {
+    tools::ParsedArguments parsed =
+        Parse({"song", "--rate", "8000", "-xm", "--rate=44100", "out.wav", "-", "--help"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"song", "-xm", "out.wav", "-"}));
+    std::string rate;
+    EXPECT_TRUE(tools::HasOption(parsed, "rate", &rate));
+    EXPECT_EQ(rate, "44100");  // the last one counts
+    EXPECT_TRUE(tools::HasOption(parsed, "help"));
+    EXPECT_FALSE(tools::HasOption(parsed, "version"));
+
+    // Unambiguous abbreviations, and "--" ending the options.
+    parsed = Parse({"--ra", "100", "--vers", "--", "--help"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_TRUE(tools::HasOption(parsed, "rate", &rate));
+    EXPECT_EQ(rate, "100");
+    EXPECT_TRUE(tools::HasOption(parsed, "version"));
+    EXPECT_FALSE(tools::HasOption(parsed, "help"));
+    EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"--help"}));
+}
+
+TEST(OptionsTest, RefusesBadOptions) {
+    EXPECT_EQ(Parse({"--ver"}).error, "ambiguous option '--ver'");
+    EXPECT_EQ(Parse({"--quiet"}).error, "unknown option '--quiet'");
+    EXPECT_EQ(Parse({"--rate"}).error, "option '--rate' needs a value");
+    EXPECT_EQ(Parse({"--help=yes"}).error, "option '--help' takes no value");
+    EXPECT_FALSE(Parse({"--ver"}).ok);
+}
+
+}  // namespace

@@ -1,0 +1,290 @@
+// fenk-make, run as a program: what it writes, what libtifiles makes of it,
+// and how it reports mistakes.
+#include <gtest/gtest.h>
+
+// ticonv.h, which tifiles.h includes, uses C99's `restrict`; C++ spells it
+// __restrict.
+#define restrict __restrict
+#include <tifiles.h>
+#undef restrict
+
+#include <cstring>
+#include <fstream>
+
+#include "songfile.h"
+#include "test_support.h"
+#include "tool_runner.h"
+
+namespace {
+
+using tool_tests::RunResult;
+
+class MakeTest : public ::testing::Test {
+protected:
+    std::string Source(const std::string& text, const std::string& name = "song.txt") {
+        return dir.Write(name, test_support::Text(text));
+    }
+    RunResult Make(const std::vector<std::string>& arguments) {
+        return tool_tests::Run(FENK_MAKE_PATH, arguments, dir.Path().string());
+    }
+    // Reads a written song back through the player's own reader.
+    void Load(const std::string& path) {
+        songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
+        ASSERT_EQ(read.failure, songfile::ReadFailure::None);
+        file = read.file;
+        songfile::ParseResult parsed = songfile::ParseSong(file.data.data(), file.data.size());
+        ASSERT_TRUE(parsed.ok);
+        song = parsed.view;
+    }
+    // The rows of the section that order entry `entry` names.
+    std::vector<songfile::SongRow> SectionRows(std::size_t entry) {
+        std::vector<songfile::SongRow> rows;
+        std::size_t offset = songfile::OrderEntryAt(song, song.orderList + 2 * entry);
+        for (songfile::SongRow row = songfile::RowAt(song, offset); row.duration != 0;
+             row = songfile::RowAt(song, offset)) {
+            rows.push_back(row);
+            offset += songfile::kRowBytes;
+        }
+        return rows;
+    }
+
+    test_support::TempDir dir;
+    songfile::TiProgramFile file;
+    songfile::SongView song;
+};
+
+const char kTwoSections[] =
+    "# A test song\n"
+    "title   \"Two \\\"Sections\\\"\"\n"
+    "artist  \"Tester\"\n"
+    "album   \"Album #1\"   # a # inside quotes is kept\n"
+    "name    TWOSEC\n"
+    "comment \"Made by the tests\"\n"
+    "tempo 90\n"
+    "section verse\n"
+    "  A4 C#5 Bb3 B2   1\n"
+    "  cb4 B#3 - 200   1/2\n"
+    "  0   255 - -     3/2\n"
+    "  tempo 92.5\n"
+    "  A4  -   - -     1\n"
+    "end\n"
+    "section chorus\n"
+    "  - - - A4  65535t\n"
+    "  - - - A4  1t\n"
+    "end\n"
+    "order verse chorus\n"
+    "order verse\n";
+
+TEST_F(MakeTest, WritesTheSongTheSourceDescribes) {
+    const std::string out = dir.File("song.8xp");
+    RunResult run = Make({Source(kTwoSections), out});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    ASSERT_NO_FATAL_FAILURE(Load(out));
+
+    EXPECT_EQ(songfile::NameText(file), "TWOSEC");
+    EXPECT_EQ(songfile::CommentText(file), "Made by the tests");
+    EXPECT_EQ(songfile::TitleText(song), "Two \"Sections\"");
+    EXPECT_EQ(songfile::ArtistText(song), "Tester");
+    EXPECT_EQ(songfile::AlbumText(song), "Album #1");
+
+    // The order list: verse, chorus, verse again (the same offset), then 0.
+    const std::uint16_t verse = songfile::OrderEntryAt(song, song.orderList);
+    EXPECT_NE(verse, songfile::OrderEntryAt(song, song.orderList + 2));
+    EXPECT_EQ(songfile::OrderEntryAt(song, song.orderList + 4), verse);
+    EXPECT_EQ(songfile::OrderEntryAt(song, song.orderList + 6), 0);
+
+    // Notes by name become the nearest period for the 32-frame square:
+    // A4 71, C#5 56, Bb3 134, B2 253 (the lowest), Cb4 = B3 127, B#3 = C4
+    // 119; raw periods stay; beats at 90 bpm are 133.3 ticks, rounded.
+    const std::vector<songfile::SongRow> rows = SectionRows(0);
+    ASSERT_EQ(rows.size(), 4u);
+    const std::uint8_t expected[4][4] = {
+        {71, 56, 134, 253}, {127, 119, 0, 200}, {0, 255, 0, 0}, {71, 0, 0, 0}};
+    const std::uint16_t ticks[4] = {133, 67, 200, 130};  // the last at 92.5 bpm
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        for (int voice = 0; voice < 4; ++voice) {
+            EXPECT_EQ(rows[row].periods[voice], expected[row][voice]) << "row " << row;
+        }
+        EXPECT_EQ(rows[row].duration, ticks[row]) << "row " << row;
+    }
+    const std::vector<songfile::SongRow> chorus = SectionRows(1);
+    ASSERT_EQ(chorus.size(), 2u);
+    EXPECT_EQ(chorus[0].duration, 65535);
+    EXPECT_EQ(chorus[1].duration, 1);
+}
+
+TEST_F(MakeTest, LibtifilesReadsTheOutputAsAValidTi83PlusProgram) {
+    const std::string out = dir.File("peer.8xp");
+    ASSERT_EQ(Make({Source(kTwoSections), out}).exitStatus, 0);
+    ASSERT_NO_FATAL_FAILURE(Load(out));
+
+    tifiles_library_init();
+    EXPECT_TRUE(tifiles_file_is_regular(out.c_str()));
+    EXPECT_EQ(tifiles_file_get_model(out.c_str()), CALC_TI83P);
+    FileContent* content = tifiles_content_create_regular(CALC_TI83P);
+    ASSERT_NE(content, nullptr);
+    ASSERT_EQ(tifiles_file_read_regular(out.c_str(), content), 0);
+    EXPECT_STREQ(content->comment, "Made by the tests");
+    EXPECT_EQ(content->checksum, content->stored_checksum);
+    ASSERT_EQ(content->num_entries, 1u);
+    const VarEntry* entry = content->entries[0];
+    EXPECT_STREQ(entry->name, "TWOSEC");
+    EXPECT_EQ(entry->type, 0x05);
+    // The variable is the size word and the song block (the reader's block
+    // also holds the two checksum bytes after it).
+    ASSERT_EQ(entry->size, file.declaredLength);
+    EXPECT_EQ(std::memcmp(entry->data + 2, file.data.data(), entry->size - 2), 0);
+    tifiles_content_delete_regular(content);
+    tifiles_library_exit();
+}
+
+TEST_F(MakeTest, LeavesOutSectionsThatAreNeverPlayed) {
+    const std::string out = dir.File("song.8xp");
+    RunResult run = Make({Source("name X\ntitle \"t\"\n"
+                                 "section used\n 100 - - - 5t\nend\n"
+                                 "section spare\n 50 - - - 5t\nend\n"
+                                 "order used\n"),
+                          out});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err, dir.File("song.txt") +
+                           ":6: warning: section 'spare' is never played (the order does not "
+                           "name it)\n");
+    ASSERT_NO_FATAL_FAILURE(Load(out));
+    // "FENK1", 0, "t", three NULs, two order words, one row and the end row,
+    // and the reader's two checksum bytes: nothing of the spare section.
+    EXPECT_EQ(file.data.size(), 6u + 1 + 3 + 4 + 12 + 2);
+}
+
+struct Mistake {
+    const char* lines;     // the song's lines after a valid header
+    const char* message;   // expected on stderr after "FILE:LINE: "
+    int line;              // counted in the whole source
+};
+
+// Every mistake: reported with its line, exit 1, no output file.
+TEST_F(MakeTest, ReportsEachMistakeWithItsLineAndWritesNothing) {
+    const std::string header = "name BAD\ntitle \"Bad\"\n";  // lines 1, 2
+    const Mistake mistakes[] = {
+        {"section a\n H4 - - - 5t\nend\norder a\n",
+         "'H4' is not a note (such as A4, C#5, Bb3), a period (0..255) or '-'", 4},
+        {"section a\n A1 - - - 5t\nend\norder a\n",
+         "note A1 needs period 568, outside 1..255 (the lowest note is B2)", 4},
+        {"section a\n 256 - - - 5t\nend\norder a\n",
+         "period '256' is not a whole number from 0 to 255", 4},
+        {"section a\n A4 - - - 1\nend\norder a\n",
+         "duration '1' is in beats, but no tempo line comes before it", 4},
+        {"tempo 120\nsection a\n A4 - - - 1/512\nend\norder a\n",
+         "duration '1/512' is 0 ticks at tempo 120; a row lasts 1 to 65535 ticks", 5},
+        {"tempo 1\nsection a\n A4 - - - 6\nend\norder a\n",
+         "duration '6' is 72000 ticks at tempo 1; a row lasts 1 to 65535 ticks", 5},
+        {"section a\n A4 - - - 65536t\nend\norder a\n",
+         "duration '65536t' must be 1t to 65535t ticks", 4},
+        {"section a\n A4 - - 5t\nend\norder a\n",
+         "a row needs four voices and a duration, found 4 fields", 4},
+        {"section a\n A4 - - - 5t\nend\norder a b\n",
+         "the order names section 'b', which is not defined", 6},
+        {"section a\n A4 - - - 5t\norder a\n",
+         "'end' is missing: section 'a' (line 3) is still open at this 'order'", 5},
+        {"order a\nsection a\n A4 - - - 5t\n", "section 'a' has no 'end'", 4},
+        {" A4 - - - 5t\nsection a\nend\norder a\n", "a row must stand inside a section", 3},
+        {"comment \"0123456789012345678901234567890123456789012\"\nsection a\nend\norder a\n",
+         "the comment is 43 bytes long; a program file holds at most 42", 3},
+        {"title \"again\"\nsection a\nend\norder a\n",
+         "'title' is given twice (first on line 2)", 3},
+        {"artist \"open\nsection a\nend\norder a\n", "a text is missing its closing '\"'", 3},
+        {"album plain\nsection a\nend\norder a\n", "'album' needs one text in double quotes", 3},
+        {"tempo fast\nsection a\nend\norder a\n",
+         "'tempo' needs one number of beats per minute, such as 120", 3},
+        {"section a\nend\nsection a\nend\norder a\n",
+         "section 'a' is defined twice (first on line 3)", 5},
+        {"section a\nend\n", "the source has no 'order' line (the sections to play)", 4},
+        {"verse\nsection a\nend\norder a\n",
+         "unknown line starting with 'verse' (expected title, artist, album, name, comment, "
+         "tempo, section or order)",
+         3},
+    };
+    for (const Mistake& mistake : mistakes) {
+        SCOPED_TRACE(mistake.lines);
+        const std::string source = Source(header + mistake.lines);
+        const std::string out = dir.File("out.8xp");
+        RunResult run = Make({source, out});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.err, source + ":" + std::to_string(mistake.line) + ": " + mistake.message +
+                               "\n");
+        EXPECT_FALSE(tool_tests::FileExists(out));
+    }
+}
+
+TEST_F(MakeTest, ChecksTheProgramName) {
+    for (const char* name : {"lower", "NINECHARS", "1ABC", "A-B"}) {
+        SCOPED_TRACE(name);
+        const std::string source =
+            Source(std::string("name ") + name + "\ntitle \"t\"\nsection a\nend\norder a\n");
+        RunResult run = Make({source, dir.File("out.8xp")});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.err, source +
+                               ":1: 'name' needs a program name of 1 to 8 characters: capital "
+                               "letters A-Z and digits, starting with a letter\n");
+    }
+}
+
+TEST_F(MakeTest, ReportsAllMistakesInLineOrderAndKeepsAnExistingOutput) {
+    const std::string out = dir.Write("old.8xp", test_support::Text("old content"));
+    const std::string source = Source(
+        "title \"t\"\nsection a\n X1 - - - 5t\n A4 - - - 0t\nend\norder a missing\n");
+    RunResult run = Make({source, out});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err,
+              source + ":3: 'X1' is not a note (such as A4, C#5, Bb3), a period (0..255) or '-'\n" +
+                  source + ":4: duration '0t' must be 1t to 65535t ticks\n" + source +
+                  ":6: the order names section 'missing', which is not defined\n" + source +
+                  ":6: the source has no 'name' line (the program's name, such as ODE)\n");
+    EXPECT_EQ(tool_tests::ReadFile(out), "old content");
+}
+
+TEST_F(MakeTest, ReplacesAnExistingOutputOnSuccess) {
+    const std::string out = dir.Write("old.8xp", test_support::Text("old content"));
+    ASSERT_EQ(Make({Source(kTwoSections), out}).exitStatus, 0);
+    ASSERT_NO_FATAL_FAILURE(Load(out));
+    EXPECT_EQ(songfile::NameText(file), "TWOSEC");
+    // Nothing is left beside it.
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);  // the source and the output
+}
+
+TEST_F(MakeTest, CommandLine) {
+    RunResult none = Make({});
+    EXPECT_EQ(none.exitStatus, 1);
+    EXPECT_EQ(none.err, "fenk-make: expected SOURCE and OUT.8xp (try 'fenk-make --help')\n");
+
+    RunResult help = Make({"--he"});  // an abbreviation, as getopt_long allows
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.out.rfind("Usage: fenk-make SOURCE OUT.8xp\n", 0), 0u);
+
+    RunResult version = Make({"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "fenk-make (Fenk) " FENK_VERSION "\n");
+
+    RunResult unknown = Make({"--frobnicate", "a", "b"});
+    EXPECT_EQ(unknown.exitStatus, 1);
+    EXPECT_EQ(unknown.err,
+              "fenk-make: unknown option '--frobnicate' (try 'fenk-make --help')\n");
+
+    RunResult missing = Make({dir.File("nothing.txt"), dir.File("out.8xp")});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.err,
+              "fenk-make: cannot open '" + dir.File("nothing.txt") + "': No such file or directory\n");
+
+    RunResult noFolder = Make({Source(kTwoSections), dir.File("no/such/folder/out.8xp")});
+    EXPECT_EQ(noFolder.exitStatus, 1);
+    EXPECT_EQ(noFolder.err, "fenk-make: cannot create a file in '" +
+                                dir.File("no/such/folder") + "': No such file or directory\n");
+}
+
+}  // namespace
