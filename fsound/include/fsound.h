@@ -3,11 +3,17 @@
  * One output device, stereo, a fixed number of software channels, and
  * samples loaded from audio files. Samples are band-limited when they are
  * loaded, so any playback rate sounds without aliasing; every call takes
- * effect at the output frame that matches the moment it was made (plus one
- * constant latency). Usable from C and C++.
+ * effect at the output frame that matches the moment it was made, plus one
+ * constant latency of three device blocks (about 12 ms). Usable from C and
+ * C++. All calls must come from one thread (the "main thread").
  *
- * Scales: rates in Hz; volume 0..255 (linear); pan 0 (full left), 128
- * (centre), 255 (full right), constant-power; priority 0..255.
+ * Scales: rates in Hz; volume 0..255 (linear: v gives v/255 of the sample's
+ * amplitude); pan 0 (full left), 128 (centre), 255 (full right),
+ * constant-power; priority 0 (lowest) .. 255 (highest).
+ *
+ * A call that cannot do what it is asked returns 0 (or NULL, or -1) and
+ * changes nothing; before FSOUND_Init and after FSOUND_Close every call
+ * fails that way.
  */
 #ifndef FSOUND_H
 #define FSOUND_H
@@ -19,60 +25,88 @@ extern "C" {
 typedef struct FSOUND_SAMPLE FSOUND_SAMPLE;   /* a loaded sample (opaque) */
 typedef struct FSOUND_DSPUNIT FSOUND_DSPUNIT; /* unused; pass NULL (opaque) */
 
-#define FSOUND_FREE (-1)      /* PlaySoundEx: take a free channel */
-#define FSOUND_ALL (-3)       /* StopSound: every channel */
-#define FSOUND_STEREOPAN (-1) /* SetPan: the pan value meaning "no pan" */
+#define FSOUND_FREE (-1)      /* PlaySoundEx: take a free channel;
+                                 Sample_Load: take a free sample slot */
+#define FSOUND_ALL (-3)       /* StopSound, SetPan, SetPaused: every channel */
+#define FSOUND_STEREOPAN (-1) /* SetPan: full level on both sides, without
+                                 the pan law's 3 dB centre attenuation */
 
-#define FSOUND_LOOP_OFF 0x1    /* sample mode: play once */
-#define FSOUND_LOOP_NORMAL 0x2 /* sample mode: loop the whole sample */
-#define FSOUND_16BITS 0x10
-#define FSOUND_MONO 0x20
+#define FSOUND_LOOP_OFF 0x1    /* sample mode: play once, even if the file
+                                  has a loop (wins over LOOP_NORMAL) */
+#define FSOUND_LOOP_NORMAL 0x2 /* sample mode: loop the whole sample when
+                                  the file has no loop of its own */
+#define FSOUND_16BITS 0x10     /* format flags: ignored, since every file */
+#define FSOUND_MONO 0x20       /* read carries its own format */
 #define FSOUND_SIGNED 0x100    /* 0x130: 16-bit signed mono */
 
-/* Opens the default output device (through SDL; SDL_AUDIODRIVER picks the
- * driver) in stereo at `mixrate` Hz (4000..65535) with
- * `maxsoftwarechannels` channels (1..256). `flags` is unused. Returns
- * non-zero on success; on failure nothing stays open. */
+/* Starts the library: in stereo at `mixrate` Hz (4000..65535) with
+ * `maxsoftwarechannels` channels (1..256); `flags` is unused. Opens the
+ * default output device through SDL (SDL_AUDIODRIVER picks the driver as
+ * SDL's users expect), or no device in offline mode (fsound_offline.h).
+ * Returns non-zero on success. Fails, leaving nothing open, for a value out
+ * of range, when no device opens, or when the library is already started
+ * (the running library is then left as it is). */
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int flags);
 
-/* Loads and band-limits a sample from the file `name_or_data` (any format
- * libsndfile reads, mixed to mono). `index` must be -1 (a free slot) or a
- * slot number; `offset` and `length` are ignored (whole file). A WAV smpl
- * loop is honoured; otherwise FSOUND_LOOP_NORMAL in `mode` loops the whole
- * sample and anything else plays it once. Returns NULL on any failure or
- * before FSOUND_Init. Loading one path again reuses the decoded file. */
+/* Loads a sample from the file `name_or_data`: any format libsndfile reads,
+ * channels averaged to mono. `index` is FSOUND_FREE (the first free slot) or
+ * a slot 0..1023 (a sample already there is replaced, and its handle then
+ * refers to the new one). `offset` and `length` are ignored (the whole file
+ * is loaded). Looping: a WAV smpl loop (its first loop) is honoured;
+ * FSOUND_LOOP_OFF in `mode` makes any sample play once; FSOUND_LOOP_NORMAL
+ * loops the whole of a sample whose file has no loop; otherwise a sample
+ * without a loop plays once. Defaults of a new sample: the file's rate,
+ * volume 255, pan 128, priority 128.
+ * Returns NULL before FSOUND_Init and on any failure: a file that is missing,
+ * unreadable, not a regular file (a directory, a FIFO: never waited on), not
+ * audio, without frames, larger than 256 MiB or longer than 16 Mi frames.
+ * Loading an unchanged file again with the same loop flags reuses the
+ * decoded sample; every handle keeps its own defaults. */
 FSOUND_SAMPLE *FSOUND_Sample_Load(int index, const char *name_or_data,
                                   unsigned int mode, int offset, int length);
 
 /* Sets a sample's defaults for the channels started from it later: rate in
- * Hz, volume 0..255, pan 0..255, priority 0..255. -1 leaves the rate, the
- * volume or the priority as it was (and the pan too). Returns non-zero on
- * success. */
+ * Hz (1..10,000,000), volume 0..255, pan 0..255, priority 0..255. -1 leaves
+ * that value as it was. Returns non-zero on success; a value out of range
+ * fails the call and changes nothing. */
 signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE *sptr, int deffreq,
                                       int defvol, int defpan, int defpri);
 
-/* Master pan separation: 1.0 full (the default), 0.0 everything centred. */
+/* Master pan separation, 0.0..1.0 (clamped; NaN ignored): 1.0 full (the
+ * default), 0.0 everything centred, between them every pan is drawn toward
+ * the centre in proportion. Applies to sounding channels too. */
 void FSOUND_SetPanSeperation(float pansep);
 
-/* Stops a channel, or every channel with FSOUND_ALL; a sounding channel
- * fades out over about a millisecond. Returns non-zero on success. */
+/* Stops a channel (0..channels-1), or every channel with FSOUND_ALL; a
+ * sounding channel fades out over about a millisecond, and the channel is
+ * free at once. Returns non-zero for a valid channel number. */
 signed char FSOUND_StopSound(int channel);
 
-/* Starts `sptr` on `channel`, or with FSOUND_FREE on a free channel (when
- * all are busy, the one of lowest priority is taken, the oldest first), with
- * the sample's defaults. Started paused, it is silent until
- * FSOUND_SetPaused(channel, 0). Returns the channel, or -1. */
+/* Starts `sptr` with its defaults, from its first frame, on `channel`
+ * (0..channels-1: what sounds there is stopped) or with FSOUND_FREE on a
+ * free channel: the lowest-numbered one that was never used, was stopped,
+ * or holds a one-shot that has played out. When all are busy it takes the
+ * busy channel of lowest priority, the oldest first, but never one of
+ * higher priority than the sample's. Started paused, it is silent until
+ * FSOUND_SetPaused(channel, 0). `dsp` is ignored. Returns the channel, or
+ * -1. */
 int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE *sptr, FSOUND_DSPUNIT *dsp,
                        signed char startpaused);
 
-/* Sets a channel's pan, 0..255. Returns non-zero on success. */
+/* Sets the pan of a channel that holds a sound (or of every such channel
+ * with FSOUND_ALL): 0..255, or FSOUND_STEREOPAN. Returns non-zero on
+ * success. */
 signed char FSOUND_SetPan(int channel, int pan);
 
-/* Pauses (non-zero) or resumes (0) a channel. Returns non-zero on success. */
+/* Pauses (non-zero) or resumes (0) a channel that holds a sound (or every
+ * such channel with FSOUND_ALL). A sounding channel fades out over about a
+ * millisecond and holds its place; it resumes from there. Returns non-zero
+ * on success. */
 signed char FSOUND_SetPaused(int channel, signed char paused);
 
-/* Share of time the mixer takes, in percent of the audio it produced
- * (0..100). */
+/* The time the mixer takes, in percent of the duration of the audio it
+ * produced (0..100), smoothed over about half a second of audio. 0 when the
+ * library is not started. */
 float FSOUND_GetCPUUsage(void);
 
 /* Stops the output and frees every sample and channel; afterwards nothing

@@ -1,0 +1,85 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace fsound {
+namespace {
+
+// Time constant of the load figure, in seconds of audio.
+constexpr double kCpuSmoothingSeconds = 0.5;
+
+}  // namespace
+
+std::int64_t MonotonicNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int BlockFramesForRate(int outputRate) {
+    int frames = 16;
+    while (frames * 2 * 200 <= outputRate) frames *= 2;
+    return frames;
+}
+
+void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing) {
+    InitMixer(engine.mixer, outputRate, channelCount);
+    InitCommandQueue(engine.queue, kCommandQueueCapacity);
+    engine.timing = timing;
+    engine.outputRate = outputRate;
+    engine.blockFrames = BlockFramesForRate(outputRate);
+    engine.latencyFrames = kLatencyBlocks * engine.blockFrames;
+    InitFrameClock(engine.clock, outputRate, engine.blockFrames);
+    engine.renderedFrames = 0;
+    engine.cpuPercent.store(0.0f, std::memory_order_relaxed);
+}
+
+void ApplyQueuedCommands(Engine& engine) {
+    while (const Command* command = PeekCommand(engine.queue)) {
+        ApplyCommand(engine.mixer, *command);
+        PopCommand(engine.queue);
+    }
+}
+
+void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) {
+    if (frames <= 0) return;
+    std::fill(stereo, stereo + 2 * static_cast<std::size_t>(frames), 0.0f);
+    const std::int64_t blockStart = engine.renderedFrames;
+    const bool deviceClock = engine.timing == Timing::DeviceClock;
+    if (deviceClock) UpdateFrameClock(engine.clock, nowNs, blockStart);
+
+    int mixed = 0;  // frames of this block mixed so far
+    while (const Command* command = PeekCommand(engine.queue)) {
+        int offset = mixed;
+        if (deviceClock) {
+            const double frame = FrameAtTime(engine.clock, command->timeNs) + engine.latencyFrames;
+            const double relative = std::floor(frame + 0.5) - static_cast<double>(blockStart);
+            if (relative >= frames) break;  // later blocks; so is everything behind it
+            // Never before the mixed part: a late command applies at once,
+            // and the queue order is kept.
+            offset = std::max(mixed, static_cast<int>(std::max(relative, 0.0)));
+        }
+        if (offset > mixed) {
+            MixFrames(engine.mixer, stereo + 2 * mixed, offset - mixed);
+            mixed = offset;
+        }
+        ApplyCommand(engine.mixer, *command);
+        PopCommand(engine.queue);
+    }
+    if (mixed < frames) MixFrames(engine.mixer, stereo + 2 * mixed, frames - mixed);
+
+    for (int index = 0; index < 2 * frames; ++index) stereo[index] = std::clamp(stereo[index], -1.0f, 1.0f);
+    engine.renderedFrames += frames;
+
+    const double audioSeconds = static_cast<double>(frames) / engine.outputRate;
+    const double busySeconds = static_cast<double>(MonotonicNowNs() - nowNs) * 1e-9;
+    const double percent = std::clamp(100.0 * busySeconds / audioSeconds, 0.0, 100.0);
+    const double weight = std::min(1.0, audioSeconds / kCpuSmoothingSeconds);
+    const float previous = engine.cpuPercent.load(std::memory_order_relaxed);
+    engine.cpuPercent.store(static_cast<float>(previous + weight * (percent - previous)),
+                            std::memory_order_relaxed);
+}
+
+}  // namespace fsound

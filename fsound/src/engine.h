@@ -1,0 +1,62 @@
+// The audio side of the library: the mixer, the queue of commands from the
+// main thread, the device clock, and the render loop that applies each
+// command at its frame. Both output paths render through RenderBlock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "command_queue.h"
+#include "frame_clock.h"
+#include "mixer.h"
+
+namespace fsound {
+
+// Commands the queue holds: far more than the calls of a few blocks.
+constexpr std::size_t kCommandQueueCapacity = 4096;
+
+// Device blocks between a call and its effect: one block is needed because
+// a call made just after a callback is seen only by the next one, the rest
+// absorbs the callbacks' jitter.
+constexpr int kLatencyBlocks = 3;
+
+enum class Timing {
+    DeviceClock,  // a command applies at FrameAtTime(its time) + latency
+    Immediate,    // a command applies at the start of the next render (offline)
+};
+
+struct Engine {
+    Mixer mixer;
+    CommandQueue queue;
+    FrameClock clock;
+    Timing timing = Timing::Immediate;
+    int outputRate = 0;             // Hz
+    int blockFrames = 0;            // frames per device callback
+    int latencyFrames = 0;          // kLatencyBlocks * blockFrames
+    std::int64_t renderedFrames = 0;  // frames produced so far
+    std::atomic<float> cpuPercent{0.0f};  // smoothed mixing load, written by RenderBlock
+};
+
+// The device block for `outputRate`: the largest power of two frames not
+// over 5 ms, at least 16.
+int BlockFramesForRate(int outputRate);
+
+// Prepares `engine` (allocating everything the render needs).
+void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing);
+
+// Produces the next `frames` frames into `stereo` (overwritten, interleaved
+// left/right, clipped to -1..1): applies every queued command whose frame
+// falls in the block at that frame, in queue order (a command whose frame has
+// passed applies at once), and mixes between them. `nowNs` is the moment the
+// block was asked for (used with Timing::DeviceClock). Also measures the
+// share of time the rendering takes.
+void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs);
+
+// Applies every queued command at the current position without rendering.
+// Only for the Immediate timing, where that is what the next render would do.
+void ApplyQueuedCommands(Engine& engine);
+
+// The monotonic clock, ns (steady_clock; on Linux a vDSO read, no system call).
+std::int64_t MonotonicNowNs();
+
+}  // namespace fsound

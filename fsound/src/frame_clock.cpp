@@ -1,0 +1,66 @@
+#include "frame_clock.h"
+
+#include <cmath>
+
+namespace fsound {
+namespace {
+
+constexpr double kTwoPi = 6.28318530717958647692;
+
+void Restart(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
+    clock.running = true;
+    clock.blockFrame = blockFrame;
+    clock.periodNs = clock.nominalPeriodNs;
+    clock.blockTimeNs = static_cast<double>(nowNs);
+    clock.nextBlockTimeNs = clock.blockTimeNs + clock.periodNs;
+}
+
+}  // namespace
+
+void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames) {
+    clock = FrameClock{};
+    clock.blockFrames = blockFrames;
+    clock.nominalPeriodNs = 1e9 * blockFrames / outputRate;
+    // Second-order loop, critically damped (Adriaensen, "Using a DLL to
+    // filter time"): omega = 2 pi B T, b = sqrt(2) omega, c = omega^2.
+    const double omega = kTwoPi * clock.bandwidthHz * clock.nominalPeriodNs * 1e-9;
+    clock.coefficientB = std::sqrt(2.0) * omega;
+    clock.coefficientC = omega * omega;
+}
+
+void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
+    if (!clock.running || blockFrame != clock.blockFrame + clock.blockFrames) {
+        if (clock.running) ++clock.resets;
+        Restart(clock, nowNs, blockFrame);
+        return;
+    }
+    const double error = static_cast<double>(nowNs) - clock.nextBlockTimeNs;
+    // Lock is lost when a callback comes more than four blocks (and 20 ms)
+    // off the prediction; following it slowly would misplace every command
+    // for seconds, so start again from this callback.
+    const double limit = std::fmax(4.0 * clock.nominalPeriodNs, 20e6);
+    if (std::fabs(error) > limit) {
+        ++clock.resets;
+        Restart(clock, nowNs, blockFrame);
+        return;
+    }
+    clock.blockFrame = blockFrame;
+    clock.blockTimeNs = clock.nextBlockTimeNs;
+    clock.nextBlockTimeNs += clock.coefficientB * error + clock.periodNs;
+    clock.periodNs += clock.coefficientC * error;
+    // A device off its nominal rate by more than a factor of two is not one the loop
+    // can describe; keep the estimate sane.
+    if (clock.periodNs < 0.5 * clock.nominalPeriodNs || clock.periodNs > 2.0 * clock.nominalPeriodNs ||
+        !(clock.nextBlockTimeNs > clock.blockTimeNs)) {
+        ++clock.resets;
+        Restart(clock, nowNs, blockFrame);
+    }
+}
+
+double FrameAtTime(const FrameClock& clock, std::int64_t timeNs) {
+    const double span = clock.nextBlockTimeNs - clock.blockTimeNs;
+    return static_cast<double>(clock.blockFrame) +
+           (static_cast<double>(timeNs) - clock.blockTimeNs) * clock.blockFrames / span;
+}
+
+}  // namespace fsound

@@ -1,0 +1,37 @@
+// The device's clock as seen from the audio callback: a delay-locked loop
+// (as in JACK) filters the moments of the callbacks against the frames they
+// deliver, so that any moment on the monotonic clock maps to an output frame
+// without the jitter of the individual callbacks.
+#pragma once
+
+#include <cstdint>
+
+namespace fsound {
+
+struct FrameClock {
+    double bandwidthHz = 2.0;     // loop bandwidth
+    double nominalPeriodNs = 0;   // blockFrames / output rate, ns
+    int blockFrames = 0;          // frames per callback
+    bool running = false;         // false until the first update
+    std::int64_t blockFrame = 0;  // first frame of the current block
+    double blockTimeNs = 0;       // filtered moment of blockFrame
+    double nextBlockTimeNs = 0;   // predicted moment of blockFrame + blockFrames
+    double periodNs = 0;          // filtered length of one block, ns
+    double coefficientB = 0;      // loop filter gains (from the bandwidth)
+    double coefficientC = 0;
+    int resets = 0;               // how often the loop lost lock and restarted
+};
+
+// Prepares `clock` for callbacks of `blockFrames` frames at `outputRate` Hz.
+void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames);
+
+// Feeds the moment `nowNs` at which the callback for the block starting at
+// `blockFrame` began. A callback far off the prediction (a stall, an
+// underrun, a block out of sequence) restarts the loop there.
+void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame);
+
+// The output frame (fractional) that the moment `timeNs` corresponds to on
+// the filtered clock; valid after the first update.
+double FrameAtTime(const FrameClock& clock, std::int64_t timeNs);
+
+}  // namespace fsound

@@ -1,0 +1,377 @@
+// The FSOUND calls: the main thread's side of the library. It keeps the
+// samples, its own view of which channel is busy, and sends every change to
+// the mixer as a timestamped command.
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "engine.h"
+#include "output_device.h"
+#include "regular_file.h"
+#include "sample_decode.h"
+
+// The calls are the only symbols the shared library exports.
+#pragma GCC visibility push(default)
+#include "fsound.h"
+#include "fsound_offline.h"
+#pragma GCC visibility pop
+
+struct FSOUND_SAMPLE {
+    std::shared_ptr<const fsound::BandLimitedSample> prepared;
+    bool looped = false;
+    int rate = 0;        // Hz
+    int volume = 255;    // 0..255
+    int pan = 128;       // 0..255
+    int priority = 128;  // 0..255
+};
+
+namespace {
+
+constexpr int kMinMixRate = 4000;
+constexpr int kMaxMixRate = 65535;
+constexpr int kMaxChannels = 256;
+constexpr int kSampleSlots = 1024;
+constexpr int kMaxRate = 10000000;
+// How long a call waits for the audio thread to drain a full command queue
+// before it gives up (and fails, changing nothing).
+constexpr auto kQueueWaitLimit = std::chrono::milliseconds(250);
+
+// How a load's loop flags shape the sample.
+enum class LoopChoice {
+    FromFile,     // the file's loop, or none
+    Off,          // FSOUND_LOOP_OFF: never loops
+    WholeIfNone,  // FSOUND_LOOP_NORMAL: the file's loop, or the whole sample
+};
+
+// One decoded and prepared file. Entries stay until Close: channels on the
+// audio thread may still play a sample whose slot was reused.
+struct CachedSample {
+    fsound::FileIdentity identity;
+    LoopChoice choice = LoopChoice::FromFile;
+    std::shared_ptr<const fsound::BandLimitedSample> prepared;
+    int sampleRate = 0;
+};
+
+// The main thread's view of a channel. It runs ahead of the mixer (which
+// applies the same changes a latency later), so it never waits for it.
+struct ChannelState {
+    bool busy = false;            // started and neither stopped nor replaced
+    bool oneShot = false;         // its sample does not loop
+    std::uint32_t noteId = 0;     // the mixer publishes it when a one-shot ends
+    int priority = 0;
+    std::uint64_t startOrder = 0; // larger: started later
+};
+
+struct Library {
+    int mixRate = 0;
+    bool offline = false;
+    fsound::Engine engine;
+    fsound::OutputDevice device;
+    std::vector<std::unique_ptr<FSOUND_SAMPLE>> slots;
+    std::vector<CachedSample> cache;
+    std::vector<ChannelState> channels;
+    std::uint32_t nextNoteId = 1;
+    std::uint64_t nextStartOrder = 1;
+    int decodedFiles = 0;
+};
+
+// Created by Init, deleted by Close. A program that exits without Close
+// leaves it (and the device thread that uses it) to the end of the process.
+Library* g_library = nullptr;
+bool g_offlineChosen = false;
+
+void RenderForDevice(void* user, float* stereo, int frames, std::int64_t nowNs) {
+    fsound::RenderBlock(*static_cast<fsound::Engine*>(user), stereo, frames, nowNs);
+}
+
+bool IsOurSample(const Library& library, const FSOUND_SAMPLE* sample) {
+    if (sample == nullptr) return false;
+    for (const auto& slot : library.slots) {
+        if (slot.get() == sample) return true;
+    }
+    return false;
+}
+
+bool ChannelIsFree(const Library& library, int channel) {
+    const ChannelState& state = library.channels[static_cast<std::size_t>(channel)];
+    if (!state.busy) return true;
+    return state.oneShot &&
+           library.engine.mixer.endedNotes[static_cast<std::size_t>(channel)].load(
+               std::memory_order_acquire) == state.noteId;
+}
+
+// The lowest free channel; else the busy one of lowest priority, oldest
+// first, unless that outranks `priority`; else -1.
+int ChooseChannel(const Library& library, int priority) {
+    const int count = static_cast<int>(library.channels.size());
+    for (int channel = 0; channel < count; ++channel) {
+        if (ChannelIsFree(library, channel)) return channel;
+    }
+    int chosen = -1;
+    for (int channel = 0; channel < count; ++channel) {
+        const ChannelState& state = library.channels[static_cast<std::size_t>(channel)];
+        if (chosen < 0) {
+            chosen = channel;
+            continue;
+        }
+        const ChannelState& best = library.channels[static_cast<std::size_t>(chosen)];
+        if (state.priority < best.priority ||
+            (state.priority == best.priority && state.startOrder < best.startOrder)) {
+            chosen = channel;
+        }
+    }
+    if (chosen >= 0 && library.channels[static_cast<std::size_t>(chosen)].priority > priority) return -1;
+    return chosen;
+}
+
+// Makes sure one more command fits in the queue. Offline, the render that
+// would apply the queued commands applies them at the current position
+// anyway, so they are applied now. With a device, the audio thread drains
+// the queue every block; wait for it, but not forever.
+bool MakeRoom(Library& library) {
+    if (fsound::FreeCommandSlots(library.engine.queue) > 0) return true;
+    if (library.offline) {
+        fsound::ApplyQueuedCommands(library.engine);
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kQueueWaitLimit;
+    while (fsound::FreeCommandSlots(library.engine.queue) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Queues `command` stamped `timeNs`; MakeRoom must have succeeded first.
+void Send(Library& library, fsound::Command command, std::int64_t timeNs) {
+    command.timeNs = timeNs;
+    fsound::PushCommand(library.engine.queue, command);
+}
+
+bool InRangeOrKeep(int value, int low, int high) { return value == -1 || (value >= low && value <= high); }
+
+}  // namespace
+
+signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*flags*/) {
+    if (g_library != nullptr) return 0;
+    if (mixrate < kMinMixRate || mixrate > kMaxMixRate) return 0;
+    if (maxsoftwarechannels < 1 || maxsoftwarechannels > kMaxChannels) return 0;
+    auto library = std::make_unique<Library>();
+    library->mixRate = mixrate;
+    library->offline = g_offlineChosen;
+    fsound::InitEngine(library->engine, mixrate, maxsoftwarechannels,
+                       library->offline ? fsound::Timing::Immediate : fsound::Timing::DeviceClock);
+    library->slots.resize(kSampleSlots);
+    library->channels.assign(static_cast<std::size_t>(maxsoftwarechannels), ChannelState{});
+    if (!library->offline &&
+        !fsound::OpenOutputDevice(library->device, mixrate, library->engine.blockFrames, RenderForDevice,
+                                  &library->engine)) {
+        return 0;
+    }
+    g_library = library.release();
+    return 1;
+}
+
+FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned int mode, int /*offset*/,
+                                  int /*length*/) {
+    Library* library = g_library;
+    if (library == nullptr || name_or_data == nullptr) return nullptr;
+    if (index < -1 || index >= kSampleSlots) return nullptr;
+    int slot = index;
+    if (slot == -1) {
+        for (int candidate = 0; candidate < kSampleSlots && slot == -1; ++candidate) {
+            if (!library->slots[static_cast<std::size_t>(candidate)]) slot = candidate;
+        }
+        if (slot == -1) return nullptr;
+    }
+
+    const LoopChoice choice = (mode & FSOUND_LOOP_OFF) != 0      ? LoopChoice::Off
+                              : (mode & FSOUND_LOOP_NORMAL) != 0 ? LoopChoice::WholeIfNone
+                                                                 : LoopChoice::FromFile;
+    const fsound::OpenedFile file = fsound::OpenRegularFile(name_or_data, fsound::kMaxSampleFileBytes);
+    if (file.failure != fsound::OpenFailure::None) return nullptr;
+
+    const CachedSample* cached = nullptr;
+    for (const CachedSample& entry : library->cache) {
+        if (entry.choice == choice && fsound::SameFile(entry.identity, file.identity)) cached = &entry;
+    }
+    if (cached == nullptr) {
+        fsound::DecodeResult decoded = fsound::DecodeSampleDescriptor(file.descriptor);
+        fsound::CloseFile(file.descriptor);
+        if (decoded.failure != fsound::DecodeFailure::None) return nullptr;
+        fsound::SampleLoop loop = decoded.sample.loop;
+        if (choice == LoopChoice::Off) loop = fsound::SampleLoop{};
+        if (choice == LoopChoice::WholeIfNone && !loop.looped) {
+            loop = fsound::SampleLoop{true, 0, decoded.sample.mono.size()};
+        }
+        const int sampleRate = decoded.sample.sampleRate;
+        auto prepared = fsound::PrepareSample(std::move(decoded.sample.mono), loop);
+        if (!prepared) return nullptr;
+        ++library->decodedFiles;
+        library->cache.push_back(CachedSample{file.identity, choice, std::move(prepared), sampleRate});
+        cached = &library->cache.back();
+    } else {
+        fsound::CloseFile(file.descriptor);
+    }
+
+    std::unique_ptr<FSOUND_SAMPLE>& holder = library->slots[static_cast<std::size_t>(slot)];
+    if (!holder) holder = std::make_unique<FSOUND_SAMPLE>();
+    *holder = FSOUND_SAMPLE{};
+    holder->prepared = cached->prepared;
+    holder->looped = fsound::IsLooped(*cached->prepared);
+    holder->rate = std::min(cached->sampleRate, kMaxRate);
+    return holder.get();
+}
+
+signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE* sptr, int deffreq, int defvol, int defpan, int defpri) {
+    Library* library = g_library;
+    if (library == nullptr || !IsOurSample(*library, sptr)) return 0;
+    if (!InRangeOrKeep(deffreq, 1, kMaxRate) || !InRangeOrKeep(defvol, 0, 255) ||
+        !InRangeOrKeep(defpan, 0, 255) || !InRangeOrKeep(defpri, 0, 255)) {
+        return 0;
+    }
+    if (deffreq != -1) sptr->rate = deffreq;
+    if (defvol != -1) sptr->volume = defvol;
+    if (defpan != -1) sptr->pan = defpan;
+    if (defpri != -1) sptr->priority = defpri;
+    return 1;
+}
+
+void FSOUND_SetPanSeperation(float pansep) {
+    const std::int64_t now = fsound::MonotonicNowNs();
+    Library* library = g_library;
+    if (library == nullptr || std::isnan(pansep) || !MakeRoom(*library)) return;
+    fsound::Command command;
+    command.kind = fsound::CommandKind::SetSeparation;
+    command.separation = std::fmin(std::fmax(pansep, 0.0f), 1.0f);
+    Send(*library, command, now);
+}
+
+signed char FSOUND_StopSound(int channel) {
+    const std::int64_t now = fsound::MonotonicNowNs();
+    Library* library = g_library;
+    if (library == nullptr) return 0;
+    const int count = static_cast<int>(library->channels.size());
+    if (channel != FSOUND_ALL && (channel < 0 || channel >= count)) return 0;
+    if (!MakeRoom(*library)) return 0;
+    fsound::Command command;
+    if (channel == FSOUND_ALL) {
+        for (ChannelState& state : library->channels) state.busy = false;
+        command.kind = fsound::CommandKind::StopAll;
+    } else {
+        library->channels[static_cast<std::size_t>(channel)].busy = false;
+        command.kind = fsound::CommandKind::Stop;
+        command.channel = channel;
+    }
+    Send(*library, command, now);
+    return 1;
+}
+
+int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/, signed char startpaused) {
+    const std::int64_t now = fsound::MonotonicNowNs();
+    Library* library = g_library;
+    if (library == nullptr || !IsOurSample(*library, sptr)) return -1;
+    const int count = static_cast<int>(library->channels.size());
+    int chosen = channel;
+    if (channel == FSOUND_FREE) {
+        chosen = ChooseChannel(*library, sptr->priority);
+        if (chosen < 0) return -1;
+    } else if (channel < 0 || channel >= count) {
+        return -1;
+    }
+    if (!MakeRoom(*library)) return -1;
+
+    ChannelState& state = library->channels[static_cast<std::size_t>(chosen)];
+    state.busy = true;
+    state.oneShot = !sptr->looped;
+    state.noteId = library->nextNoteId++;
+    if (library->nextNoteId == 0) library->nextNoteId = 1;  // 0 means "no note ended yet"
+    state.priority = sptr->priority;
+    state.startOrder = library->nextStartOrder++;
+
+    fsound::Command command;
+    command.kind = fsound::CommandKind::Start;
+    command.channel = chosen;
+    command.sample = sptr->prepared.get();
+    command.step = static_cast<double>(sptr->rate) / library->mixRate;
+    command.volume = static_cast<float>(sptr->volume) / 255.0f;
+    command.pan = sptr->pan;
+    command.paused = startpaused != 0;
+    command.noteId = state.noteId;
+    Send(*library, command, now);
+    return chosen;
+}
+
+namespace {
+
+// SetPan and SetPaused: one channel that holds a sound, or FSOUND_ALL.
+signed char SendChannelChange(fsound::Command command, fsound::CommandKind allKind, std::int64_t now) {
+    Library* library = g_library;
+    if (library == nullptr) return 0;
+    const int count = static_cast<int>(library->channels.size());
+    if (command.channel == FSOUND_ALL) {
+        command.kind = allKind;
+    } else if (command.channel < 0 || command.channel >= count || ChannelIsFree(*library, command.channel)) {
+        return 0;
+    }
+    if (!MakeRoom(*library)) return 0;
+    Send(*library, command, now);
+    return 1;
+}
+
+}  // namespace
+
+signed char FSOUND_SetPan(int channel, int pan) {
+    const std::int64_t now = fsound::MonotonicNowNs();
+    if (pan != FSOUND_STEREOPAN && (pan < 0 || pan > 255)) return 0;
+    fsound::Command command;
+    command.kind = fsound::CommandKind::SetPan;
+    command.channel = channel;
+    command.pan = pan == FSOUND_STEREOPAN ? fsound::kPanBothSides : pan;
+    return SendChannelChange(command, fsound::CommandKind::SetPanAll, now);
+}
+
+signed char FSOUND_SetPaused(int channel, signed char paused) {
+    const std::int64_t now = fsound::MonotonicNowNs();
+    fsound::Command command;
+    command.kind = fsound::CommandKind::SetPaused;
+    command.channel = channel;
+    command.paused = paused != 0;
+    return SendChannelChange(command, fsound::CommandKind::SetPausedAll, now);
+}
+
+float FSOUND_GetCPUUsage(void) {
+    const Library* library = g_library;
+    if (library == nullptr) return 0.0f;
+    return library->engine.cpuPercent.load(std::memory_order_relaxed);
+}
+
+void FSOUND_Close(void) {
+    Library* library = g_library;
+    if (library == nullptr) return;
+    // The device first: once it is closed no callback runs, so nothing
+    // touches the samples and channels freed below.
+    fsound::CloseOutputDevice(library->device);
+    g_library = nullptr;
+    delete library;
+}
+
+signed char FSOUND_Offline_Enable(signed char enable) {
+    if (g_library != nullptr) return 0;
+    g_offlineChosen = enable != 0;
+    return 1;
+}
+
+int FSOUND_Offline_Render(float* stereo, int frames) {
+    Library* library = g_library;
+    if (library == nullptr || !library->offline || stereo == nullptr || frames <= 0) return 0;
+    fsound::RenderBlock(library->engine, stereo, frames, fsound::MonotonicNowNs());
+    return frames;
+}
+
+int FSOUND_Offline_DecodedFileCount(void) {
+    const Library* library = g_library;
+    return library == nullptr ? 0 : library->decodedFiles;
+}

@@ -1,0 +1,54 @@
+#include <SDL.h>
+
+#include "engine.h"
+#include "output_device.h"
+
+namespace fsound {
+namespace {
+
+void DeviceCallback(void* user, Uint8* stream, int length) {
+    // Taken first, so the time is that of the device's request.
+    const std::int64_t now = MonotonicNowNs();
+    const OutputDevice& device = *static_cast<const OutputDevice*>(user);
+    const int frames = length / static_cast<int>(2 * sizeof(float));
+    device.render(device.user, reinterpret_cast<float*>(stream), frames, now);
+}
+
+}  // namespace
+
+bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCallback render,
+                      void* user) {
+    if (device.id != 0) return false;
+    // The library only plays sound; the program's signals stay its own.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    device.render = render;
+    device.user = user;
+    SDL_AudioSpec wanted{};
+    wanted.freq = rate;
+    wanted.format = AUDIO_F32SYS;
+    wanted.channels = 2;
+    wanted.samples = static_cast<Uint16>(blockFrames);
+    wanted.callback = DeviceCallback;
+    wanted.userdata = &device;
+    SDL_AudioSpec obtained{};
+    // No allowed changes: SDL converts to whatever the hardware takes, so the
+    // callback always sees this rate, format and block length.
+    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (id == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    device.id = id;
+    SDL_PauseAudioDevice(id, 0);
+    return true;
+}
+
+void CloseOutputDevice(OutputDevice& device) {
+    if (device.id == 0) return;
+    SDL_CloseAudioDevice(device.id);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    device.id = 0;
+}
+
+}  // namespace fsound

@@ -1,0 +1,40 @@
+// Opening a sample file: only a regular file, never waiting on a FIFO or a
+// device, with the identity that tells an unchanged file from a new one.
+// One implementation per operating system (regular_file_posix.cpp).
+#pragma once
+
+#include <cstdint>
+
+namespace fsound {
+
+// What tells one file (and one version of it) from another.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t sizeBytes = 0;
+    std::int64_t modifiedNs = 0;  // last modification, ns since the epoch
+};
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
+
+enum class OpenFailure {
+    None,
+    CannotOpen,      // missing, no permission, a bad path
+    NotRegularFile,  // a directory, a FIFO, a device, a socket
+    TooLarge,        // over the size bound given
+};
+
+struct OpenedFile {
+    OpenFailure failure = OpenFailure::CannotOpen;
+    int descriptor = -1;  // open for reading when failure is None; close with CloseFile
+    FileIdentity identity;
+};
+
+// Opens `path` for reading if it is a regular file of at most `maxBytes`
+// bytes. The open does not block on a FIFO (it is opened non-blocking and
+// refused).
+OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes);
+
+void CloseFile(int descriptor);
+
+}  // namespace fsound
