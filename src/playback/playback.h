@@ -32,27 +32,39 @@ int RateForPeriod(std::uint8_t period);
 // Tone output: the program's only contact with the sound library.
 
 struct ToneOutput {
+    // The sound library calls; the table must outlive the tone output.
     const platform::SoundLibrary* library = nullptr;
-    FSOUND_SAMPLE* samples[4] = {};  // one per voice 0..3, from LoadVoiceSamples
-    bool stopNotesEachRow = true;
-    bool stereoPanning = true;
+    // One per voice 0..3, from a successful LoadVoiceSamples until Shutdown;
+    // null otherwise.
+    FSOUND_SAMPLE* samples[4] = {};
+    bool stopNotesEachRow = true;  // stop every channel before each row
+    bool stereoPanning = true;     // voices 0, 1 left and 2, 3 right; else centred
 };
 
 // A tone output over `library` with the two flags of `settings`.
 ToneOutput MakeToneOutput(const platform::SoundLibrary& library,
                           const PlaybackSettings& settings);
 
-// Starts the library at `mixRate` Hz with 32 software channels; true when it
-// runs.
+// Starts the library at `mixRate` Hz (4000..65535) with 32 software channels;
+// true when it runs. On false nothing is open and Shutdown must not be called.
 bool Start(ToneOutput& output, int mixRate);
 // Loads the sample at `path` four times, once per voice, as 16-bit signed
-// mono; true only when all four loaded.
+// mono. All four loads are made before any result is looked at; true only
+// when none failed, and only then are `samples` filled. Needs Start; after a
+// failure the library stays started and Shutdown is still due.
 bool LoadVoiceSamples(ToneOutput& output, const char* path);
 // Sounds one row: rates[k] is voice k's playback rate in Hz, or kSilentRate.
+// With stopNotesEachRow every channel is stopped first; otherwise earlier
+// rows go on sounding. Each sample gets the row's rate (kSilentRate leaves it
+// as it was), volume 63 of 255 and the default pan 128 (centre); each
+// non-silent voice then starts on a free channel, panned 0 (voices 0, 1) or
+// 255 (voices 2, 3) when stereoPanning is set, centred otherwise. Needs a
+// successful LoadVoiceSamples.
 void SetVoices(ToneOutput& output, const int rates[4]);
-// The library's processing load in percent.
+// The library's processing load in percent (0..100), for the status line.
 float CpuUsage(const ToneOutput& output);
-// Closes the library; after it nothing sounds.
+// Closes the library and forgets the sample handles; after it nothing
+// sounds.
 void Shutdown(ToneOutput& output);
 
 // ---------------------------------------------------------------------------
@@ -69,7 +81,9 @@ public:
     virtual void SleepMs(unsigned milliseconds) = 0;
 };
 
-// The console keyboard and the system sleep.
+// The console keyboard and the system sleep (platform::KeyPending and
+// platform::SleepMs); the caller sets the keyboard up with
+// platform::BeginKeyboardPolling first.
 class SystemClock : public Clock {
 public:
     bool KeyPending() override;
@@ -79,12 +93,24 @@ public:
 enum class PlayOutcome { Finished, StoppedByKey };
 
 // Plays the song from the first order entry to the end of the list, or until
-// a key is pending at a tick. Writes the status lines to `out`.
+// a key is pending at a tick. For every row it calls SetVoices, then writes
+// the status line "Note:%03d Section:%03d=" + the section offset as four
+// upper-case hex digits + " CPU:%.02f%%\r" to `out`, then waits the row's
+// duration: per tick one clock.KeyPending() and one clock.SleepMs(5). A key
+// writes "\n" and returns StoppedByKey at once; the end of the order list
+// waits clock.SleepMs(2500) (keyboard not watched) and returns Finished.
+// Reads the block only through songfile::OrderEntryAt and songfile::RowAt.
+// Needs `output` started and loaded.
 PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
                      Clock& clock, std::FILE* out);
 
 // The playback run: start, load, play, shut down, with their messages on
-// `out`. Returns the process exit status.
+// `out`. `output` comes from MakeToneOutput with the same settings; the
+// sample loaded is platform::ResolveDataFile(settings.samplePath), while the
+// message shows samplePath as given. Returns the process exit status: 0 when
+// the song finished or a key stopped it, 1 when the library failed to start
+// (nothing shut down) or the samples failed to load (after a 2500 ms wait and
+// the shutdown). The song block stays the caller's; free it after the call.
 int RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
                 ToneOutput& output, Clock& clock, std::FILE* out);
 

@@ -1,0 +1,92 @@
+// The four voices over the sound library: one sample per voice, each row's
+// rate given as the sample's default rate before the voice is started.
+#include <cassert>
+
+#include "playback.h"
+
+namespace playback {
+namespace {
+
+constexpr int kSoftwareChannels = 32;
+constexpr unsigned kInitFlags = 0;
+
+// 16-bit signed mono (FSOUND_16BITS | FSOUND_MONO | FSOUND_SIGNED); a WAV
+// carries its own format, so only the loop bits matter in practice.
+constexpr unsigned kSampleMode = 0x130;
+
+constexpr int kVoiceVolume = 63;  // library scale 0..255
+// Centre. A channel whose pan is never set (mono) plays at this pan, so it
+// must be the centre, not 0, which is full left.
+constexpr int kDefaultPan = 128;
+constexpr int kKeepPriority = -1;
+constexpr float kFullPanSeparation = 1.0f;
+constexpr int kLeftPan = 0;
+constexpr int kRightPan = 255;
+
+}  // namespace
+
+int RateForPeriod(std::uint8_t period) {
+    if (period == 0) return kSilentRate;
+    return 1000000 / period;
+}
+
+ToneOutput MakeToneOutput(const platform::SoundLibrary& library,
+                          const PlaybackSettings& settings) {
+    ToneOutput output;
+    output.library = &library;
+    output.stopNotesEachRow = settings.stopNotesEachRow;
+    output.stereoPanning = settings.stereoPanning;
+    return output;
+}
+
+bool Start(ToneOutput& output, int mixRate) {
+    assert(output.library != nullptr);
+    return output.library->Init(mixRate, kSoftwareChannels, kInitFlags) != 0;
+}
+
+bool LoadVoiceSamples(ToneOutput& output, const char* path) {
+    assert(output.library != nullptr);
+    // All four loads are made before any result is looked at; samples that
+    // did load on a failure are freed by the library's Close.
+    FSOUND_SAMPLE* loaded[4];
+    for (FSOUND_SAMPLE*& sample : loaded)
+        sample = output.library->SampleLoad(-1, path, kSampleMode, 0, 0);
+    for (FSOUND_SAMPLE* sample : loaded)
+        if (sample == nullptr) return false;
+    for (int voice = 0; voice < 4; ++voice) output.samples[voice] = loaded[voice];
+    return true;
+}
+
+void SetVoices(ToneOutput& output, const int rates[4]) {
+    const platform::SoundLibrary& library = *output.library;
+    // The library's results are ignored on purpose: a voice that cannot be
+    // started is simply not heard.
+    if (output.stopNotesEachRow) library.StopSound(FSOUND_ALL);
+    for (int voice = 0; voice < 4; ++voice)
+        library.SampleSetDefaults(output.samples[voice], rates[voice],
+                                  kVoiceVolume, kDefaultPan, kKeepPriority);
+    library.SetPanSeperation(kFullPanSeparation);
+    for (int voice = 0; voice < 4; ++voice) {
+        if (rates[voice] == kSilentRate) continue;
+        // Started paused so that the pan is in place before it sounds.
+        const int channel =
+            library.PlaySoundEx(FSOUND_FREE, output.samples[voice], nullptr, 1);
+        if (output.stereoPanning)
+            library.SetPan(channel, voice < 2 ? kLeftPan : kRightPan);
+        library.SetPaused(channel, 0);
+    }
+}
+
+float CpuUsage(const ToneOutput& output) {
+    assert(output.library != nullptr);
+    return output.library->GetCPUUsage();
+}
+
+void Shutdown(ToneOutput& output) {
+    assert(output.library != nullptr);
+    output.library->Close();
+    // The handles died with the library.
+    for (FSOUND_SAMPLE*& sample : output.samples) sample = nullptr;
+}
+
+}  // namespace playback
