@@ -1,5 +1,6 @@
 // The POSIX half of tool_support.h: temporary files, rename, terminal test.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,5 +72,25 @@ void DiscardPendingFile(PendingFile& file) {
 }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::FILE* OpenDiscardingStream() { return std::fopen("/dev/null", "w"); }
+
+namespace {
+
+volatile sig_atomic_t interruptSignal = 0;
+
+void NoteInterrupt(int signal) { interruptSignal = signal; }
+
+}  // namespace
+
+void WatchInterrupts() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+bool Interrupted() { return interruptSignal != 0; }
 
 }  // namespace tools

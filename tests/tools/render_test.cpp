@@ -1,0 +1,329 @@
+// fenk-render, run as a program: row timing to the frame, pitch, side and
+// level of each voice as the rates say, the output formats, and errors.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "notes.h"
+#include "playback.h"
+#include "test_support.h"
+#include "tool_runner.h"
+
+namespace {
+
+using test_support::Row;
+using tool_tests::RunResult;
+
+// A rendered file read back: interleaved left/right floats.
+struct Audio {
+    int rate = 0;
+    int channels = 0;
+    std::vector<float> samples;
+    std::size_t Frames() const { return channels == 0 ? 0 : samples.size() / channels; }
+    float Left(std::size_t frame) const { return samples[2 * frame]; }
+    float Right(std::size_t frame) const { return samples[2 * frame + 1]; }
+};
+
+Audio ReadAudio(const std::string& path) {
+    Audio audio;
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return audio;
+    audio.rate = info.samplerate;
+    audio.channels = info.channels;
+    audio.samples.resize(static_cast<std::size_t>(info.frames) * info.channels);
+    audio.samples.resize(static_cast<std::size_t>(sf_readf_float(file, audio.samples.data(), info.frames)) *
+                         info.channels);
+    sf_close(file);
+    return audio;
+}
+
+class RenderTest : public ::testing::Test {
+protected:
+    RunResult Render(const std::vector<std::string>& arguments) {
+        return tool_tests::Run(FENK_RENDER_PATH, arguments, dir.Path().string());
+    }
+    std::string Song(const std::vector<std::vector<songfile::SongRow>>& sections,
+                     const std::vector<std::size_t>& order, const std::string& name = "song.8xp") {
+        test_support::SongParts parts;
+        parts.title = "Render test";
+        parts.sections = sections;
+        parts.order = order;
+        return dir.Write(name, test_support::SongFile(parts));
+    }
+    // Renders `song` to a WAV file and reads it back; fails the test when
+    // fenk-render does not succeed quietly.
+    Audio RenderWav(const std::string& song, std::vector<std::string> extra = {}) {
+        const std::string out = dir.File("out.wav");
+        std::vector<std::string> arguments = {song, out};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        RunResult run = Render(arguments);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        return ReadAudio(out);
+    }
+
+    test_support::TempDir dir;
+};
+
+// The first frame at or after `from` where the channel leaves exact silence.
+std::size_t Onset(const Audio& audio, bool right, std::size_t from) {
+    for (std::size_t frame = from; frame < audio.Frames(); ++frame) {
+        if ((right ? audio.Right(frame) : audio.Left(frame)) != 0.0f) return frame;
+    }
+    return audio.Frames();
+}
+
+double Rms(const Audio& audio, bool right, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t frame = from; frame < to; ++frame) {
+        const double value = right ? audio.Right(frame) : audio.Left(frame);
+        sum += value * value;
+    }
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// Frequency from the rising zero crossings between two frames, with the
+// crossing points interpolated between frames.
+double Frequency(const Audio& audio, bool right, std::size_t from, std::size_t to) {
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (std::size_t frame = from + 1; frame < to; ++frame) {
+        const double before = right ? audio.Right(frame - 1) : audio.Left(frame - 1);
+        const double now = right ? audio.Right(frame) : audio.Left(frame);
+        if (before < 0 && now >= 0) {
+            const double at = static_cast<double>(frame - 1) + before / (before - now);
+            if (first < 0) first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    if (crossings < 2) return 0;
+    return (crossings - 1) * audio.rate / (last - first);
+}
+
+// The peak of the default sample, which sets every voice's level.
+double SquarePeak() {
+    Audio square = ReadAudio(FENK_SQUARE_PATH);
+    double peak = 0;
+    for (float value : square.samples) peak = std::max(peak, static_cast<double>(std::fabs(value)));
+    return peak;
+}
+
+TEST_F(RenderTest, EveryRowLastsExactlyItsTicksInFrames) {
+    // Rows alternate between voice 0 (left) and voice 2 (right), so each row
+    // begins where its side leaves silence. Each side keeps one pitch, so
+    // that every onset on a side has the same shape to the frame.
+    const std::uint16_t ticks[] = {3, 7, 1, 12, 5, 2, 9, 4};
+    std::vector<songfile::SongRow> rows;
+    for (std::size_t row = 0; row < std::size(ticks); ++row) {
+        rows.push_back(row % 2 == 0 ? Row(71, 0, 0, 0, ticks[row]) : Row(0, 0, 100, 0, ticks[row]));
+    }
+    const Audio audio = RenderWav(Song({rows}, {0, 0}));
+    ASSERT_EQ(audio.rate, 32000);
+    ASSERT_EQ(audio.channels, 2);
+
+    // The section twice, then the 2500 ms wait: 160 frames per tick.
+    std::uint64_t sectionTicks = 0;
+    for (std::uint16_t t : ticks) sectionTicks += t;
+    EXPECT_EQ(audio.Frames(), 2 * sectionTicks * 160 + 2500 * 32);
+
+    // Where each row's sound begins, searched from a little after the row
+    // before began (past the fade of the row before that on the same side).
+    std::vector<std::size_t> onsets;
+    std::size_t from = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (std::size_t row = 0; row < std::size(ticks); ++row) {
+            onsets.push_back(Onset(audio, row % 2 == 1, from));
+            from = onsets.back() + 100;
+        }
+    }
+    const std::size_t leftStart = onsets[0], rightStart = onsets[1] - ticks[0] * 160u;
+    EXPECT_LT(leftStart, 32u) << "the first row starts late";
+    EXPECT_NEAR(static_cast<double>(leftStart), static_cast<double>(rightStart), 2.0);
+    std::size_t rowStart = 0;
+    for (std::size_t index = 0; index < onsets.size(); ++index) {
+        const std::size_t row = index % std::size(ticks);
+        EXPECT_EQ(onsets[index], rowStart + (row % 2 == 0 ? leftStart : rightStart))
+            << "row " << index;
+        rowStart += ticks[row] * 160u;
+    }
+}
+
+TEST_F(RenderTest, FramesAreExactAtRatesThatSplitTicks) {
+    // 44100 Hz: a tick is 220.5 frames; the halves add up, never get lost.
+    const std::string song = Song({{Row(71, 0, 0, 0, 1), Row(0, 0, 71, 0, 3)}}, {0});
+    Audio audio = RenderWav(song, {"--rate", "44100"});
+    EXPECT_EQ(audio.rate, 44100);
+    EXPECT_EQ(audio.Frames(), (4 * 5 + 2500) * 44100u / 1000);  // 111132 frames
+    const std::size_t start = Onset(audio, false, 0);
+    // The second row starts 220 or 221 frames after the first: at the frame
+    // that 5 ms of 44100 Hz reaches.
+    EXPECT_EQ(Onset(audio, true, 0) - start, 220u);
+
+    // Switch l: 8000 Hz, 40 frames a tick; --rate wins over it.
+    EXPECT_EQ(RenderWav(song, {"-l"}).Frames(), (4 * 5 + 2500) * 8u);
+    EXPECT_EQ(RenderWav(song, {"-l", "--rate=16000"}).Frames(), (4 * 5 + 2500) * 16u);
+}
+
+TEST_F(RenderTest, EachVoiceSoundsAtItsRateOnItsSideAtItsLevel) {
+    // One voice alone per row, 200 ms each: period p plays the 32-frame
+    // square at floor(1e6 / p) Hz, so it sounds at that / 32 Hz.
+    const std::uint8_t periods[4] = {71, 100, 50, 200};
+    std::vector<songfile::SongRow> rows;
+    for (int voice = 0; voice < 4; ++voice) {
+        std::uint8_t row[4] = {0, 0, 0, 0};
+        row[voice] = periods[voice];
+        rows.push_back(Row(row[0], row[1], row[2], row[3], 40));
+    }
+    const std::string song = Song({rows}, {0});
+    const Audio stereo = RenderWav(song);
+    const Audio mono = RenderWav(song, {"-m"});
+    const double peak = SquarePeak();
+    ASSERT_GT(peak, 0.1);
+    const std::size_t rowFrames = 40 * 160;
+
+    for (int voice = 0; voice < 4; ++voice) {
+        SCOPED_TRACE("voice " + std::to_string(voice));
+        const bool right = voice >= 2;
+        // Leave out the first 10 ms of each row, where the row before fades.
+        const std::size_t from = voice * rowFrames + 320;
+        const std::size_t to = (voice + 1) * rowFrames;
+        const double expectedHz = playback::RateForPeriod(periods[voice]) / 32.0;
+        EXPECT_NEAR(Frequency(stereo, right, from, to), expectedHz, expectedHz * 0.002);
+        // Volume 63 of 255, hard panned: a square's RMS is its peak.
+        EXPECT_NEAR(Rms(stereo, right, from, to), peak * 63 / 255, peak * 63 / 255 * 0.05);
+        EXPECT_LT(Rms(stereo, !right, from, to), 1e-4);
+        // Mono: centred on both sides, the pan law's 3 dB down.
+        EXPECT_NEAR(Rms(mono, false, from, to), Rms(mono, true, from, to),
+                    Rms(mono, true, from, to) * 0.02);
+        EXPECT_NEAR(Rms(mono, false, from, to), peak * 63 / 255 / std::sqrt(2.0),
+                    peak * 63 / 255 * 0.05);
+        EXPECT_NEAR(Frequency(mono, false, from, to), expectedHz, expectedHz * 0.002);
+    }
+}
+
+TEST_F(RenderTest, ReportsWhatTheRateTableSays) {
+    // fenk-info and fenk-make work without the sound library and keep their
+    // own copy of the period-to-rate rule; it must stay the player's.
+    for (int period = 1; period <= 255; ++period) {
+        ASSERT_EQ(notes::PeriodRate(static_cast<std::uint8_t>(period)),
+                  playback::RateForPeriod(static_cast<std::uint8_t>(period)))
+            << period;
+    }
+}
+
+TEST_F(RenderTest, WritesTheFormatTheExtensionNames) {
+    const std::string song = Song({{Row(71, 80, 90, 100, 20)}}, {0});
+    const std::uint64_t frames = (20 * 5 + 2500) * 32;
+    for (const char* name : {"song.wav", "song.FLAC", "song.ogg", "song.aiff"}) {
+        SCOPED_TRACE(name);
+        const std::string out = dir.File(name);
+        RunResult run = Render({song, out});
+        ASSERT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(run.out.rfind(out + ": 1 rows, 2.600 s of audio at 32000 Hz (", 0), 0u) << run.out;
+        SF_INFO info = {};
+        SNDFILE* file = sf_open(out.c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(info.channels, 2);
+        EXPECT_EQ(info.samplerate, 32000);
+        EXPECT_EQ(static_cast<std::uint64_t>(info.frames), frames);
+        sf_close(file);
+    }
+    const int major[] = {SF_FORMAT_WAV, SF_FORMAT_FLAC, SF_FORMAT_OGG};
+    const char* names[] = {"song.wav", "song.FLAC", "song.ogg"};
+    for (int index = 0; index < 3; ++index) {
+        SF_INFO info = {};
+        SNDFILE* file = sf_open(dir.File(names[index]).c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK, major[index]) << names[index];
+        sf_close(file);
+    }
+}
+
+TEST_F(RenderTest, ReplacesTheOutputOnlyWhenTheRenderSucceeds) {
+    const std::string song = Song({{Row(71, 0, 0, 0, 2)}}, {0});
+    const std::string out = dir.Write("out.wav", test_support::Text("old"));
+
+    RunResult failed = Render({song, out, "no-such-sample.wav"});
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_EQ(failed.err, "fenk-render: cannot load the sample 'no-such-sample.wav'\n");
+    EXPECT_EQ(tool_tests::ReadFile(out), "old");
+
+    RunResult done = Render({song, out});
+    EXPECT_EQ(done.exitStatus, 0) << done.err;
+    EXPECT_EQ(ReadAudio(out).Frames(), (2 * 5 + 2500) * 32u);
+    // No temporary file is left beside it.
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 2u);  // the song and the output
+}
+
+TEST_F(RenderTest, RefusesBadInputWithOneLine) {
+    const std::string song = Song({{Row(71, 0, 0, 0, 2)}}, {0});
+    const std::string out = dir.File("out.wav");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string error;
+    } cases[] = {
+        {{}, "fenk-render: expected SONG and OUT (try 'fenk-render --help')\n"},
+        {{song}, "fenk-render: expected SONG and OUT (try 'fenk-render --help')\n"},
+        {{dir.File("none.8xp"), out}, "fenk-render: cannot open '" + dir.File("none.8xp") + "'\n"},
+        {{dir.Write("text.8xp", test_support::Text("hello")), out},
+         "fenk-render: '" + dir.File("text.8xp") + "' is not a TI-83 Plus program file\n"},
+        {{dir.Write("other.8xp", test_support::ProgramFile(test_support::Text("FENK2"))), out},
+         "fenk-render: '" + dir.File("other.8xp") + "' holds no Fenk song\n"},
+        {{song, dir.File("out.mp4")},
+         "fenk-render: cannot tell an audio format from the name '" + dir.File("out.mp4") +
+             "' (use .wav, .flac, .ogg, .oga, .opus, .aiff, .aif, .au, .caf, .w64)\n"},
+        {{song, out, "--rate", "3999"},
+         "fenk-render: --rate needs a whole number of Hz from 4000 to 65535, not '3999'\n"},
+        {{song, out, "--rate=fast"},
+         "fenk-render: --rate needs a whole number of Hz from 4000 to 65535, not 'fast'\n"},
+        {{song, out, "--speed"},
+         "fenk-render: unknown option '--speed' (try 'fenk-render --help')\n"},
+        {{song, dir.File("missing/out.wav")},
+         "fenk-render: cannot create a file in '" + dir.File("missing") +
+             "': No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        RunResult run = Render(c.arguments);
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.err, c.error);
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(tool_tests::FileExists(out));
+    }
+
+    RunResult help = Render({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.out.rfind("Usage: fenk-render SONG OUT [sample] [-switches] [--rate HZ]\n", 0),
+              0u);
+    EXPECT_EQ(Render({"--version"}).out, "fenk-render (Fenk) " FENK_VERSION "\n");
+}
+
+TEST_F(RenderTest, RendersATruncatedSongWithAWarning) {
+    test_support::SongParts parts;
+    parts.title = "cut";
+    parts.sections = {{Row(71, 0, 0, 0, 4), Row(80, 0, 0, 0, 4)}};
+    parts.order = {0};
+    test_support::Bytes file = test_support::SongFile(parts);
+    file.resize(file.size() - 10);  // inside the second row
+    const std::string song = dir.Write("cut.8xp", file);
+    const std::string out = dir.File("cut.wav");
+    RunResult run = Render({song, out});
+    EXPECT_EQ(run.exitStatus, 0);
+    const std::size_t declared = file.size() + 10 - 74;
+    EXPECT_EQ(run.err, "fenk-render: warning: the song data is truncated (" +
+                           std::to_string(declared - 10) + " of " + std::to_string(declared) +
+                           " bytes)\n");
+    // Only the first row is whole: 4 ticks, then the end wait.
+    EXPECT_EQ(ReadAudio(out).Frames(), (4 * 5 + 2500) * 32u);
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "audio_file.h"
+
+#include <sndfile.h>
+
+#include <cctype>
+
+namespace render {
+
+namespace {
+
+struct KnownFormat {
+    const char* extension;
+    int format;
+    const char* description;
+};
+
+const KnownFormat kFormats[] = {
+    {".wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, "WAV, 16-bit"},
+    {".flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "FLAC, 16-bit"},
+    {".ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis"},
+    {".oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis"},
+    {".opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, "Ogg Opus"},
+    {".aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "AIFF, 16-bit"},
+    {".aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "AIFF, 16-bit"},
+    {".au", SF_FORMAT_AU | SF_FORMAT_PCM_16, "AU, 16-bit"},
+    {".caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16, "CAF, 16-bit"},
+    {".w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, "Wave64, 16-bit"},
+};
+
+std::string LowerExtension(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+}  // namespace
+
+AudioFormat FormatForPath(const std::string& path) {
+    AudioFormat result;
+    const std::string extension = LowerExtension(path);
+    for (const KnownFormat& known : kFormats) {
+        if (extension == known.extension) {
+            result.ok = true;
+            result.sndfileFormat = known.format;
+            result.description = known.description;
+        }
+    }
+    return result;
+}
+
+const char* KnownExtensions() { return ".wav, .flac, .ogg, .oga, .opus, .aiff, .aif, .au, .caf, .w64"; }
+
+OpenAudioResult OpenAudioFile(const std::string& path, int sampleRate) {
+    OpenAudioResult result;
+    result.audio.format = FormatForPath(path);
+    if (!result.audio.format.ok) {
+        result.error = "cannot tell an audio format from the name '" + path + "' (use " +
+                       KnownExtensions() + ")";
+        return result;
+    }
+    SF_INFO info = {};
+    info.samplerate = sampleRate;
+    info.channels = 2;
+    info.format = result.audio.format.sndfileFormat;
+    if (!sf_format_check(&info)) {
+        result.error = "cannot write " + result.audio.format.description + " at " +
+                       std::to_string(sampleRate) + " Hz";
+        return result;
+    }
+    tools::PendingFileResult pending = tools::BeginPendingFile(path);
+    if (!pending.ok) {
+        result.error = pending.error;
+        return result;
+    }
+    result.audio.pending = pending.file;
+    // libsndfile closes the descriptor with the file from here on.
+    result.audio.file = sf_open_fd(result.audio.pending.descriptor, SFM_WRITE, &info, SF_TRUE);
+    if (result.audio.file == nullptr) {
+        result.error = "cannot write '" + path + "': " + sf_strerror(nullptr);
+        tools::DiscardPendingFile(result.audio.pending);
+        return result;
+    }
+    result.audio.pending.descriptor = -1;
+    // Samples of exactly 1.0 would wrap in 16-bit PCM without this.
+    sf_command(result.audio.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    result.ok = true;
+    return result;
+}
+
+bool WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames,
+                      std::string* error) {
+    const sf_count_t wanted = static_cast<sf_count_t>(frames);
+    if (sf_writef_float(audio.file, stereo, wanted) != wanted) {
+        *error = "cannot write '" + audio.pending.finalPath + "': " + sf_strerror(audio.file);
+        return false;
+    }
+    return true;
+}
+
+bool FinishAudioFile(AudioFile& audio, std::string* error) {
+    // sf_close writes the final lengths into the header and flushes the encoder.
+    const int closed = sf_close(audio.file);
+    audio.file = nullptr;
+    if (closed != 0) {
+        *error = "cannot write '" + audio.pending.finalPath + "': " + sf_error_number(closed);
+        tools::DiscardPendingFile(audio.pending);
+        return false;
+    }
+    return tools::CommitPendingFile(audio.pending, error);
+}
+
+void AbandonAudioFile(AudioFile& audio) {
+    if (audio.file != nullptr) sf_close(audio.file);
+    audio.file = nullptr;
+    tools::DiscardPendingFile(audio.pending);
+}
+
+}  // namespace render

@@ -1,0 +1,56 @@
+// Writing the rendered audio: a stereo file through libsndfile in the
+// format its name's extension asks for, written beside the final path and
+// put in place only when it is complete.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tool_support.h"
+
+typedef struct sf_private_tag SNDFILE;
+
+namespace render {
+
+// What a file name's extension asks for.
+struct AudioFormat {
+    bool ok = false;          // false: an extension this writer does not know
+    int sndfileFormat = 0;    // SF_FORMAT_* major | subtype
+    std::string description;  // for messages, e.g. "WAV, 16-bit"
+};
+
+// .wav, .flac, .ogg/.oga (Vorbis), .opus, .aif/.aiff, .au, .caf, .w64 (any
+// letter case): 16-bit PCM for the uncompressed and FLAC ones.
+AudioFormat FormatForPath(const std::string& path);
+
+// The extensions FormatForPath knows, for messages: ".wav, .flac, ...".
+const char* KnownExtensions();
+
+struct AudioFile {
+    SNDFILE* file = nullptr;
+    tools::PendingFile pending;
+    AudioFormat format;
+};
+
+struct OpenAudioResult {
+    bool ok = false;
+    std::string error;  // e.g. "cannot write 'x.opus': ..." (libsndfile's reason)
+    AudioFile audio;
+};
+
+// Starts a stereo file at `path` with `sampleRate` Hz (frames per second).
+OpenAudioResult OpenAudioFile(const std::string& path, int sampleRate);
+
+// Appends `frames` frames of interleaved left/right samples (-1..1). False
+// with `error` set when the file cannot take them (a full disk).
+bool WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames,
+                      std::string* error);
+
+// Completes the file and puts it at its path, replacing what was there.
+// False with `error` set when that fails; nothing is left behind then.
+bool FinishAudioFile(AudioFile& audio, std::string* error);
+
+// Drops the file: the path keeps what it had.
+void AbandonAudioFile(AudioFile& audio);
+
+}  // namespace render

@@ -1,0 +1,271 @@
+// fenk-render SONG OUT [sample] [-switches] [--rate HZ]: plays a song into
+// an audio file instead of the sound card, through the player's own tone
+// output and sequencer, with the sound library in offline mode.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "audio_file.h"
+#include "fsound_offline.h"
+#include "platform.h"
+#include "playback.h"
+#include "songfile.h"
+#include "tool_support.h"
+
+namespace {
+
+constexpr const char* kProgram = "fenk-render";
+constexpr int kMinimumRate = 4000;   // the sound library's range
+constexpr int kMaximumRate = 65535;
+constexpr unsigned kEndWaitMs = 2500;  // the sequencer's wait after the last row
+constexpr unsigned kTickMs = 5;
+// Frames mixed per call and buffered before each write.
+constexpr std::size_t kChunkFrames = 4096;
+
+void PrintHelp() {
+    std::printf(
+        "Usage: fenk-render SONG OUT [sample] [-switches] [--rate HZ]\n"
+        "Play a Fenk song (a TI-83 Plus program file) into the audio file OUT\n"
+        "instead of the sound card, exactly as fenk plays it: every 5 ms tick\n"
+        "is 5 ms of audio, the last row sounds through the final 2.5 s.\n"
+        "\n"
+        "OUT's extension chooses the format: .wav, .flac, .ogg, .oga, .opus, .aiff,\n"
+        ".aif, .au, .caf, .w64. An existing OUT is replaced only when the render\n"
+        "succeeds. The sample and the switches are fenk's: sample is the voice\n"
+        "sample (default square.wav), x: extended notes, m: mono, l: low quality\n"
+        "(8000 Hz).\n"
+        "\n"
+        "      --rate HZ  output rate, 4000 to 65535 (default 32000, 8000 with l)\n"
+        "      --help     display this help and exit\n"
+        "      --version  output version information and exit\n");
+}
+
+// The sequencer's waits turned into audio: SleepMs(ms) mixes exactly the
+// frames that bring the total to (all ms so far) x rate / 1000, so no
+// fraction of a frame is ever lost. No keyboard; an interrupt signal acts as
+// the key that stops playback.
+class RenderClock : public playback::Clock {
+public:
+    RenderClock(render::AudioFile& audio, int rate, std::uint64_t expectedMs, bool progress)
+        : audio_(audio), rate_(rate), expectedMs_(expectedMs), progress_(progress),
+          buffer_(2 * kChunkFrames) {}
+
+    bool KeyPending() override { return failed_ || tools::Interrupted(); }
+
+    void SleepMs(unsigned milliseconds) override {
+        if (failed_) return;
+        elapsedMs_ += milliseconds;
+        const std::uint64_t target = elapsedMs_ * static_cast<std::uint64_t>(rate_) / 1000;
+        while (rendered_ < target && !failed_) {
+            const std::size_t room = kChunkFrames - buffered_;
+            const std::uint64_t due = target - rendered_;
+            const int frames = static_cast<int>(due < room ? due : room);
+            const int got = FSOUND_Offline_Render(buffer_.data() + 2 * buffered_, frames);
+            if (got != frames) {
+                Fail("the sound library stopped rendering");
+                return;
+            }
+            buffered_ += static_cast<std::size_t>(frames);
+            rendered_ += static_cast<std::uint64_t>(frames);
+            if (buffered_ == kChunkFrames) Flush();
+        }
+        ShowProgress();
+    }
+
+    // Writes what is buffered; true when nothing failed so far.
+    bool Flush() {
+        if (!failed_ && buffered_ > 0) {
+            std::string error;
+            if (!render::WriteAudioFrames(audio_, buffer_.data(), buffered_, &error)) Fail(error);
+        }
+        buffered_ = 0;
+        return !failed_;
+    }
+
+    void EndProgress() {
+        if (progress_ && shownPercent_ >= 0) std::fprintf(stderr, "\r%*s\r", 72, "");
+    }
+
+    std::uint64_t Frames() const { return rendered_; }
+    const std::string& Error() const { return error_; }
+    bool Failed() const { return failed_; }
+
+private:
+    void Fail(const std::string& error) {
+        failed_ = true;
+        error_ = error;
+    }
+
+    void ShowProgress() {
+        if (!progress_ || expectedMs_ == 0) return;
+        std::uint64_t percent = elapsedMs_ * 100 / expectedMs_;
+        if (percent > 100) percent = 100;
+        if (static_cast<int>(percent) == shownPercent_) return;
+        shownPercent_ = static_cast<int>(percent);
+        constexpr int kWidth = 40;
+        const int filled = static_cast<int>(percent * kWidth / 100);
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %.1f of %.1f s", filled,
+                     "########################################", kWidth - filled, "",
+                     shownPercent_, elapsedMs_ / 1000.0, expectedMs_ / 1000.0);
+        std::fflush(stderr);
+    }
+
+    render::AudioFile& audio_;
+    int rate_;
+    std::uint64_t expectedMs_;
+    bool progress_;
+    std::vector<float> buffer_;
+    std::size_t buffered_ = 0;
+    std::uint64_t elapsedMs_ = 0;
+    std::uint64_t rendered_ = 0;
+    int shownPercent_ = -1;
+    bool failed_ = false;
+    std::string error_;
+};
+
+// How long the sequencer will wait in all, in ms: every row of every order
+// entry, read as it reads them, and the final wait.
+std::uint64_t PlayingTimeMs(const songfile::SongView& song, std::uint64_t* rows) {
+    std::uint64_t ticks = 0;
+    *rows = 0;
+    for (std::size_t position = song.orderList;; position += 2) {
+        const std::uint16_t section = songfile::OrderEntryAt(song, position);
+        if (section == 0) break;
+        for (std::size_t offset = section;; offset += songfile::kRowBytes) {
+            const songfile::SongRow row = songfile::RowAt(song, offset);
+            if (row.duration == 0) break;
+            ticks += row.duration;
+            ++*rows;
+        }
+    }
+    return ticks * kTickMs + kEndWaitMs;
+}
+
+int Fail(const std::string& message) {
+    tools::PrintError(kProgram, message);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const tools::ParsedArguments arguments = tools::ParseArguments(
+        argc, argv, {{"rate", true}, {"help", false}, {"version", false}});
+    if (!arguments.ok) return Fail(arguments.error + " (try 'fenk-render --help')");
+    if (tools::HasOption(arguments, "help")) {
+        PrintHelp();
+        return 0;
+    }
+    if (tools::HasOption(arguments, "version")) {
+        std::fputs(tools::VersionLine(kProgram).c_str(), stdout);
+        return 0;
+    }
+    if (arguments.positionals.size() < 2) {
+        return Fail("expected SONG and OUT (try 'fenk-render --help')");
+    }
+    const std::string& songPath = arguments.positionals[0];
+    const std::string& outputPath = arguments.positionals[1];
+
+    // The sample and switches exactly as fenk reads them.
+    std::vector<const char*> rest;
+    for (std::size_t index = 2; index < arguments.positionals.size(); ++index) {
+        rest.push_back(arguments.positionals[index].c_str());
+    }
+    playback::PlaybackSettings settings =
+        app::ParseSettings(static_cast<int>(rest.size()), rest.data());
+    std::string rateText;
+    if (tools::HasOption(arguments, "rate", &rateText)) {
+        long rate = -1;
+        if (!rateText.empty() && rateText.size() <= 6 &&
+            rateText.find_first_not_of("0123456789") == std::string::npos) {
+            rate = std::strtol(rateText.c_str(), nullptr, 10);
+        }
+        if (rate < kMinimumRate || rate > kMaximumRate) {
+            return Fail("--rate needs a whole number of Hz from 4000 to 65535, not '" + rateText +
+                        "'");
+        }
+        settings.mixRate = static_cast<int>(rate);
+    }
+
+    const render::AudioFormat format = render::FormatForPath(outputPath);
+    if (!format.ok) {
+        return Fail("cannot tell an audio format from the name '" + outputPath + "' (use " +
+                    render::KnownExtensions() + ")");
+    }
+
+    const songfile::ReadResult read = songfile::ReadTiProgramFile(songPath.c_str());
+    if (read.failure == songfile::ReadFailure::OpenFailed) {
+        return Fail("cannot open '" + songPath + "'");
+    }
+    if (read.failure == songfile::ReadFailure::NotTiProgram) {
+        return Fail("'" + songPath + "' is not a TI-83 Plus program file");
+    }
+    const songfile::ParseResult parsed =
+        songfile::ParseSong(read.file.data.data(), read.file.data.size());
+    if (!parsed.ok) return Fail("'" + songPath + "' holds no Fenk song");
+    if (songfile::IsTruncated(read.file)) {
+        std::fprintf(stderr, "%s: warning: the song data is truncated (%zu of %u bytes)\n",
+                     kProgram, read.file.data.size(),
+                     static_cast<unsigned>(read.file.declaredLength));
+    }
+    const songfile::SongView& song = parsed.view;
+    std::uint64_t rows = 0;
+    const std::uint64_t expectedMs = PlayingTimeMs(song, &rows);
+
+    std::FILE* statusLines = tools::OpenDiscardingStream();
+    if (statusLines == nullptr) return Fail("cannot open the null device");
+
+    playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
+    if (!FSOUND_Offline_Enable(1) || !playback::Start(output, settings.mixRate)) {
+        std::fclose(statusLines);
+        return Fail("cannot start the sound library at " + std::to_string(settings.mixRate) +
+                    " Hz");
+    }
+    const std::string samplePath = platform::ResolveDataFile(settings.samplePath);
+    if (!playback::LoadVoiceSamples(output, samplePath.c_str())) {
+        playback::Shutdown(output);
+        std::fclose(statusLines);
+        return Fail("cannot load the sample '" + std::string(settings.samplePath) + "'");
+    }
+
+    render::OpenAudioResult opened = render::OpenAudioFile(outputPath, settings.mixRate);
+    if (!opened.ok) {
+        playback::Shutdown(output);
+        std::fclose(statusLines);
+        return Fail(opened.error);
+    }
+    render::AudioFile& audio = opened.audio;
+
+    tools::WatchInterrupts();
+    const auto started = std::chrono::steady_clock::now();
+    RenderClock clock(audio, settings.mixRate, expectedMs, tools::StandardErrorIsTerminal());
+    const playback::PlayOutcome outcome = playback::PlaySong(song, output, clock, statusLines);
+    const bool flushed = clock.Flush();
+    clock.EndProgress();
+    playback::Shutdown(output);
+    std::fclose(statusLines);
+
+    if (!flushed || clock.Failed()) {
+        render::AbandonAudioFile(audio);
+        return Fail(clock.Error());
+    }
+    if (outcome == playback::PlayOutcome::StoppedByKey) {
+        render::AbandonAudioFile(audio);
+        return Fail("interrupted; '" + outputPath + "' is left as it was");
+    }
+    std::string error;
+    if (!render::FinishAudioFile(audio, &error)) return Fail(error);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    const double audioSeconds = static_cast<double>(clock.Frames()) / settings.mixRate;
+    std::printf("%s: %llu rows, %.3f s of audio at %d Hz (%s, stereo) in %.3f s", outputPath.c_str(),
+                static_cast<unsigned long long>(rows), audioSeconds, settings.mixRate,
+                format.description.c_str(), seconds);
+    if (seconds > 0) std::printf(", %.0fx real time", audioSeconds / seconds);
+    std::printf("\n");
+    return 0;
+}
