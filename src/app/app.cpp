@@ -1,0 +1,119 @@
+#include "app.h"
+
+#include <cstring>
+
+#include "songfile.h"
+
+#ifndef FENK_VERSION
+#error "FENK_VERSION must give the program's version"
+#endif
+
+namespace app {
+namespace {
+
+constexpr std::size_t kMaxSamplePath = sizeof(playback::PlaybackSettings{}.samplePath) - 1;
+
+void ApplySwitchGroup(const char* group, playback::PlaybackSettings& settings) {
+    for (const char* letter = group + 1; *letter != '\0'; ++letter) {
+        switch (*letter) {
+            case 'x': settings.stopNotesEachRow = false; break;
+            case 'm': settings.stereoPanning = false; break;
+            case 'l': settings.mixRate = 8000; break;
+            default: break;  // unknown letters are skipped without a word
+        }
+    }
+}
+
+void SetSamplePath(const char* path, playback::PlaybackSettings& settings) {
+    std::size_t length = 0;
+    while (length < kMaxSamplePath && path[length] != '\0') ++length;
+    std::memcpy(settings.samplePath, path, length);
+    settings.samplePath[length] = '\0';
+}
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Syntax: fenk song [sample] [-switches]\n"
+                 "\t - song  \t= Filename of song you wish to play (with extension)\n"
+                 "\t - sample\t= Sample WAV file (optional)\n"
+                 "\t - switches\t= x: extended notes, m: mono, l: low quality\n");
+}
+
+}  // namespace
+
+playback::PlaybackSettings ParseSettings(int count, const char* const* arguments) {
+    playback::PlaybackSettings settings;
+    for (int i = 0; i < count; ++i) {
+        if (arguments[i][0] == '-') {
+            ApplySwitchGroup(arguments[i], settings);
+        } else {
+            SetSamplePath(arguments[i], settings);
+        }
+    }
+    return settings;
+}
+
+int Run(int argc, const char* const* argv, const Environment& environment) {
+    std::FILE* out = environment.out;
+    std::fprintf(out, "Fenk %s - four-voice TI-83 Plus song player\n\n", FENK_VERSION);
+    // argc 0 (a bare exec without even the program's name) gets the usage too.
+    if (argc < 2) {
+        PrintUsage(out);
+        return 0;
+    }
+
+    const char* songPath = argv[1];
+    // Owns the song data until the end of the run; the view points into it.
+    const songfile::ReadResult read = songfile::ReadTiProgramFile(songPath);
+    switch (read.failure) {
+        case songfile::ReadFailure::None:
+            break;
+        case songfile::ReadFailure::OpenFailed:
+            std::fprintf(out, "Error loading %s!\n", songPath);
+            return 1;
+        case songfile::ReadFailure::NotTiProgram:
+            std::fprintf(out, "Not a valid TI-83 Plus program file!\n");
+            return 1;
+    }
+    const songfile::TiProgramFile& file = read.file;
+    std::fprintf(out, "Loaded file %s (%s)\n", songfile::NameText(file).c_str(),
+                 songfile::CommentText(file).c_str());
+    if (songfile::IsTruncated(file)) {
+        std::fprintf(out, "Warning: the song data is truncated (%u of %u bytes)\n",
+                     static_cast<unsigned>(file.data.size()),
+                     static_cast<unsigned>(file.declaredLength));
+    }
+
+    const songfile::ParseResult song = songfile::ParseSong(file.data.data(), file.data.size());
+    if (!song.ok) {
+        std::fprintf(out, "This is not a valid Fenk music file!\n");
+        return 1;
+    }
+    std::fprintf(out, "Song title:  %s\nSong artist: %s\nSong album:  %s\n",
+                 songfile::TitleText(song.view).c_str(), songfile::ArtistText(song.view).c_str(),
+                 songfile::AlbumText(song.view).c_str());
+
+    // Switches are looked at only now: a bad song is reported before any
+    // switch is parsed.
+    const playback::PlaybackSettings settings = ParseSettings(argc - 2, argv + 2);
+    playback::ToneOutput output = playback::MakeToneOutput(*environment.library, settings);
+    return playback::RunPlayback(song.view, settings, output, *environment.clock, out);
+}
+
+int Main(int argc, const char* const* argv) {
+    platform::SetUpConsoleOutput();
+    // From the start, so that keys typed while the song and the sample load
+    // are neither echoed nor lost: the first tick of playback sees them.
+    platform::BeginKeyboardPolling();
+    playback::SystemClock clock;
+    Environment environment;
+    environment.library = &platform::FsoundLibrary();
+    environment.clock = &clock;
+    environment.out = stdout;
+    const int status = Run(argc, argv, environment);
+    std::fflush(stdout);
+    platform::EndKeyboardPolling();
+    return status;
+}
+
+}  // namespace app

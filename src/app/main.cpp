@@ -1,0 +1,3 @@
+#include "app.h"
+
+int main(int argc, char** argv) { return app::Main(argc, argv); }

@@ -1,0 +1,193 @@
+// The real fenk program on a pseudo-terminal, as a user at a console runs
+// it: a key stops the song and stays unread, a key typed before playback
+// stops it at the first row, Ctrl+C ends the program, and the terminal is
+// left as it was every time.
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child_process.h"
+#include "program_helpers.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::Row;
+
+// Output on a terminal: every line feed comes out as CR LF (ONLCR).
+std::string OnTerminal(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+class FenkTerminalTest : public ::testing::Test {
+protected:
+    // A song whose rows last 65535 ticks (over five minutes): it ends
+    // in time only when something stops it.
+    void SetUp() override {
+        test_support::SongParts song;
+        song.title = "Drone";
+        song.name = "DRONE";
+        song.sections = {{Row(100, 0, 0, 0, 65535), Row(0, 100, 0, 0, 65535)}};
+        song.order = {0};
+        songPath = dir.Write("drone.8xp", test_support::SongFile(song));
+        samplePath = dir.Write("voice.wav", program_helpers::SquareWav(800));
+    }
+
+    // Starts fenk on a terminal of the usual settings.
+    child_process::TerminalChild StartFenk() {
+        std::vector<std::string> arguments = {FENK_PROGRAM, songPath, samplePath};
+        std::vector<std::string> environment =
+            child_process::EnvironmentWith(program_helpers::QuietAudio());
+        return child_process::StartOnTerminal([arguments, environment](int) mutable {
+            std::vector<char*> argv = child_process::NullTerminated(arguments);
+            std::vector<char*> envp = child_process::NullTerminated(environment);
+            execve(argv[0], argv.data(), envp.data());
+            return 127;
+        });
+    }
+
+    // Everything up to the first row's status line, with the CPU masked.
+    std::string UpToFirstStatusLine() const {
+        return OnTerminal(program_helpers::Banner() +
+                          "Loaded file DRONE ()\n"
+                          "Song title:  Drone\n"
+                          "Song artist: \n"
+                          "Song album:  \n"
+                          "Starting FMOD...Done.\n"
+                          "Loading sample '" + samplePath + "'...Done.\n"
+                          "Playing... (press any key to stop)\n") +
+               "Note:000 Section:000=0012 CPU:#\r";
+    }
+
+    const std::string kStoppedByKey = OnTerminal("\n\nShutting down FMOD...Done.\n");
+
+    test_support::TempDir dir;
+    std::string songPath, samplePath;
+};
+
+// The terminal settings a run must leave behind: the modes and the
+// characters that non-canonical mode uses.
+void ExpectSettingsAsBefore(int terminal, const termios& before) {
+    termios after = {};
+    ASSERT_EQ(tcgetattr(terminal, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+    EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+}
+
+// The key that stopped the song still waits in the input: it comes with the
+// line that a line feed completes.
+std::string PendingInput(const child_process::TerminalChild& child) {
+    if (write(child.master, "\n", 1) != 1) return "write failed";
+    std::string line;
+    char byte = 0;
+    while (line.find('\n') == std::string::npos &&
+           child_process::ReadByte(child.slave, &byte, 2000)) {
+        line += byte;
+    }
+    return line;
+}
+
+TEST_F(FenkTerminalTest, KeyStopsTheSongAtOnceAndStaysUnread) {
+    auto child = StartFenk();
+    ASSERT_GT(child.pid, 0);
+    // The "Section" of the status line is its last piece before the CPU.
+    std::string output;
+    ASSERT_TRUE(child_process::ReadUntilContains(child.master, output, "%\r"))
+        << program_helpers::WithoutCpuFigures(output);
+
+    ASSERT_EQ(write(child.master, "k", 1), 1);
+    // Without the key the row would last 327 s; the wait is the bound.
+    const int status = child_process::WaitForExit(child.pid, 15000);
+    ASSERT_NE(status, -1) << "the key did not stop the song";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    child_process::ReadUntilContains(child.master, output, "Shutting down FMOD...Done.\r\n");
+
+    EXPECT_EQ(program_helpers::WithoutCpuFigures(output), UpToFirstStatusLine() + kStoppedByKey);
+    ExpectSettingsAsBefore(child.master, child.initial);
+    EXPECT_EQ(PendingInput(child), "k\n");
+    child_process::CloseTerminal(child);
+}
+
+// The key comes in while the terminal is still in its canonical mode, as
+// when typed while the song loads: polling finds it at the first tick,
+// after the first row has started and its status line is out.
+TEST_F(FenkTerminalTest, KeyTypedBeforePlaybackStopsAtTheFirstRow) {
+    // Without echo, so the typed key does not show among the output.
+    termios quiet = {};
+    {
+        int master = -1, slave = -1;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        tcgetattr(slave, &quiet);
+        close(master);
+        close(slave);
+    }
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+
+    // The child sets the terminal, then waits for the typed key to reach
+    // the terminal's input before it starts fenk.
+    std::vector<std::string> arguments = {FENK_PROGRAM, songPath, samplePath};
+    std::vector<std::string> environment =
+        child_process::EnvironmentWith(program_helpers::QuietAudio());
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    auto child = child_process::StartOnTerminal([&](int report) {
+        close(go[1]);
+        tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+        if (write(report, "s", 1) != 1) return 2;
+        char byte = 0;
+        if (!child_process::ReadByte(go[0], &byte)) return 2;
+        close(go[0]);
+        std::vector<char*> argv = child_process::NullTerminated(arguments);
+        std::vector<char*> envp = child_process::NullTerminated(environment);
+        execve(argv[0], argv.data(), envp.data());
+        return 127;
+    });
+    close(go[0]);
+    ASSERT_GT(child.pid, 0);
+    char byte = 0;
+    ASSERT_TRUE(child_process::ReadByte(child.report, &byte));
+    ASSERT_EQ(write(child.master, "k", 1), 1);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    close(go[1]);
+
+    const int status = child_process::WaitForExit(child.pid, 15000);
+    ASSERT_NE(status, -1) << "the key typed before playback did not stop the song";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string output;
+    child_process::ReadUntilContains(child.master, output, "Shutting down FMOD...Done.\r\n");
+    EXPECT_EQ(program_helpers::WithoutCpuFigures(output), UpToFirstStatusLine() + kStoppedByKey);
+    ExpectSettingsAsBefore(child.master, quiet);
+    EXPECT_EQ(PendingInput(child), "k\n");
+    child_process::CloseTerminal(child);
+}
+
+TEST_F(FenkTerminalTest, CtrlCEndsTheProgramAndLeavesTheTerminalAsItWas) {
+    auto child = StartFenk();
+    ASSERT_GT(child.pid, 0);
+    std::string output;
+    ASSERT_TRUE(child_process::ReadUntilContains(child.master, output, "%\r"))
+        << program_helpers::WithoutCpuFigures(output);
+
+    // The terminal turns the interrupt character into SIGINT for fenk.
+    ASSERT_EQ(write(child.master, "\x03", 1), 1);
+    const int status = child_process::WaitForExit(child.pid, 15000);
+    EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    ExpectSettingsAsBefore(child.master, child.initial);
+    child_process::CloseTerminal(child);
+}
+
+}  // namespace
