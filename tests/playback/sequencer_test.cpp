@@ -129,17 +129,6 @@ TEST_F(SequencerTest, MatchesTheStatusLineOfTheFifthRowOfTheThirdSection) {
               "Note:004 Section:002=01F6 CPU:0.37%\r");
 }
 
-TEST_F(SequencerTest, HexOffsetUsesUpperCaseLetters) {
-    SongBlock block;
-    block.Word(0x0ABC);
-    block.Word(0);
-    block.PadTo(0x0ABC);
-    block.Row(1, 1, 1, 1, 1);
-    block.EndRow();
-    EXPECT_EQ(Play(block), PlayOutcome::Finished);
-    EXPECT_EQ(out.Text(), "Note:000 Section:000=0ABC CPU:0.37%\r");
-}
-
 TEST_F(SequencerTest, EmptySectionPrintsNothingButStillCounts) {
     SongBlock block;
     block.Word(17);
