@@ -26,7 +26,10 @@ void SetUpConsoleOutput();
 // Prepares the keyboard for KeyPending for the rest of the run: on a POSIX
 // terminal, non-canonical no-echo mode, restored by EndKeyboardPolling, at
 // exit, and on SIGINT, SIGTERM, SIGHUP (restore, then end by the signal) and
-// across SIGTSTP/SIGCONT. Does nothing when standard input is not a terminal.
+// across SIGTSTP/SIGCONT. The mode is set only while the program is the
+// terminal's foreground job: a job in the background leaves the terminal
+// alone and sets the mode when continued in the foreground. Does nothing
+// when standard input is not a terminal.
 void BeginKeyboardPolling();
 // Restores the terminal as BeginKeyboardPolling found it (TCSANOW, so that
 // bytes typed stay unread). Safe to call when nothing was changed.
@@ -34,7 +37,9 @@ void EndKeyboardPolling();
 
 // True when a key press waits in the console input; returns at once and
 // leaves the key unread. On a pipe or a file, bytes waiting count as a key;
-// end of input, /dev/null or a closed standard input is never a key.
+// end of input, /dev/null or a closed standard input is never a key. On a
+// POSIX terminal after BeginKeyboardPolling, nothing counts while the
+// program runs in the background (the terminal belongs to another job).
 bool KeyPending();
 
 // Sleeps for `milliseconds` ms, resuming after an interruption by a signal

@@ -214,6 +214,10 @@ void EndKeyboardPolling() {
 }
 
 bool KeyPending() {
+    // Polling a terminal that another job owns (we were started or put in
+    // the background): what is typed there is meant for that job.
+    if (g_polling && !g_terminalChanged) return false;
+
     pollfd input = {};
     input.fd = STDIN_FILENO;
     input.events = POLLIN;

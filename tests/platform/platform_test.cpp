@@ -378,4 +378,37 @@ TEST(TerminalTest, RestoredWhileStoppedAndSetAgainOnContinue) {
     child_process::CloseTerminal(child);
 }
 
+// A job started in the background: the session leader keeps the terminal
+// and the line typed there is its own, not a key for the player.
+TEST(TerminalTest, BackgroundJobLeavesTheTerminalAloneAndSeesNoKey) {
+    auto child = child_process::StartOnTerminal([](int report) {
+        const pid_t player = fork();
+        if (player == 0) {
+            setpgid(0, 0);
+            platform::BeginKeyboardPolling();
+            if (write(report, "r", 1) != 1) _exit(2);
+            // The parent types a whole line once it has seen 'r'.
+            for (int tick = 0; tick < 100; ++tick) {
+                if (platform::KeyPending()) _exit(1);
+                platform::SleepMs(5);
+            }
+            platform::EndKeyboardPolling();
+            _exit(0);
+        }
+        int status = 0;
+        if (waitpid(player, &status, 0) != player) return 2;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 3;
+    });
+    ASSERT_GT(child.pid, 0);
+    char byte = 0;
+    ASSERT_TRUE(ReadByte(child.report, &byte));
+    EXPECT_EQ(ModeFlags(child.master), kModeFlags) << "a background job set the mode";
+    ASSERT_EQ(write(child.master, "ls\n", 3), 3);
+
+    const int status = child_process::WaitForExit(child.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "1: the line was a key";
+    EXPECT_EQ(ModeFlags(child.master), kModeFlags);
+    child_process::CloseTerminal(child);
+}
+
 }  // namespace
