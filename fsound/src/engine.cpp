@@ -34,6 +34,7 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing)
     InitFrameClock(engine.clock, outputRate, engine.blockFrames);
     engine.renderedFrames = 0;
     engine.cpuPercent.store(0.0f, std::memory_order_relaxed);
+    engine.lateCommands.store(0, std::memory_order_relaxed);
 }
 
 void ApplyQueuedCommands(Engine& engine) {
@@ -60,6 +61,11 @@ void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) 
             // Never before the mixed part: a late command applies at once,
             // and the queue order is kept.
             offset = std::max(mixed, static_cast<int>(std::max(relative, 0.0)));
+            // A frame or so behind is the clock's estimate moving between two
+            // callbacks; more than a millisecond means the latency fell short.
+            if (relative < mixed - engine.outputRate / 1000) {
+                engine.lateCommands.fetch_add(1, std::memory_order_relaxed);
+            }
         }
         if (offset > mixed) {
             MixFrames(engine.mixer, stereo + 2 * mixed, offset - mixed);

@@ -15,10 +15,12 @@ namespace fsound {
 // Commands the queue holds: far more than the calls of a few blocks.
 constexpr std::size_t kCommandQueueCapacity = 4096;
 
-// Device blocks between a call and its effect: one block is needed because
-// a call made just after a callback is seen only by the next one, the rest
-// absorbs the callbacks' jitter.
-constexpr int kLatencyBlocks = 3;
+// Device blocks between a call and its effect (24 ms at 32000 Hz). One
+// block is needed because a call made just after a callback is seen only by
+// the next one; the rest absorbs the callbacks' jitter and bursts: a device
+// that asks for four blocks at once renders the last of them three blocks
+// ahead of its filtered clock.
+constexpr int kLatencyBlocks = 6;
 
 enum class Timing {
     DeviceClock,  // a command applies at FrameAtTime(its time) + latency
@@ -35,6 +37,10 @@ struct Engine {
     int latencyFrames = 0;          // kLatencyBlocks * blockFrames
     std::int64_t renderedFrames = 0;  // frames produced so far
     std::atomic<float> cpuPercent{0.0f};  // smoothed mixing load, written by RenderBlock
+    // Commands applied more than 1 ms after their frame because it had
+    // already been rendered (the latency fell short for the device); a
+    // diagnostic.
+    std::atomic<int> lateCommands{0};
 };
 
 // The device block for `outputRate`: the largest power of two frames not

@@ -7,8 +7,18 @@ namespace {
 
 constexpr double kTwoPi = 6.28318530717958647692;
 
+// Second-order loop, critically damped (Adriaensen, "Using a DLL to filter
+// time"): omega = 2 pi B T, b = sqrt(2) omega, c = omega^2.
+void SetBandwidth(FrameClock& clock, double bandwidthHz) {
+    const double omega = kTwoPi * bandwidthHz * clock.nominalPeriodNs * 1e-9;
+    clock.coefficientB = std::sqrt(2.0) * omega;
+    clock.coefficientC = omega * omega;
+}
+
 void Restart(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
     clock.running = true;
+    clock.lockingBlocks = static_cast<int>(kLockingSeconds * 1e9 / clock.nominalPeriodNs);
+    SetBandwidth(clock, kLockingBandwidthHz);
     clock.blockFrame = blockFrame;
     clock.periodNs = clock.nominalPeriodNs;
     clock.blockTimeNs = static_cast<double>(nowNs);
@@ -21,11 +31,7 @@ void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames) {
     clock = FrameClock{};
     clock.blockFrames = blockFrames;
     clock.nominalPeriodNs = 1e9 * blockFrames / outputRate;
-    // Second-order loop, critically damped (Adriaensen, "Using a DLL to
-    // filter time"): omega = 2 pi B T, b = sqrt(2) omega, c = omega^2.
-    const double omega = kTwoPi * clock.bandwidthHz * clock.nominalPeriodNs * 1e-9;
-    clock.coefficientB = std::sqrt(2.0) * omega;
-    clock.coefficientC = omega * omega;
+    SetBandwidth(clock, kSteadyBandwidthHz);
 }
 
 void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
@@ -44,6 +50,7 @@ void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockF
         Restart(clock, nowNs, blockFrame);
         return;
     }
+    if (clock.lockingBlocks > 0 && --clock.lockingBlocks == 0) SetBandwidth(clock, kSteadyBandwidthHz);
     clock.blockFrame = blockFrame;
     clock.blockTimeNs = clock.nextBlockTimeNs;
     clock.nextBlockTimeNs += clock.coefficientB * error + clock.periodNs;
@@ -58,9 +65,12 @@ void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockF
 }
 
 double FrameAtTime(const FrameClock& clock, std::int64_t timeNs) {
-    const double span = clock.nextBlockTimeNs - clock.blockTimeNs;
+    // The slope is the filtered period, not nextBlockTimeNs - blockTimeNs:
+    // that span carries this block's phase correction, and commands are
+    // placed a latency away from the block, where a correction of a tenth
+    // of a period in the slope would move them by a millisecond.
     return static_cast<double>(clock.blockFrame) +
-           (static_cast<double>(timeNs) - clock.blockTimeNs) * clock.blockFrames / span;
+           (static_cast<double>(timeNs) - clock.blockTimeNs) * clock.blockFrames / clock.periodNs;
 }
 
 }  // namespace fsound

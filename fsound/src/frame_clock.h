@@ -8,8 +8,14 @@
 
 namespace fsound {
 
+// The loop locks with a wide bandwidth for its first half second after a
+// (re)start, then narrows to filter the callbacks' jitter.
+constexpr double kLockingBandwidthHz = 4.0;
+constexpr double kSteadyBandwidthHz = 0.5;
+constexpr double kLockingSeconds = 0.5;
+
 struct FrameClock {
-    double bandwidthHz = 2.0;     // loop bandwidth
+    int lockingBlocks = 0;        // blocks left at the locking bandwidth
     double nominalPeriodNs = 0;   // blockFrames / output rate, ns
     int blockFrames = 0;          // frames per callback
     bool running = false;         // false until the first update
