@@ -4,8 +4,9 @@
  * samples loaded from audio files. Samples are band-limited when they are
  * loaded, so any playback rate sounds without aliasing; every call takes
  * effect at the output frame that matches the moment it was made, plus one
- * constant latency of three device blocks (about 12 ms). Usable from C and
- * C++. All calls must come from one thread (the "main thread").
+ * constant latency of six device blocks (24 ms at 8000 and 32000 Hz; blocks
+ * are the largest power of two frames within 5 ms). Usable from C and C++.
+ * All calls must come from one thread (the "main thread").
  *
  * Scales: rates in Hz; volume 0..255 (linear: v gives v/255 of the sample's
  * amplitude); pan 0 (full left), 128 (centre), 255 (full right),
@@ -82,7 +83,8 @@ void FSOUND_SetPanSeperation(float pansep);
  * free at once. Returns non-zero for a valid channel number. */
 signed char FSOUND_StopSound(int channel);
 
-/* Starts `sptr` with its defaults, from its first frame, on `channel`
+/* Starts `sptr` with its defaults, from its first frame and at full level
+ * there (no fade-in: the onset is the sample's own), on `channel`
  * (0..channels-1: what sounds there is stopped) or with FSOUND_FREE on a
  * free channel: the lowest-numbered one that was never used, was stopped,
  * or holds a one-shot that has played out. When all are busy it takes the

@@ -76,7 +76,8 @@ void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) 
     }
     if (mixed < frames) MixFrames(engine.mixer, stereo + 2 * mixed, frames - mixed);
 
-    for (int index = 0; index < 2 * frames; ++index) stereo[index] = std::clamp(stereo[index], -1.0f, 1.0f);
+    const std::size_t samples = 2 * static_cast<std::size_t>(frames);
+    for (std::size_t index = 0; index < samples; ++index) stereo[index] = std::clamp(stereo[index], -1.0f, 1.0f);
     engine.renderedFrames += frames;
 
     const double audioSeconds = static_cast<double>(frames) / engine.outputRate;

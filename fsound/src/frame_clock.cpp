@@ -1,5 +1,6 @@
 #include "frame_clock.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace fsound {
@@ -10,6 +11,7 @@ constexpr double kTwoPi = 6.28318530717958647692;
 // Second-order loop, critically damped (Adriaensen, "Using a DLL to filter
 // time"): omega = 2 pi B T, b = sqrt(2) omega, c = omega^2.
 void SetBandwidth(FrameClock& clock, double bandwidthHz) {
+    clock.bandwidthHz = bandwidthHz;
     const double omega = kTwoPi * bandwidthHz * clock.nominalPeriodNs * 1e-9;
     clock.coefficientB = std::sqrt(2.0) * omega;
     clock.coefficientC = omega * omega;
@@ -17,7 +19,8 @@ void SetBandwidth(FrameClock& clock, double bandwidthHz) {
 
 void Restart(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
     clock.running = true;
-    clock.lockingBlocks = static_cast<int>(kLockingSeconds * 1e9 / clock.nominalPeriodNs);
+    clock.narrowingBlocks = std::max(1, static_cast<int>(kNarrowingSeconds * 1e9 / clock.nominalPeriodNs));
+    clock.narrowing = std::pow(kSteadyBandwidthHz / kLockingBandwidthHz, 1.0 / clock.narrowingBlocks);
     SetBandwidth(clock, kLockingBandwidthHz);
     clock.blockFrame = blockFrame;
     clock.periodNs = clock.nominalPeriodNs;
@@ -50,7 +53,10 @@ void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockF
         Restart(clock, nowNs, blockFrame);
         return;
     }
-    if (clock.lockingBlocks > 0 && --clock.lockingBlocks == 0) SetBandwidth(clock, kSteadyBandwidthHz);
+    if (clock.narrowingBlocks > 0) {
+        --clock.narrowingBlocks;
+        SetBandwidth(clock, clock.narrowingBlocks == 0 ? kSteadyBandwidthHz : clock.bandwidthHz * clock.narrowing);
+    }
     clock.blockFrame = blockFrame;
     clock.blockTimeNs = clock.nextBlockTimeNs;
     clock.nextBlockTimeNs += clock.coefficientB * error + clock.periodNs;

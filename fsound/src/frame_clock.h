@@ -8,14 +8,18 @@
 
 namespace fsound {
 
-// The loop locks with a wide bandwidth for its first half second after a
-// (re)start, then narrows to filter the callbacks' jitter.
+// The loop locks with a wide bandwidth after a (re)start, then narrows
+// geometrically to the steady one over kNarrowingSeconds, so that it follows
+// its own correction (a sudden switch leaves a slow transient of about half
+// a millisecond) and then filters the callbacks' jitter.
 constexpr double kLockingBandwidthHz = 4.0;
 constexpr double kSteadyBandwidthHz = 0.5;
-constexpr double kLockingSeconds = 0.5;
+constexpr double kNarrowingSeconds = 1.0;
 
 struct FrameClock {
-    int lockingBlocks = 0;        // blocks left at the locking bandwidth
+    double bandwidthHz = 0;       // loop bandwidth now
+    double narrowing = 1;         // bandwidth factor per block while narrowing
+    int narrowingBlocks = 0;      // blocks left until the steady bandwidth
     double nominalPeriodNs = 0;   // blockFrames / output rate, ns
     int blockFrames = 0;          // frames per callback
     bool running = false;         // false until the first update
@@ -32,8 +36,10 @@ struct FrameClock {
 void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames);
 
 // Feeds the moment `nowNs` at which the callback for the block starting at
-// `blockFrame` began. A callback far off the prediction (a stall, an
-// underrun, a block out of sequence) restarts the loop there.
+// `blockFrame` began; blocks are expected blockFrames apart. A callback more
+// than max(4 blocks, 20 ms) off the prediction (a stall, an underrun), a
+// block out of sequence, or a period estimate off by more than a factor of
+// two restarts the loop there.
 void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame);
 
 // The output frame (fractional) that the moment `timeNs` corresponds to on

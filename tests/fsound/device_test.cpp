@@ -159,10 +159,10 @@ TEST_F(Device, EveryRowLastsAsLongAsTheTimeBetweenItsCalls) {
     Clock::time_point next = Clock::now();
     for (std::size_t row = 0; row < ticks.size(); ++row) {
         std::this_thread::sleep_until(next);
-        made.push_back(Clock::now());
         FSOUND_StopSound(FSOUND_ALL);
         const int channel = FSOUND_PlaySoundEx(FSOUND_FREE, level, nullptr, 1);
         FSOUND_SetPan(channel, row % 2 == 0 ? 0 : 255);
+        made.push_back(Clock::now());  // the call that is heard comes next
         FSOUND_SetPaused(channel, 0);
         next += std::chrono::milliseconds(5 * ticks[row]);
     }
