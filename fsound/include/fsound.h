@@ -14,7 +14,9 @@
  *
  * A call that cannot do what it is asked returns 0 (or NULL, or -1) and
  * changes nothing; before FSOUND_Init and after FSOUND_Close every call
- * fails that way.
+ * fails that way. Changes travel to the audio thread through a queue of
+ * 4096; should the device stall with it full, a call waits up to 250 ms for
+ * room and then fails.
  */
 #ifndef FSOUND_H
 #define FSOUND_H
