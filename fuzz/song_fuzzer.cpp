@@ -1,0 +1,156 @@
+// Fuzz target: bytes as a song file. They go through the program file
+// reader, the song check, and a walk of the whole song through the bounded
+// accessors in the order the sequencer plays it (every order entry until the
+// 0 entry, every row of each listed section until its 0 duration). Besides
+// the sanitizers, each step is checked against the input bytes themselves,
+// so an accessor that hands back something other than the block's bytes
+// fails as well as one that reads outside the block.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "memory_file.h"
+#include "songfile.h"
+
+namespace {
+
+// A walk visits rows in proportion to the order list times the section
+// length (up to about 3e8 rows for a 64 KiB block); past this many rows the
+// rest of the song is left unwalked so that one input cannot time out.
+constexpr std::size_t kMaxWalkedRows = 1000000;
+
+constexpr std::uint8_t kTiSignature[11] = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
+                                           0x46, 0x2A, 0x1A, 0x0A, 0x00};
+
+#define FUZZ_CHECK(condition)                                              \
+    do {                                                                   \
+        if (!(condition)) {                                                \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,    \
+                         __LINE__, #condition);                            \
+            std::abort();                                                  \
+        }                                                                  \
+    } while (0)
+
+std::uint16_t WordAt(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+void CheckReadAgainstInput(const songfile::ReadResult& result,
+                           const std::uint8_t* input, std::size_t size) {
+    // The input is a regular file, so it can always be opened.
+    FUZZ_CHECK(result.failure != songfile::ReadFailure::OpenFailed);
+    const bool signatureMatches =
+        size >= sizeof kTiSignature &&
+        std::memcmp(input, kTiSignature, sizeof kTiSignature) == 0;
+    // Offsets 70 and 71 hold L: without both the file is not usable.
+    const bool usable = signatureMatches && size >= 72;
+    FUZZ_CHECK((result.failure == songfile::ReadFailure::None) == usable);
+    if (!usable) {
+        FUZZ_CHECK(result.file.data.empty());
+        return;
+    }
+    const songfile::TiProgramFile& file = result.file;
+    FUZZ_CHECK(std::memcmp(file.comment, input + 11, 42) == 0);
+    FUZZ_CHECK(std::memcmp(file.name, input + 60, 8) == 0);
+    FUZZ_CHECK(file.name[8] == '\0');
+    FUZZ_CHECK(file.declaredLength == WordAt(input + 70));
+    // The block is what follows offset 74, cut at L or at the file's end.
+    const std::size_t available = size > 74 ? size - 74 : 0;
+    const std::size_t expected =
+        available < file.declaredLength ? available : file.declaredLength;
+    FUZZ_CHECK(file.data.size() == expected);
+    FUZZ_CHECK(expected == 0 || std::memcmp(file.data.data(), input + 74, expected) == 0);
+    FUZZ_CHECK(songfile::IsTruncated(file) == (expected < file.declaredLength));
+}
+
+void CheckParse(const songfile::ParseResult& parsed, const std::uint8_t* block,
+                std::size_t length) {
+    // A song is "FENK1", one byte, then three NUL-ended texts in the block.
+    std::size_t nuls = 0;
+    for (std::size_t i = 6; i < length && nuls < 3; ++i) nuls += block[i] == 0;
+    const bool song = length >= 5 && std::memcmp(block, "FENK1", 5) == 0 && nuls == 3;
+    FUZZ_CHECK(parsed.ok == song);
+    if (!parsed.ok) return;
+    const songfile::SongView& view = parsed.view;
+    FUZZ_CHECK(view.data == block && view.length == length);
+    FUZZ_CHECK(view.title == 6);
+    FUZZ_CHECK(view.title < view.artist && view.artist < view.album &&
+               view.album < view.orderList && view.orderList <= length);
+    FUZZ_CHECK(block[view.artist - 1] == 0 && block[view.album - 1] == 0 &&
+               block[view.orderList - 1] == 0);
+    FUZZ_CHECK(songfile::TitleText(view).size() == view.artist - view.title - 1);
+    FUZZ_CHECK(songfile::ArtistText(view).size() == view.album - view.artist - 1);
+    FUZZ_CHECK(songfile::AlbumText(view).size() == view.orderList - view.album - 1);
+}
+
+// The entry at `position` is the block's word there, or 0 past the end.
+std::uint16_t CheckedEntry(const songfile::SongView& song, std::size_t position) {
+    const std::uint16_t entry = songfile::OrderEntryAt(song, position);
+    if (song.length >= 2 && position <= song.length - 2) {
+        FUZZ_CHECK(entry == WordAt(song.data + position));
+    } else {
+        FUZZ_CHECK(entry == 0);
+    }
+    return entry;
+}
+
+// The row at `offset` is the block's six bytes there, or an empty row with
+// duration 0 when they do not all fit.
+songfile::SongRow CheckedRow(const songfile::SongView& song, std::size_t offset) {
+    const songfile::SongRow row = songfile::RowAt(song, offset);
+    if (song.length >= songfile::kRowBytes && offset <= song.length - songfile::kRowBytes) {
+        const std::uint8_t* bytes = song.data + offset;
+        for (int voice = 0; voice < 4; ++voice) FUZZ_CHECK(row.periods[voice] == bytes[voice]);
+        FUZZ_CHECK(row.duration == WordAt(bytes + 4));
+    } else {
+        FUZZ_CHECK(row.duration == 0);
+        for (int voice = 0; voice < 4; ++voice) FUZZ_CHECK(row.periods[voice] == 0);
+    }
+    return row;
+}
+
+// Walks the song as the sequencer does, computing each row's rates as it
+// would; the checks in the accessors' wrappers keep the walk from being
+// optimised away.
+void WalkSong(const songfile::SongView& song) {
+    std::size_t rowsWalked = 0;
+    std::size_t position = song.orderList;
+    for (;; position += 2) {
+        const std::uint16_t sectionOffset = CheckedEntry(song, position);
+        if (sectionOffset == 0) break;
+        // The list ends at the block's end at the latest, so the walk of
+        // the order list is bounded by the block itself.
+        FUZZ_CHECK(position + 2 <= song.length);
+        for (std::size_t offset = sectionOffset;; offset += songfile::kRowBytes) {
+            const songfile::SongRow row = CheckedRow(song, offset);
+            if (row.duration == 0) break;
+            for (int voice = 0; voice < 4; ++voice) {
+                const unsigned rate = row.periods[voice] == 0 ? 0 : 1000000u / row.periods[voice];
+                FUZZ_CHECK(rate <= 1000000u);
+            }
+            if (++rowsWalked >= kMaxWalkedRows) return;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const fuzz_support::MemoryFile file = fuzz_support::MakeMemoryFile("song");
+    if (!fuzz_support::SetContents(file, data, size)) {
+        std::fprintf(stderr, "cannot write the in-memory song file\n");
+        std::abort();
+    }
+    const songfile::ReadResult result = songfile::ReadTiProgramFile(file.path.c_str());
+    CheckReadAgainstInput(result, data, size);
+    if (result.failure != songfile::ReadFailure::None) return 0;
+
+    const std::vector<std::uint8_t>& block = result.file.data;
+    const songfile::ParseResult parsed = songfile::ParseSong(block.data(), block.size());
+    CheckParse(parsed, block.data(), block.size());
+    if (!parsed.ok) return 0;
+
+    WalkSong(parsed.view);
+    return 0;
+}
