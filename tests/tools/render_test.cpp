@@ -223,7 +223,7 @@ TEST_F(RenderTest, WritesTheFormatTheExtensionNames) {
         const std::string out = dir.File(name);
         RunResult run = Render({song, out});
         ASSERT_EQ(run.exitStatus, 0) << run.err;
-        EXPECT_EQ(run.out.rfind(out + ": 1 rows, 2.600 s of audio at 32000 Hz (", 0), 0u) << run.out;
+        EXPECT_EQ(run.out.rfind(out + ": 1 row, 2.600 s of audio at 32000 Hz (", 0), 0u) << run.out;
         SF_INFO info = {};
         SNDFILE* file = sf_open(out.c_str(), SFM_READ, &info);
         ASSERT_NE(file, nullptr) << sf_strerror(nullptr);

@@ -262,8 +262,9 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     const double audioSeconds = static_cast<double>(clock.Frames()) / settings.mixRate;
-    std::printf("%s: %llu rows, %.3f s of audio at %d Hz (%s, stereo) in %.3f s", outputPath.c_str(),
-                static_cast<unsigned long long>(rows), audioSeconds, settings.mixRate,
+    std::printf("%s: %llu %s, %.3f s of audio at %d Hz (%s, stereo) in %.3f s", outputPath.c_str(),
+                static_cast<unsigned long long>(rows), rows == 1 ? "row" : "rows", audioSeconds,
+                settings.mixRate,
                 format.description.c_str(), seconds);
     if (seconds > 0) std::printf(", %.0fx real time", audioSeconds / seconds);
     std::printf("\n");
