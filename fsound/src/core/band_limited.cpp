@@ -1,62 +1,583 @@
-// First version of the signal core: linear interpolation on the original
-// frames. Correct in timing, looping and gains; not yet band-limited.
 #include "band_limited.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <complex>
+#include <cstdint>
+
+#include "fourier.h"
 
 namespace fsound {
 
-struct BandLimitedSample {
-    std::vector<float> frames;
-    SampleLoop loop;
+namespace {
+
+// ---------------------------------------------------------------------------
+// Design constants.
+//
+// Copy c serves steps in (2^((c-1)/2), 2^(c/2)] (copy 0: every step <= 1).
+// Its content stops at the output's Nyquist frequency for the largest of
+// those steps, 0.5 / 2^(c/2) cycles per original frame, and it is stored at
+// a spacing where that is at most a quarter of the copy's own sampling rate.
+// The interpolator then only has to separate content below 0.25 cycles per
+// stored value from its images above 0.75, which 16 taps do to below
+// -110 dB. Half-octave copies keep at least 1/sqrt(2) of the output's band
+// (minus the filter's transition band) at every step.
+constexpr int kCopiesPerOctave = 2;
+constexpr int kCopyCount = 25;  // steps up to 2^12 = kMaxBandLimitedStep
+
+// The load-time filter: a Kaiser-windowed sinc for 100 dB of stopband,
+// passing 95 % of each copy's band.
+constexpr double kPrefilterAttenuationDb = 100.0;
+constexpr double kPrefilterBeta = 0.1102 * (kPrefilterAttenuationDb - 8.7);
+constexpr double kPrefilterTransition = 0.05;  // share of the band
+// The longest filter, in original frames; the copies for the largest steps
+// have a wider transition instead of a longer filter.
+constexpr double kPrefilterMaxSpan = 65536.0;
+
+// The interpolator: 16 taps, 256 phases with linear interpolation between
+// neighbouring phases.
+constexpr int kTaps = 16;
+constexpr int kPhaseBits = 8;
+constexpr int kPhases = 1 << kPhaseBits;
+constexpr double kKernelBeta = 12.5;
+// Stored values before position 0: the kernel reaches kTaps/2 - 1 values back
+// from the one at or before the position, plus one for a position exactly on
+// a stored value after rounding.
+constexpr std::size_t kLeadValues = kTaps / 2 + 1;
+constexpr int kFirstTapOffset = static_cast<int>(kLeadValues) - (kTaps / 2 - 1);
+
+// A looped copy repeats at least this many output frames (at its largest
+// step) before the renderer wraps, up to kMaxWrapSpan original frames.
+constexpr double kFramesBetweenWraps = 256.0;
+constexpr double kMaxWrapSpan = 16384.0;
+
+// The largest transform, in points; longer samples are filtered in blocks.
+constexpr std::size_t kMaxBlockPoints = std::size_t{1} << 19;
+
+// Values smaller than this are stored as 0, so no denormal ever reaches the
+// renderer.
+constexpr float kFlushBelow = 1e-20f;
+
+constexpr double kFixedOne = 4294967296.0;  // 2^32: positions are 32.32 fixed point
+
+double BesselI0(double x) {
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 200 && term > 1e-17 * sum; ++k) {
+        const double factor = x / (2.0 * k);
+        term *= factor * factor;
+        sum += term;
+    }
+    return sum;
+}
+
+double Sinc(double x) {
+    if (x == 0.0) return 1.0;
+    return std::sin(M_PI * x) / (M_PI * x);
+}
+
+// ---------------------------------------------------------------------------
+// The interpolation kernel, as a table of phases. Row p holds the taps for a
+// position p / kPhases past a stored value, followed by the difference to row
+// p + 1, so a position between two phases costs one multiply-add per tap.
+
+struct KernelTable {
+    std::vector<float> rows;  // kPhases rows of 2 * kTaps floats
 };
 
-std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono,
-                                                       const SampleLoop& loop) {
-    if (mono.empty()) return nullptr;
+KernelTable BuildKernel() {
+    std::vector<double> taps((kPhases + 1) * kTaps);
+    const double halfWidth = kTaps / 2;
+    const double windowScale = BesselI0(kKernelBeta);
+    for (int phase = 0; phase <= kPhases; ++phase) {
+        const double fraction = static_cast<double>(phase) / kPhases;
+        double sum = 0.0;
+        for (int tap = 0; tap < kTaps; ++tap) {
+            // Tap t weighs the value (kTaps/2 - 1 - t) places before the
+            // position's own value, i.e. at distance fraction + kTaps/2 - 1 - t.
+            const double distance = fraction + (halfWidth - 1.0) - tap;
+            const double ratio = distance / halfWidth;
+            const double window =
+                std::fabs(ratio) >= 1.0 ? 0.0 : BesselI0(kKernelBeta * std::sqrt(1.0 - ratio * ratio)) / windowScale;
+            taps[phase * kTaps + tap] = Sinc(distance) * window;
+            sum += taps[phase * kTaps + tap];
+        }
+        // Every phase passes a constant exactly, so a loop's DC does not
+        // wobble with the position.
+        for (int tap = 0; tap < kTaps; ++tap) taps[phase * kTaps + tap] /= sum;
+    }
+    KernelTable table;
+    table.rows.resize(kPhases * 2 * kTaps);
+    for (int phase = 0; phase < kPhases; ++phase) {
+        for (int tap = 0; tap < kTaps; ++tap) {
+            const double here = taps[phase * kTaps + tap];
+            const double next = taps[(phase + 1) * kTaps + tap];
+            table.rows[phase * 2 * kTaps + tap] = static_cast<float>(here);
+            table.rows[phase * 2 * kTaps + kTaps + tap] = static_cast<float>(next - here);
+        }
+    }
+    return table;
+}
+
+const KernelTable& Kernel() {
+    static const KernelTable table = BuildKernel();
+    return table;
+}
+
+// ---------------------------------------------------------------------------
+// The load-time filter's frequency response. The filter is an ideal lowpass
+// times a Kaiser window of span T, so its response is the ideal response
+// convolved with the window's transform; with x = frequency * T that is
+// Step(x + cutoff * T) - Step(x - cutoff * T), where Step is the running
+// integral of the window's transform (a smooth step from 0 to 1 over a few
+// units of x). The step is tabulated once with its slope, and read by cubic
+// Hermite interpolation.
+
+struct StepTable {
+    double spacing = 1.0 / 128.0;
+    double reach = 128.0;          // beyond +-reach the step is 0 or 1
+    std::vector<double> integral;  // Step(x) - 0.5 at x = i * spacing
+    std::vector<double> slope;     // Step'(x)
+};
+
+// Transform of the Kaiser window, with x = frequency * span, up to a
+// constant factor.
+double KaiserTransform(double x) {
+    const double a = kPrefilterBeta * kPrefilterBeta - (M_PI * x) * (M_PI * x);
+    if (a > 1e-12) {
+        const double r = std::sqrt(a);
+        return std::sinh(r) / r;
+    }
+    if (a < -1e-12) {
+        const double r = std::sqrt(-a);
+        return std::sin(r) / r;
+    }
+    return 1.0;
+}
+
+StepTable BuildStepTable() {
+    StepTable table;
+    const std::size_t count = static_cast<std::size_t>(table.reach / table.spacing) + 1;
+    table.integral.resize(count);
+    table.slope.resize(count);
+    double running = 0.0;
+    table.integral[0] = 0.0;
+    table.slope[0] = KaiserTransform(0.0);
+    for (std::size_t i = 1; i < count; ++i) {
+        const double x0 = (i - 1) * table.spacing, x1 = i * table.spacing;
+        // Simpson's rule on each interval: the transform is smooth and
+        // oscillates with period 2 in x, so this is exact to ~1e-12.
+        running += table.spacing / 6.0 *
+                   (KaiserTransform(x0) + 4.0 * KaiserTransform(0.5 * (x0 + x1)) + KaiserTransform(x1));
+        table.integral[i] = running;
+        table.slope[i] = KaiserTransform(x1);
+    }
+    // Normalise so the step runs from exactly 0 to exactly 1.
+    const double scale = 0.5 / running;
+    for (std::size_t i = 0; i < count; ++i) {
+        table.integral[i] *= scale;
+        table.slope[i] *= scale;
+    }
+    return table;
+}
+
+const StepTable& Steps() {
+    static const StepTable table = BuildStepTable();
+    return table;
+}
+
+double SmoothStep(const StepTable& table, double x) {
+    const double magnitude = std::fabs(x);
+    if (magnitude >= table.reach) return x > 0.0 ? 1.0 : 0.0;
+    const double scaled = magnitude / table.spacing;
+    const std::size_t i = std::min(static_cast<std::size_t>(scaled), table.integral.size() - 2);
+    const double t = scaled - static_cast<double>(i);
+    const double h = table.spacing;
+    const double t2 = t * t, t3 = t2 * t;
+    const double value = (2 * t3 - 3 * t2 + 1) * table.integral[i] + (t3 - 2 * t2 + t) * h * table.slope[i] +
+                         (-2 * t3 + 3 * t2) * table.integral[i + 1] + (t3 - t2) * h * table.slope[i + 1];
+    return x > 0.0 ? 0.5 + value : 0.5 - value;
+}
+
+// ---------------------------------------------------------------------------
+// Copies.
+
+struct CopyPlan {
+    double maxStep;     // largest step served
+    double spacing;     // original frames per stored value
+    double cutoff;      // middle of the transition band, cycles per original frame
+    double span;        // filter span T, original frames
+    double halfSpan;    // T / 2: how far the filter reaches either way
+};
+
+CopyPlan PlanCopy(int index) {
+    CopyPlan plan;
+    plan.maxStep = std::exp2(static_cast<double>(index) / kCopiesPerOctave);
+    plan.spacing = std::exp2(static_cast<double>(index / kCopiesPerOctave - 1));
+    const double stopEdge = 0.5 / plan.maxStep;
+    // Kaiser's estimate of the span for the attenuation over the transition.
+    const double kaiserFactor = (kPrefilterAttenuationDb - 8.0) / (2.285 * 2.0 * M_PI);
+    plan.span = std::min(kaiserFactor / (kPrefilterTransition * stopEdge), kPrefilterMaxSpan);
+    const double transition = kaiserFactor / plan.span;
+    plan.cutoff = stopEdge - 0.5 * transition;
+    plan.halfSpan = 0.5 * plan.span;
+    return plan;
+}
+
+int CopyForStep(double step) {
+    if (step <= 1.0) return 0;
+    const int index = static_cast<int>(std::ceil(kCopiesPerOctave * std::log2(step) - 1e-9));
+    return std::clamp(index, 0, kCopyCount - 1);
+}
+
+}  // namespace
+
+struct BandLimitedCopy {
+    double spacing = 1.0;       // original frames per stored value (a power of two)
+    double maxStep = 1.0;       // largest step this copy is made for
+    // Looped: the renderer's positions stay below `limit`; a position reaching
+    // it moves back by `wrapLength` (whole loop lengths), and positions from
+    // `steadyStart` on are in the periodic part, where moving by whole loop
+    // lengths changes nothing. One-shot: positions from `limit` on are silent.
+    double limit = 0.0;
+    double steadyStart = 0.0;
+    double wrapLength = 0.0;
+    std::vector<float> values;  // values[j] is the band-limited signal at (j - kLeadValues) * spacing
+};
+
+struct BandLimitedSample {
+    std::size_t frames = 0;
+    SampleLoop loop;
+    const float* kernel = nullptr;  // KernelTable rows, shared by every sample
+    std::vector<BandLimitedCopy> copies;
+};
+
+namespace {
+
+// The signal that a voice plays, at any integer position in original frames.
+struct SignalSource {
+    const std::vector<float>* frames = nullptr;
+    SampleLoop loop;
+    bool periodicEverywhere = false;  // a loop from frame 0: it has always been repeating
+
+    double At(std::int64_t position) const {
+        const std::int64_t count = static_cast<std::int64_t>(frames->size());
+        if (!loop.looped) return position >= 0 && position < count ? (*frames)[position] : 0.0;
+        const std::int64_t start = static_cast<std::int64_t>(loop.start);
+        const std::int64_t length = static_cast<std::int64_t>(loop.end - loop.start);
+        if (position < start && !periodicEverywhere) return position >= 0 ? (*frames)[position] : 0.0;
+        std::int64_t offset = (position - start) % length;
+        if (offset < 0) offset += length;
+        return (*frames)[start + offset];
+    }
+};
+
+// Positions (original frames) that copy `copy` stores values for, and how far
+// its filter reaches from each.
+struct StoredRange {
+    double first = 0.0;
+    double last = 0.0;
+    double reach = 0.0;
+};
+
+StoredRange RangeOf(const BandLimitedCopy& copy, const CopyPlan& plan) {
+    StoredRange range;
+    range.first = -static_cast<double>(kLeadValues) * copy.spacing;
+    range.last = (static_cast<double>(copy.values.size()) - 1.0 - kLeadValues) * copy.spacing;
+    range.reach = std::ceil(plan.halfSpan) + 1.0;
+    return range;
+}
+
+// How a set of copies is filtered: blocks of `points` original frames, the
+// first starting at `origin`, each `advance` after the one before, each
+// yielding the filtered signal for the `advance` positions from
+// origin + reach (where the circular transform has not disturbed it).
+struct BlockLayout {
+    double origin = 0.0;
+    std::size_t points = 0;
+    double advance = 0.0;
+    std::size_t count = 0;
+};
+
+// For copies whose stored positions run from `first` to `last`, with a filter
+// reaching `reach` either way, and `spacing` the widest spacing among them.
+// Every block starts on a multiple of `spacing`, so each copy's stored
+// positions fall on the points of its inverse transform.
+BlockLayout LayOutBlocks(double first, double last, double reach, double spacing) {
+    BlockLayout layout;
+    layout.origin = std::floor((first - reach) / spacing) * spacing;
+    const double needed = last + reach - layout.origin + spacing + 1.0;
+    layout.points = 1024;
+    while (layout.points < needed && layout.points < kMaxBlockPoints) layout.points *= 2;
+    layout.advance = std::floor((static_cast<double>(layout.points) - 2.0 * reach) / spacing) * spacing;
+    assert(layout.advance > 0.0);
+    layout.count = static_cast<std::size_t>(std::floor((last - (layout.origin + reach)) / layout.advance)) + 1;
+    return layout;
+}
+
+// Fills the values of the copies listed in `members` from `source`: for each
+// block of the signal, one forward transform, then for each copy the spectrum
+// times the copy's response, transformed back at the copy's spacing.
+void FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& plans,
+                      std::vector<BandLimitedCopy>& copies, const std::vector<std::size_t>& members) {
+    double reach = 0.0, maxSpacing = 0.0, smallestSpacing = 1e300;
+    double firstPosition = 0.0, lastPosition = 0.0;
+    for (std::size_t c : members) {
+        const StoredRange range = RangeOf(copies[c], plans[c]);
+        reach = std::max(reach, range.reach);
+        firstPosition = std::min(firstPosition, range.first);
+        lastPosition = std::max(lastPosition, range.last);
+        maxSpacing = std::max(maxSpacing, copies[c].spacing);
+        smallestSpacing = std::min(smallestSpacing, copies[c].spacing);
+    }
+    const BlockLayout layout = LayOutBlocks(firstPosition, lastPosition, reach, maxSpacing);
+    const std::size_t points = layout.points;
+    const double advance = layout.advance;
+
+    const std::size_t largestTransform = static_cast<std::size_t>(static_cast<double>(points) / smallestSpacing);
+    const fourier::Twiddles twiddles = fourier::MakeTwiddles(std::max(largestTransform, points));
+    const StepTable& steps = Steps();
+
+    // Each copy's response on the bins it keeps. Past kResponseReach units
+    // beyond the cutoff the response is below 1e-7 and taken as 0; as far
+    // below it, it is within 1e-7 of 1 and taken as 1.
+    constexpr double kResponseReach = 16.0;
+    std::vector<std::vector<double>> responses(copies.size());
+    for (std::size_t c : members) {
+        const CopyPlan& plan = plans[c];
+        const double binsPerCycle = static_cast<double>(points);
+        const std::size_t nyquistBin = static_cast<std::size_t>(binsPerCycle / (2.0 * copies[c].spacing));
+        const double lastFrequency = plan.cutoff + kResponseReach / plan.span;
+        const std::size_t lastBin =
+            std::min({nyquistBin - 1, points / 2, static_cast<std::size_t>(lastFrequency * binsPerCycle) + 1});
+        const double flatFrequency = plan.cutoff - kResponseReach / plan.span;
+        responses[c].resize(lastBin + 1);
+        for (std::size_t k = 0; k <= lastBin; ++k) {
+            const double frequency = static_cast<double>(k) / binsPerCycle;
+            responses[c][k] = frequency < flatFrequency
+                                  ? 1.0
+                                  : SmoothStep(steps, (frequency + plan.cutoff) * plan.span) -
+                                        SmoothStep(steps, (frequency - plan.cutoff) * plan.span);
+        }
+    }
+
+    std::vector<double> signal;
+    std::vector<std::complex<double>> spectrum, work;
+    std::vector<double> filtered;
+    const double scale = 1.0 / static_cast<double>(points);
+    for (std::size_t block = 0; block < layout.count; ++block) {
+        const double origin = layout.origin + static_cast<double>(block) * advance;
+        signal.resize(points);
+        const std::int64_t first = static_cast<std::int64_t>(origin);
+        for (std::size_t i = 0; i < points; ++i) signal[i] = source.At(first + static_cast<std::int64_t>(i));
+        fourier::RealForward(signal, twiddles, spectrum);
+        const double validFrom = origin + reach, validTo = origin + reach + advance;
+        for (std::size_t c : members) {
+            BandLimitedCopy& copy = copies[c];
+            const std::size_t transformPoints = static_cast<std::size_t>(static_cast<double>(points) / copy.spacing);
+            work.assign(transformPoints / 2 + 1, std::complex<double>());
+            const std::vector<double>& response = responses[c];
+            for (std::size_t k = 0; k < response.size(); ++k) work[k] = spectrum[k] * response[k];
+            fourier::RealInverse(work, twiddles, filtered);
+            // Stored value j sits at (j - kLeadValues) * spacing.
+            const double firstIndex = std::max(0.0, std::ceil(validFrom / copy.spacing + kLeadValues));
+            const double endIndex =
+                std::min(static_cast<double>(copy.values.size()), std::ceil(validTo / copy.spacing + kLeadValues));
+            for (double j = firstIndex; j < endIndex; j += 1.0) {
+                const double position = (j - kLeadValues) * copy.spacing;
+                const std::size_t point = static_cast<std::size_t>((position - origin) / copy.spacing);
+                const float value = static_cast<float>(filtered[point] * scale);
+                copy.values[static_cast<std::size_t>(j)] = std::fabs(value) < kFlushBelow ? 0.0f : value;
+            }
+        }
+    }
+}
+
+// Filters every copy, sharing the forward transforms among the copies that
+// need the same blocks: short samples then pay for long transforms, and long
+// ones for extra blocks, only in the copies whose filters are long.
+void FilterAllCopies(const SignalSource& source, const std::vector<CopyPlan>& plans,
+                     std::vector<BandLimitedCopy>& copies) {
+    std::vector<std::size_t> pointsOf(copies.size()), blocksOf(copies.size());
+    for (std::size_t c = 0; c < copies.size(); ++c) {
+        const StoredRange range = RangeOf(copies[c], plans[c]);
+        const BlockLayout layout = LayOutBlocks(range.first, range.last, range.reach, copies[c].spacing);
+        pointsOf[c] = layout.points;
+        blocksOf[c] = layout.count;
+    }
+    std::vector<bool> done(copies.size(), false);
+    for (std::size_t c = 0; c < copies.size(); ++c) {
+        if (done[c]) continue;
+        std::vector<std::size_t> members;
+        for (std::size_t other = c; other < copies.size(); ++other) {
+            if (!done[other] && pointsOf[other] == pointsOf[c] && blocksOf[other] == blocksOf[c]) {
+                members.push_back(other);
+                done[other] = true;
+            }
+        }
+        FilterIntoCopies(source, plans, copies, members);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono, const SampleLoop& loop) {
+    if (mono.empty() || mono.size() > kMaxPreparedFrames) return nullptr;
     if (loop.looped && !(loop.start < loop.end && loop.end <= mono.size())) return nullptr;
+    for (float value : mono) {
+        if (!std::isfinite(value)) return nullptr;
+    }
+
     auto sample = std::make_shared<BandLimitedSample>();
-    sample->frames = std::move(mono);
-    sample->loop = loop;
-    if (!loop.looped) sample->loop = SampleLoop{};
+    sample->frames = mono.size();
+    sample->loop = loop.looped ? loop : SampleLoop{};
+    sample->kernel = Kernel().rows.data();
+
+    SignalSource source;
+    source.frames = &mono;
+    source.loop = sample->loop;
+    source.periodicEverywhere = loop.looped && loop.start == 0;
+
+    std::vector<CopyPlan> plans;
+    for (int c = 0; c < kCopyCount; ++c) plans.push_back(PlanCopy(c));
+    sample->copies.resize(kCopyCount);
+    const double frames = static_cast<double>(mono.size());
+    for (int c = 0; c < kCopyCount; ++c) {
+        const CopyPlan& plan = plans[c];
+        BandLimitedCopy& copy = sample->copies[c];
+        copy.spacing = plan.spacing;
+        copy.maxStep = plan.maxStep;
+        // How far the interpolator reaches from a position, either way.
+        const double kernelReach = (kTaps / 2 + 1) * plan.spacing;
+        if (loop.looped) {
+            const double loopLength = static_cast<double>(loop.end - loop.start);
+            // The filtered signal repeats exactly once the filter no longer
+            // sees the intro.
+            copy.steadyStart =
+                source.periodicEverywhere ? 0.0 : std::ceil(static_cast<double>(loop.start) + plan.halfSpan + kernelReach);
+            const double wantedSpan = std::min(kFramesBetweenWraps * plan.maxStep, kMaxWrapSpan);
+            copy.wrapLength = loopLength * std::max(1.0, std::ceil(wantedSpan / loopLength));
+            copy.limit = copy.steadyStart + copy.wrapLength;
+        } else {
+            copy.limit = std::ceil(frames + plan.halfSpan + kernelReach);
+        }
+        const std::size_t count = static_cast<std::size_t>(std::floor(copy.limit / copy.spacing)) + kLeadValues + kTaps / 2 + 1;
+        copy.values.assign(count, 0.0f);
+    }
+    FilterAllCopies(source, plans, sample->copies);
     return sample;
 }
 
-std::size_t FrameCount(const BandLimitedSample& sample) { return sample.frames.size(); }
+std::size_t FrameCount(const BandLimitedSample& sample) { return sample.frames; }
 bool IsLooped(const BandLimitedSample& sample) { return sample.loop.looped; }
 
-void MixVoice(const BandLimitedSample& sample, VoiceCursor& cursor, double step,
-              float leftGainStart, float rightGainStart, float leftGainEnd,
-              float rightGainEnd, float* stereo, int frames) {
+std::size_t StorageBytes(const BandLimitedSample& sample) {
+    std::size_t bytes = sizeof(BandLimitedSample);
+    for (const BandLimitedCopy& copy : sample.copies) bytes += sizeof(copy) + copy.values.capacity() * sizeof(float);
+    return bytes;
+}
+
+namespace {
+
+// The renderer's view of one copy, in 32.32 fixed point of stored values.
+struct FixedCopy {
+    const float* values;
+    const float* kernel;
+    std::int64_t limit;
+    std::int64_t steadyStart;
+    std::int64_t wrapLength;
+    bool looped;
+};
+
+// Renders `count` frames from `position` without any wrap or end check; the
+// caller has made sure the kernel stays inside the copy.
+void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step, float& leftGain, float& rightGain,
+               float leftDelta, float rightDelta, float* stereo, int count) {
+    const float* values = copy.values + kFirstTapOffset;
+    constexpr float kSubPhaseScale = 1.0f / static_cast<float>(1 << (32 - kPhaseBits));
+    std::int64_t here = position;
+    float left = leftGain, right = rightGain;
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t index = here >> 32;
+        const std::uint32_t fraction = static_cast<std::uint32_t>(here);
+        const std::uint32_t phase = fraction >> (32 - kPhaseBits);
+        const float between = static_cast<float>(fraction & ((1u << (32 - kPhaseBits)) - 1)) * kSubPhaseScale;
+        const float* taps = copy.kernel + phase * (2 * kTaps);
+        const float* from = values + index;
+        // Four independent partial sums, one per vector lane.
+        float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int group = 0; group < kTaps; group += 4) {
+            for (int lane = 0; lane < 4; ++lane) {
+                const int tap = group + lane;
+                sums[lane] += from[tap] * (taps[tap] + between * taps[kTaps + tap]);
+            }
+        }
+        const float value = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+        stereo[2 * i] += value * left;
+        stereo[2 * i + 1] += value * right;
+        left += leftDelta;
+        right += rightDelta;
+        here += step;
+    }
+    position = here;
+    leftGain = left;
+    rightGain = right;
+}
+
+// Brings a looped position that has run past the copy's end back by whole
+// wrap lengths.
+std::int64_t WrapLooped(const FixedCopy& copy, std::int64_t position) {
+    if (position < copy.limit) return position;
+    return copy.steadyStart + (position - copy.steadyStart) % copy.wrapLength;
+}
+
+}  // namespace
+
+void MixVoice(const BandLimitedSample& sample, VoiceCursor& cursor, double step, float leftGainStart,
+              float rightGainStart, float leftGainEnd, float rightGainEnd, float* stereo, int frames) {
     if (cursor.finished || frames <= 0 || !(step > 0.0)) return;
-    const std::vector<float>& data = sample.frames;
-    const double count = static_cast<double>(data.size());
-    const bool looped = sample.loop.looped;
-    const double loopStart = static_cast<double>(sample.loop.start);
-    const double loopEnd = static_cast<double>(sample.loop.end);
-    const double loopLength = loopEnd - loopStart;
+    step = std::min(step, kMaxStep);
+    const BandLimitedCopy& chosen = sample.copies[CopyForStep(step)];
+    const double perValue = kFixedOne / chosen.spacing;
+
+    FixedCopy copy;
+    copy.values = chosen.values.data();
+    copy.kernel = sample.kernel;
+    copy.limit = static_cast<std::int64_t>(chosen.limit * perValue);
+    copy.steadyStart = static_cast<std::int64_t>(chosen.steadyStart * perValue);
+    copy.wrapLength = static_cast<std::int64_t>(chosen.wrapLength * perValue);
+    copy.looped = sample.loop.looped;
+
+    std::int64_t position = static_cast<std::int64_t>(std::max(0.0, cursor.position) * perValue);
+    const std::int64_t fixedStep = std::max<std::int64_t>(1, std::llround(step * perValue));
+    if (copy.looped && position >= copy.steadyStart) {
+        // Any position in the periodic part may come from another copy with
+        // another wrap length; all of them are whole loop lengths.
+        position = copy.steadyStart + (position - copy.steadyStart) % copy.wrapLength;
+    }
+
+    const bool silent = leftGainStart == 0.0f && rightGainStart == 0.0f && leftGainEnd == 0.0f && rightGainEnd == 0.0f;
+    float leftGain = leftGainStart, rightGain = rightGainStart;
     const float leftDelta = (leftGainEnd - leftGainStart) / static_cast<float>(frames);
     const float rightDelta = (rightGainEnd - rightGainStart) / static_cast<float>(frames);
-    double position = cursor.position;
-    for (int i = 0; i < frames; ++i) {
-        if (looped && position >= loopEnd) position = loopStart + std::fmod(position - loopStart, loopLength);
-        if (!looped && position >= count) {
+    int done = 0;
+    while (done < frames) {
+        if (!copy.looped && position >= copy.limit) {
             cursor.finished = true;
             break;
         }
-        const std::size_t index = static_cast<std::size_t>(position);
-        const float fraction = static_cast<float>(position - static_cast<double>(index));
-        std::size_t next = index + 1;
-        float nextValue = 0.0f;
-        if (looped && next >= sample.loop.end) next = sample.loop.start;
-        if (next < data.size()) nextValue = data[next];
-        const float value = data[index] + (nextValue - data[index]) * fraction;
-        stereo[2 * i] += value * (leftGainStart + leftDelta * static_cast<float>(i));
-        stereo[2 * i + 1] += value * (rightGainStart + rightDelta * static_cast<float>(i));
-        position += step;
+        // Frames until the position reaches the limit (at least one).
+        const std::int64_t untilLimit = (copy.limit - position + fixedStep - 1) / fixedStep;
+        const int run = static_cast<int>(std::min<std::int64_t>(untilLimit, frames - done));
+        if (silent) {
+            position += fixedStep * run;
+        } else {
+            RenderRun(copy, position, fixedStep, leftGain, rightGain, leftDelta, rightDelta, stereo + 2 * done, run);
+        }
+        done += run;
+        if (copy.looped) position = WrapLooped(copy, position);
     }
-    if (looped && position >= loopEnd) position = loopStart + std::fmod(position - loopStart, loopLength);
-    cursor.position = position;
+    cursor.position = static_cast<double>(position) / perValue;
 }
 
 }  // namespace fsound
