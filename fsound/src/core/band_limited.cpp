@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <new>
 
 #include "fourier.h"
 
@@ -419,15 +420,7 @@ void FilterAllCopies(const SignalSource& source, const std::vector<CopyPlan>& pl
     }
 }
 
-}  // namespace
-
-std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono, const SampleLoop& loop) {
-    if (mono.empty() || mono.size() > kMaxPreparedFrames) return nullptr;
-    if (loop.looped && !(loop.start < loop.end && loop.end <= mono.size())) return nullptr;
-    for (float value : mono) {
-        if (!std::isfinite(value)) return nullptr;
-    }
-
+std::shared_ptr<const BandLimitedSample> BuildSample(std::vector<float> mono, const SampleLoop& loop) {
     auto sample = std::make_shared<BandLimitedSample>();
     sample->frames = mono.size();
     sample->loop = loop.looped ? loop : SampleLoop{};
@@ -468,6 +461,23 @@ std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono, 
     return sample;
 }
 
+}  // namespace
+
+std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono, const SampleLoop& loop) {
+    if (mono.empty() || mono.size() > kMaxPreparedFrames) return nullptr;
+    if (loop.looped && !(loop.start < loop.end && loop.end <= mono.size())) return nullptr;
+    for (float value : mono) {
+        if (!std::isfinite(value)) return nullptr;
+    }
+
+    // Out of memory is a failure to prepare this sample, not of the program.
+    try {
+        return BuildSample(std::move(mono), loop);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 std::size_t FrameCount(const BandLimitedSample& sample) { return sample.frames; }
 bool IsLooped(const BandLimitedSample& sample) { return sample.loop.looped; }
 
@@ -489,30 +499,75 @@ struct FixedCopy {
     bool looped;
 };
 
+// Where a fixed-point position falls: the first stored value the kernel
+// reads, the kernel row, and how far the position is towards the next row.
+struct KernelPlace {
+    const float* from;
+    const float* taps;
+    float between;
+};
+
+[[gnu::always_inline]] inline KernelPlace PlaceOf(const float* values, const float* kernel, std::int64_t at) {
+    constexpr float kSubPhaseScale = 1.0f / static_cast<float>(1 << (32 - kPhaseBits));
+    const std::uint32_t fraction = static_cast<std::uint32_t>(at);
+    KernelPlace place;
+    place.from = values + (at >> 32);
+    place.taps = kernel + (fraction >> (32 - kPhaseBits)) * (2 * kTaps);
+    place.between = static_cast<float>(fraction & ((1u << (32 - kPhaseBits)) - 1)) * kSubPhaseScale;
+    return place;
+}
+
+// The interpolated signal at `place`, as four partial sums (one per vector
+// lane) to be added up by Total: a loop the compiler turns into four-wide
+// vector arithmetic without reassociating anything. Always inlined: as a
+// call it costs a tenth of the mixing time.
+struct PartialSums {
+    float lanes[4];
+};
+
+[[gnu::always_inline]] inline PartialSums Interpolate(const KernelPlace& place) {
+    static_assert(kTaps == 16, "the sum below is written out for 16 taps");
+    const float* from = place.from;
+    const float* taps = place.taps;
+    const float between = place.between;
+    PartialSums sums;
+    for (int lane = 0; lane < 4; ++lane) {
+        sums.lanes[lane] = from[lane] * (taps[lane] + between * taps[kTaps + lane]) +
+                           from[lane + 4] * (taps[lane + 4] + between * taps[kTaps + lane + 4]) +
+                           from[lane + 8] * (taps[lane + 8] + between * taps[kTaps + lane + 8]) +
+                           from[lane + 12] * (taps[lane + 12] + between * taps[kTaps + lane + 12]);
+    }
+    return sums;
+}
+
+inline float Total(const PartialSums& sums) {
+    return (sums.lanes[0] + sums.lanes[1]) + (sums.lanes[2] + sums.lanes[3]);
+}
+
 // Renders `count` frames from `position` without any wrap or end check; the
 // caller has made sure the kernel stays inside the copy.
 void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step, float& leftGain, float& rightGain,
                float leftDelta, float rightDelta, float* stereo, int count) {
     const float* values = copy.values + kFirstTapOffset;
-    constexpr float kSubPhaseScale = 1.0f / static_cast<float>(1 << (32 - kPhaseBits));
     std::int64_t here = position;
     float left = leftGain, right = rightGain;
-    for (int i = 0; i < count; ++i) {
-        const std::int64_t index = here >> 32;
-        const std::uint32_t fraction = static_cast<std::uint32_t>(here);
-        const std::uint32_t phase = fraction >> (32 - kPhaseBits);
-        const float between = static_cast<float>(fraction & ((1u << (32 - kPhaseBits)) - 1)) * kSubPhaseScale;
-        const float* taps = copy.kernel + phase * (2 * kTaps);
-        const float* from = values + index;
-        // Four independent partial sums, one per vector lane.
-        float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        for (int group = 0; group < kTaps; group += 4) {
-            for (int lane = 0; lane < 4; ++lane) {
-                const int tap = group + lane;
-                sums[lane] += from[tap] * (taps[tap] + between * taps[kTaps + tap]);
-            }
+    int i = 0;
+    // Four frames at a time: their sums overlap in the pipeline, and their
+    // gains and the stereo buffer are handled as vectors too.
+    for (; i + 4 <= count; i += 4) {
+        PartialSums sums[4];
+        for (int f = 0; f < 4; ++f) sums[f] = Interpolate(PlaceOf(values, copy.kernel, here + f * step));
+        for (int f = 0; f < 4; ++f) {
+            const float value = Total(sums[f]);
+            stereo[2 * (i + f)] += value * (left + static_cast<float>(f) * leftDelta);
+            stereo[2 * (i + f) + 1] += value * (right + static_cast<float>(f) * rightDelta);
         }
-        const float value = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+        left += 4.0f * leftDelta;
+        right += 4.0f * rightDelta;
+        here += 4 * step;
+    }
+    for (; i < count; ++i) {
+        const float value = Total(Interpolate(PlaceOf(values, copy.kernel, here)));
         stereo[2 * i] += value * left;
         stereo[2 * i + 1] += value * right;
         left += leftDelta;
