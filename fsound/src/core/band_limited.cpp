@@ -235,7 +235,6 @@ int CopyForStep(double step) {
 
 struct BandLimitedCopy {
     double spacing = 1.0;       // original frames per stored value (a power of two)
-    double maxStep = 1.0;       // largest step this copy is made for
     // Looped: the renderer's positions stay below `limit`; a position reaching
     // it moves back by `wrapLength` (whole loop lengths), and positions from
     // `steadyStart` on are in the periodic part, where moving by whole loop
@@ -439,7 +438,6 @@ std::shared_ptr<const BandLimitedSample> BuildSample(std::vector<float> mono, co
         const CopyPlan& plan = plans[c];
         BandLimitedCopy& copy = sample->copies[c];
         copy.spacing = plan.spacing;
-        copy.maxStep = plan.maxStep;
         // How far the interpolator reaches from a position, either way.
         const double kernelReach = (kTaps / 2 + 1) * plan.spacing;
         if (loop.looped) {
