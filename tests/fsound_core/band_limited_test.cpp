@@ -12,6 +12,9 @@
 
 namespace {
 
+// Not every C++ library defines M_PI in strict mode.
+constexpr double kPi = 3.14159265358979323846;
+
 using fsound::BandLimitedSample;
 using fsound::MixVoice;
 using fsound::PrepareSample;
@@ -75,7 +78,7 @@ double Db(double ratio) { return 20.0 * std::log10(ratio); }
 // Amplitude of harmonic n of the 32-frame square cycle: the sampled square
 // holds harmonics 4A / (32 sin(pi n / 32)) for odd n (close to the
 // continuous square's 4A / (pi n) for small n).
-double SquareHarmonic(double amplitude, int n) { return 4.0 * amplitude / (32.0 * std::sin(M_PI * n / 32.0)); }
+double SquareHarmonic(double amplitude, int n) { return 4.0 * amplitude / (32.0 * std::sin(kPi * n / 32.0)); }
 
 // The same square read by plain linear interpolation, as a reference the
 // measurement must find full of aliases.
@@ -125,7 +128,7 @@ TEST_P(SquareAliasTest, HoldsOnlyHarmonicsBelowNyquist) {
     }
     const double offHarmonicDb = spectrum::OffHarmonicLevelDb(signal, param.outputRate, fundamental, 24);
     const double level = spectrum::AmplitudeAt(signal, param.outputRate, fundamental);
-    const double levelErrorDb = Db(level / (4.0 / M_PI * amplitude));
+    const double levelErrorDb = Db(level / (4.0 / kPi * amplitude));
     const double linearDb = spectrum::OffHarmonicLevelDb(
         LinearlyInterpolatedSquare(amplitude, step, skip, analysed), param.outputRate, fundamental, 24);
     std::printf("  p=%d at %.0f Hz: off-harmonic %.1f dB (linear interpolation: %.1f dB), fundamental %.3f dB from 4/pi A\n",
@@ -206,7 +209,7 @@ TEST(Pitch, IsRateOverLoopLength) {
     for (const Case& c : {Case{32, 1e6 / 29, 32000}, Case{32, 1e6 / 200, 32000}, Case{100, 44100, 32000},
                           Case{100, 44100, 8000}, Case{37, 3000, 32000}, Case{1000, 1e6, 32000}}) {
         std::vector<float> frames(c.loopLength);
-        for (std::size_t i = 0; i < c.loopLength; ++i) frames[i] = static_cast<float>(0.7 * std::sin(2 * M_PI * i / c.loopLength));
+        for (std::size_t i = 0; i < c.loopLength; ++i) frames[i] = static_cast<float>(0.7 * std::sin(2 * kPi * i / c.loopLength));
         auto sample = LoopedSample(frames);
         VoiceCursor cursor;
         const auto signal = Render(*sample, cursor, c.rate / c.outputRate, static_cast<int>(3 * c.outputRate));
@@ -241,7 +244,7 @@ TEST(Gains, RampLinearlyFromTheStartPairToTheEndPairAndAddToTheBuffer) {
 
 TEST(Gains, ZeroGainsAdvanceThePositionExactlyAsSoundingOnesDo) {
     std::vector<float> frames(50);
-    for (int i = 0; i < 50; ++i) frames[i] = static_cast<float>(std::sin(2 * M_PI * i / 50));
+    for (int i = 0; i < 50; ++i) frames[i] = static_cast<float>(std::sin(2 * kPi * i / 50));
     auto sample = LoopedSample(frames);
     VoiceCursor heard, silent;
     std::vector<float> stereo(2 * 777);
@@ -300,12 +303,12 @@ TEST(Loop, AfterAnIntroPlaysTheIntroOnceThenRepeatsTheLoopWithoutDrift) {
     const std::size_t intro = 2000, period = 50;
     std::vector<float> frames(intro + period + 300, 0.9f);  // frames after the loop are never heard
     for (std::size_t i = 0; i < intro; ++i) frames[i] = 0.0f;
-    for (std::size_t i = 0; i < period; ++i) frames[intro + i] = static_cast<float>(0.8 * std::sin(2 * M_PI * i / period));
+    for (std::size_t i = 0; i < period; ++i) frames[intro + i] = static_cast<float>(0.8 * std::sin(2 * kPi * i / period));
     SampleLoop loop{true, intro, intro + period};
     auto sample = PrepareSample(frames, loop);
     ASSERT_NE(sample, nullptr);
     const auto expected = [&](double position) {
-        return 0.8 * std::sin(2 * M_PI * (position - static_cast<double>(intro)) / period);
+        return 0.8 * std::sin(2 * kPi * (position - static_cast<double>(intro)) / period);
     };
     for (double step : {0.9, 2.7}) {
         SCOPED_TRACE(step);

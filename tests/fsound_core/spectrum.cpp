@@ -6,6 +6,9 @@
 namespace spectrum {
 namespace {
 
+// Not every C++ library defines M_PI in strict mode.
+constexpr double kPi = 3.14159265358979323846;
+
 using Complex = std::complex<double>;
 
 // Plain recursive radix-2 transform; speed does not matter here.
@@ -20,14 +23,14 @@ void Transform(std::vector<Complex>& data) {
     Transform(even);
     Transform(odd);
     for (std::size_t k = 0; k < n / 2; ++k) {
-        const Complex twiddle = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(n)) * odd[k];
+        const Complex twiddle = std::polar(1.0, -2.0 * kPi * static_cast<double>(k) / static_cast<double>(n)) * odd[k];
         data[k] = even[k] + twiddle;
         data[k + n / 2] = even[k] - twiddle;
     }
 }
 
 double BlackmanHarris(std::size_t i, std::size_t n) {
-    const double x = 2.0 * M_PI * static_cast<double>(i) / static_cast<double>(n);
+    const double x = 2.0 * kPi * static_cast<double>(i) / static_cast<double>(n);
     return 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
 }
 
@@ -70,7 +73,7 @@ double AmplitudeAt(const std::vector<double>& signal, double sampleRate, double 
     double weight = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const double w = BlackmanHarris(i, n);
-        sum += signal[i] * w * std::polar(1.0, -2.0 * M_PI * frequency * static_cast<double>(i) / sampleRate);
+        sum += signal[i] * w * std::polar(1.0, -2.0 * kPi * frequency * static_cast<double>(i) / sampleRate);
         weight += w;
     }
     return 2.0 * std::abs(sum) / weight;

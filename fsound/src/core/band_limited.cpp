@@ -13,6 +13,9 @@ namespace fsound {
 
 namespace {
 
+// Not every C++ library defines M_PI in strict mode.
+constexpr double kPi = 3.14159265358979323846;
+
 // ---------------------------------------------------------------------------
 // Design constants.
 //
@@ -74,7 +77,7 @@ double BesselI0(double x) {
 
 double Sinc(double x) {
     if (x == 0.0) return 1.0;
-    return std::sin(M_PI * x) / (M_PI * x);
+    return std::sin(kPi * x) / (kPi * x);
 }
 
 // ---------------------------------------------------------------------------
@@ -144,7 +147,7 @@ struct StepTable {
 // Transform of the Kaiser window, with x = frequency * span, up to a
 // constant factor.
 double KaiserTransform(double x) {
-    const double a = kPrefilterBeta * kPrefilterBeta - (M_PI * x) * (M_PI * x);
+    const double a = kPrefilterBeta * kPrefilterBeta - (kPi * x) * (kPi * x);
     if (a > 1e-12) {
         const double r = std::sqrt(a);
         return std::sinh(r) / r;
@@ -217,7 +220,7 @@ CopyPlan PlanCopy(int index) {
     plan.spacing = std::exp2(static_cast<double>(index / kCopiesPerOctave - 1));
     const double stopEdge = 0.5 / plan.maxStep;
     // Kaiser's estimate of the span for the attenuation over the transition.
-    const double kaiserFactor = (kPrefilterAttenuationDb - 8.0) / (2.285 * 2.0 * M_PI);
+    const double kaiserFactor = (kPrefilterAttenuationDb - 8.0) / (2.285 * 2.0 * kPi);
     plan.span = std::min(kaiserFactor / (kPrefilterTransition * stopEdge), kPrefilterMaxSpan);
     const double transition = kaiserFactor / plan.span;
     plan.cutoff = stopEdge - 0.5 * transition;

@@ -9,6 +9,9 @@ namespace fsound {
 namespace fourier {
 namespace {
 
+// Not every C++ library defines M_PI in strict mode.
+constexpr double kPi = 3.14159265358979323846;
+
 using Complex = std::complex<double>;
 
 // std::complex's operator* checks for infinities on every call, which costs
@@ -78,7 +81,7 @@ Twiddles MakeTwiddles(std::size_t largestSize) {
     // Computed on the first eighth of the circle and mirrored, so every
     // factor is as accurate as one cos/sin pair.
     const std::size_t eighth = largestSize / 8;
-    const double scale = -2.0 * M_PI / static_cast<double>(largestSize);
+    const double scale = -2.0 * kPi / static_cast<double>(largestSize);
     for (std::size_t k = 0; k <= eighth; ++k) {
         const double angle = scale * static_cast<double>(k);
         const double c = std::cos(angle), s = std::sin(angle);
