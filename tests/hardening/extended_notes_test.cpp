@@ -28,7 +28,9 @@
 #endif
 #endif
 #ifdef HARDENING_ASAN
-#include <sanitizer/allocator_interface.h>
+// Declared here rather than through <sanitizer/allocator_interface.h>, which
+// not every compiler installation ships; the ASan runtime always has it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
