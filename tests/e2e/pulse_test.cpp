@@ -1,0 +1,72 @@
+// The real fenk program playing through a sound server: SDL's pulseaudio
+// driver on a private PulseAudio daemon (started by scripts/test) whose null
+// sink's monitor parec records; every row's pitches on their sides.
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio_analysis.h"
+#include "player_run.h"
+#include "song_check.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::Row;
+
+TEST(PulseAudioTest, SongPlaysThroughTheSoundServerWithEveryPitchOnItsSide) {
+    const player_run::PulseServer pulse = player_run::PulseServerFromEnvironment();
+    if (pulse.server.empty()) {
+        GTEST_SKIP() << "FENK_TEST_PULSE_SERVER and FENK_TEST_PULSE_SINK are not set: no private PulseAudio "
+                        "server to play to (scripts/test starts one; for a run by hand: "
+                        "source scripts/lib/pulse.sh; start_private_pulse /tmp/fenk-pulse)";
+    }
+    test_support::TempDir dir;
+    test_support::SongParts song;
+    song.name = "SERVER";
+    song.title = "Server";
+    song.sections = {{Row(50, 64, 56, 72, 40), Row(81, 100, 90, 113, 40), Row(90, 140, 115, 180, 40),
+                      Row(105, 0, 0, 88, 40)}};
+    song.order = {0};
+    dir.Write("server.8xp", test_support::SongFile(song));
+    const player_run::Run run = player_run::PlayOnPulseAudio({"server.8xp"}, pulse, dir.Path().string());
+    ASSERT_EQ(run.failure, "");
+    EXPECT_EQ(player_run::WithoutCpuFigures(run.program.out),
+              player_run::Banner() +
+                  "Loaded file SERVER ()\nSong title:  Server\nSong artist: \nSong album:  \n"
+                  "Starting FMOD...Done.\nLoading sample 'square.wav'...Done.\n"
+                  "Playing... (press any key to stop)\n" +
+                  song_check::StatusLines(0, 0x0013, 4) + "\nShutting down FMOD...Done.\n");
+    EXPECT_EQ(run.program.ExitStatus(), 0);
+
+    const long onset = audio_analysis::FirstSound(run.sound, 0.01);
+    ASSERT_GE(onset, 0) << "nothing reached the sink in " << run.sound.Frames() << " frames";
+    const std::vector<song_check::PlayedRow> rows = song_check::RowsInPlayingOrder(song, false);
+    const audio_analysis::RowStarts starts =
+        audio_analysis::LocateRowStarts(run.sound, song_check::Heard(rows), onset);
+    ASSERT_TRUE(starts.found) << starts.failure;
+    EXPECT_LT(starts.worstUnexplained, 0.2) << "the rows' squares do not explain the recording near row "
+                                            << starts.worstRow;
+    std::vector<double> levels;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        const double start = starts.frames[row] + 0.005 * run.sound.rate;
+        const double end = row + 1 < rows.size() ? starts.frames[row + 1] - 0.005 * run.sound.rate
+                                                 : start + 0.19 * run.sound.rate;
+        EXPECT_EQ(song_check::CheckRowSound(run.sound, static_cast<std::size_t>(start),
+                                            static_cast<std::size_t>(end), rows[row].heard, {}, levels),
+                  "");
+    }
+    ASSERT_FALSE(levels.empty());
+    for (double level : levels) EXPECT_NEAR(20 * std::log10(level / levels.front()), 0.0, 1.0);
+    // The server keeps the clock here, so the row lengths are wall time;
+    // for information only (the disk driver test holds them to a bound).
+    const song_check::RowTiming timing = song_check::TimeRows(starts.frames, rows, run.sound.rate, 1.0);
+    std::printf("through PulseAudio: worst row-length error %+.3f ms (row %d)\n", timing.worstErrorMs,
+                timing.worstRow);
+}
+
+}  // namespace
