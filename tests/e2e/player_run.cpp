@@ -163,6 +163,23 @@ bool RunQuietly(std::vector<std::string> command, const std::string& server) {
     return result.ExitStatus() == 0;
 }
 
+// With FENK_E2E_KEEP_SOUND naming a folder, the captured sound is kept
+// there (interleaved float stereo, raw) for a look after the test.
+void KeepSound(const audio_analysis::Stereo& sound, const std::string& name) {
+    const char* folder = std::getenv("FENK_E2E_KEEP_SOUND");
+    if (folder == nullptr || *folder == '\0') return;
+    std::ofstream file(std::string(folder) + "/" + name + "-" + std::to_string(sound.rate) + "hz.raw",
+                       std::ios::binary);
+    for (std::size_t n = 0; n < sound.Frames(); ++n) {
+        file.write(reinterpret_cast<const char*>(&sound.left[n]), sizeof(float));
+        file.write(reinterpret_cast<const char*>(&sound.right[n]), sizeof(float));
+    }
+}
+
+std::string SongName(const std::vector<std::string>& arguments) {
+    return arguments.empty() ? "none" : std::filesystem::path(arguments[0]).stem().string();
+}
+
 }  // namespace
 
 std::string Banner() {
@@ -191,6 +208,7 @@ Run PlayOnDiskDriver(const std::vector<std::string>& arguments, int rate, const 
                                     {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + device},
                                     folder + "/stderr.txt", run.statusLineSeconds);
         run.sound = audio_analysis::FromFloatFrames(ReadWholeFile(device), rate);
+        KeepSound(run.sound, SongName(arguments));
         return run;
     }
     if (mkfifo(device.c_str(), 0600) != 0) {
@@ -220,6 +238,7 @@ Run PlayOnDiskDriver(const std::vector<std::string>& arguments, int rate, const 
     reader.join();
     close(descriptor);
     run.sound = audio_analysis::FromFloatFrames(bytes, rate);
+    KeepSound(run.sound, SongName(arguments));
     return run;
 }
 
@@ -281,14 +300,18 @@ Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServe
 
     if (run.failure.empty()) {
         InFolder inside(folder);
-        run.program = child_process::RunProgram(FenkCommand(arguments),
-                                                {"SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.server});
+        // In a sanitizer build, libpulse's own leak at exit is not ours.
+        run.program = child_process::RunProgram(
+            FenkCommand(arguments),
+            {"SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.server,
+             std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS});
         // What the server still holds of the end.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     kill(recorder, SIGTERM);
     child_process::WaitForExit(recorder);
     run.sound = audio_analysis::FromS16Frames(ReadWholeFile(recording), rate);
+    KeepSound(run.sound, SongName(arguments) + "-pulse");
     return run;
 }
 

@@ -1,6 +1,8 @@
 // Runs of the real fenk program with its sound captured: through SDL's disk
 // driver into a FIFO that the test reads at a steady pace, or through a
-// PulseAudio server whose null sink is recorded with parec.
+// PulseAudio server whose null sink is recorded with parec. With the
+// environment variable FENK_E2E_KEEP_SOUND naming a folder, every capture is
+// also kept there as <song>-<rate>hz.raw (interleaved float stereo).
 #pragma once
 
 #include <string>
