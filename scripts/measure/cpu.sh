@@ -59,7 +59,7 @@ run() {
       pid=$!
       if [ "$sampleAt" != 0 ]; then
         sleep "$sampleAt"
-        for task in /proc/$pid/task/*; do
+        for task in "/proc/$pid"/task/*; do
           read -r name <"$task/comm" || continue
           read -r onCpu _ <"$task/schedstat" || continue
           echo "$name $onCpu" >>"$work/threads.txt"

@@ -154,17 +154,18 @@ SideFit FitSide(const std::vector<float>& x, int rate, const std::vector<double>
     // New region: bases fixed relative to the candidate, so their Gram
     // matrix is one for all candidates.
     const std::size_t newCount = newHz.size();
-    std::vector<std::vector<double>> newBasis(newCount, std::vector<double>(static_cast<std::size_t>(newWindow)));
+    const auto windowFrames = static_cast<std::size_t>(newWindow);
+    std::vector<std::vector<double>> newBasis(newCount, std::vector<double>(windowFrames));
     std::vector<double> newGram(newCount * newCount, 0.0);
     for (std::size_t v = 0; v < newCount; ++v) {
-        for (long j = 0; j < newWindow; ++j) {
-            newBasis[v][static_cast<std::size_t>(j)] = BandLimitedSquare(static_cast<double>(fade + j), rate / newHz[v]);
+        for (std::size_t j = 0; j < windowFrames; ++j) {
+            newBasis[v][j] = BandLimitedSquare(static_cast<double>(fade) + static_cast<double>(j), rate / newHz[v]);
         }
     }
     for (std::size_t a = 0; a < newCount; ++a) {
         for (std::size_t b = 0; b < newCount; ++b) {
             double sum = 0.0;
-            for (long j = 0; j < newWindow; ++j) sum += newBasis[a][static_cast<std::size_t>(j)] * newBasis[b][static_cast<std::size_t>(j)];
+            for (std::size_t j = 0; j < windowFrames; ++j) sum += newBasis[a][j] * newBasis[b][j];
             newGram[a * newCount + b] = sum;
         }
     }
@@ -181,10 +182,10 @@ SideFit FitSide(const std::vector<float>& x, int rate, const std::vector<double>
         double newEnergy = 0.0;
         std::fill(newProducts.begin(), newProducts.end(), 0.0);
         const float* data = &x[static_cast<std::size_t>(t + fade)];
-        for (long j = 0; j < newWindow; ++j) {
+        for (std::size_t j = 0; j < windowFrames; ++j) {
             const double sample = data[j];
             newEnergy += sample * sample;
-            for (std::size_t v = 0; v < newCount; ++v) newProducts[v] += newBasis[v][static_cast<std::size_t>(j)] * sample;
+            for (std::size_t v = 0; v < newCount; ++v) newProducts[v] += newBasis[v][j] * sample;
         }
         fit.energy[c] = oldEnergy + newEnergy;
         fit.residual[c] = oldError + std::max(0.0, newEnergy - ExplainedEnergy(newGram, newProducts, newCount));
