@@ -7,8 +7,9 @@
 #   share/man/man1/      a man page for each program
 #   share/doc/fenk/      README, the song format, the tools, the song sources
 #
-# The player looks for its data in <prefix>/share/fenk as configured, so
-# build the package with the prefix it installs to:
+# The player looks for its data in share/fenk beside its own bin/ folder,
+# then in <prefix>/share/fenk as configured, so an installed tree may be
+# moved; still, build the package with the prefix it installs to:
 #   cmake -S . -B build/deb -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 #   cmake --build build/deb && (cd build/deb && cpack -G DEB)
 

@@ -29,8 +29,17 @@ std::string ResolveDataFile(const std::string& path) {
 
     const std::string executableDirectory = ExecutableDirectory();
     if (!executableDirectory.empty()) {
-        const std::filesystem::path beside = std::filesystem::path(executableDirectory) / given;
+        const std::filesystem::path folder(executableDirectory);
+        const std::filesystem::path beside = folder / given;
         if (IsExistingFile(beside)) return beside.string();
+        // An installed tree moved away from the prefix it was built for (a
+        // package unpacked elsewhere, `cmake --install --prefix`) still has
+        // its data at <prefix>/share/fenk beside <prefix>/bin. The
+        // executable's folder has no symbolic links left in it, so dropping
+        // its last part names the same folder as "..".
+        const std::filesystem::path relocated =
+            folder.parent_path() / "share" / "fenk" / given;
+        if (IsExistingFile(relocated)) return relocated.string();
     }
     const std::filesystem::path installed = std::filesystem::path(FENK_DATA_DIR) / given;
     if (IsExistingFile(installed)) return installed.string();

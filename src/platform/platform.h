@@ -52,10 +52,12 @@ void SleepMs(unsigned milliseconds);
 
 // Where a data file named on the command line is looked for: `path` itself
 // when it is absolute or exists from the current directory; otherwise the
-// same relative path beside the executable, then in the installed data
-// directory (<prefix>/share/fenk, fixed at build time). Returns the first
-// that exists and is not a directory, or `path` unchanged when none does
-// (an empty path stays empty).
+// same relative path beside the executable, then in share/fenk beside the
+// executable's folder (<executable's folder>/../share/fenk, where a tree
+// installed or unpacked under any prefix keeps its data), then in the
+// installed data directory (<prefix>/share/fenk, fixed at build time).
+// Returns the first that exists and is not a directory, or `path` unchanged
+// when none does (an empty path stays empty).
 std::string ResolveDataFile(const std::string& path);
 
 // The folder of the running executable, without a trailing separator; empty

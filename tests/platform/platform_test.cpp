@@ -220,6 +220,53 @@ TEST(DataFileTest, ResolveLooksInTheCurrentFolderThenBesideTheExecutable) {
     fs::remove_all(besideFolder);
 }
 
+// An installed tree under a prefix of its own (bin/ and share/fenk/ side by
+// side, nowhere near the configured prefix): a relative path missing from
+// the current folder is found beside the program first, then in
+// ../share/fenk, sub-folders included; a folder of the name is passed over.
+TEST(DataFileTest, ResolveFindsTheDataOfATreeInstalledUnderAnotherPrefix) {
+    namespace fs = std::filesystem;
+    test_support::TempDir dir;
+    const fs::path bin = dir.Path() / "prefix" / "bin";
+    const fs::path data = dir.Path() / "prefix" / "share" / "fenk";
+    const fs::path current = dir.Path() / "elsewhere";
+    for (const fs::path& folder :
+         {bin / "folder.wav", data / "songs", data / "only-a-folder.wav", current}) {
+        fs::create_directories(folder);
+    }
+    const fs::path probe = bin / "probe";
+    std::error_code error;
+    ASSERT_TRUE(fs::copy_file(FENK_RESOLVE_PROBE, probe, error)) << error.message();
+    for (const fs::path& file : {data / "square.wav", data / "songs" / "tune.8xp",
+                                 data / "both.wav", bin / "both.wav", data / "folder.wav"}) {
+        std::ofstream(file) << "x";
+    }
+
+    const fs::path previousCurrent = fs::current_path();
+    fs::current_path(current);
+    const auto resolve = [&probe](const std::string& path) {
+        const child_process::ProgramResult run = child_process::RunProgram({probe.string(), path});
+        EXPECT_EQ(run.ExitStatus(), 0) << run.err;
+        return fs::path(run.out.substr(0, run.out.find('\n')));
+    };
+    const auto same = [](const fs::path& found, const fs::path& expected) {
+        std::error_code sameError;
+        return fs::equivalent(found, expected, sameError);
+    };
+    EXPECT_PRED2(same, resolve("square.wav"), data / "square.wav");
+    EXPECT_PRED2(same, resolve("songs/tune.8xp"), data / "songs" / "tune.8xp");
+    EXPECT_PRED2(same, resolve("both.wav"), bin / "both.wav") << "beside the program comes first";
+    EXPECT_PRED2(same, resolve("folder.wav"), data / "folder.wav")
+        << "the folder beside the program is no data file";
+    EXPECT_EQ(resolve("only-a-folder.wav"), fs::path("only-a-folder.wav"));
+    EXPECT_EQ(resolve("nowhere.wav"), fs::path("nowhere.wav"));
+
+    // Once the file is in the current folder, that one is taken as given.
+    std::ofstream(current / "square.wav") << "x";
+    EXPECT_EQ(resolve("square.wav"), fs::path("square.wav"));
+    fs::current_path(previousCurrent);
+}
+
 // ---------------------------------------------------------------------------
 // The terminal
 
