@@ -96,6 +96,31 @@ void PrintError(const char* program, const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", program, message.c_str());
 }
 
+StandardOptionsOutcome HandleStandardOptions(const char* program,
+                                             const ParsedArguments& arguments,
+                                             const char* helpText,
+                                             std::size_t minimumPositionals,
+                                             std::size_t maximumPositionals,
+                                             const char* usageError) {
+    const std::string tryHelp = std::string(" (try '") + program + " --help')";
+    StandardOptionsOutcome outcome;
+    if (!arguments.ok) {
+        PrintError(program, arguments.error + tryHelp);
+        outcome.exitStatus = 1;
+    } else if (HasOption(arguments, "help")) {
+        std::fputs(helpText, stdout);
+    } else if (HasOption(arguments, "version")) {
+        std::fputs(VersionLine(program).c_str(), stdout);
+    } else if (arguments.positionals.size() < minimumPositionals ||
+               arguments.positionals.size() > maximumPositionals) {
+        PrintError(program, usageError + tryHelp);
+        outcome.exitStatus = 1;
+    } else {
+        outcome.proceed = true;
+    }
+    return outcome;
+}
+
 bool WriteFileReplacing(const std::string& path,
                         const std::vector<std::uint8_t>& bytes,
                         std::string* error) {

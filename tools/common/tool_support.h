@@ -4,6 +4,7 @@
 // new one is complete.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -47,6 +48,30 @@ ParsedArguments ParseArguments(int argc, char** argv,
 // its last occurrence.
 bool HasOption(const ParsedArguments& arguments, const std::string& name,
                std::string* value = nullptr);
+
+// What a tool does after the options every tool shares.
+struct StandardOptionsOutcome {
+    bool proceed = false;  // true: no standard case applied; the tool goes on
+    int exitStatus = 0;    // when !proceed: what main returns (0 or 1)
+};
+
+// The checks every tool makes first, in this order, on what ParseArguments
+// read:
+//   - a parse failure: "PROGRAM: ERROR (try 'PROGRAM --help')" on standard
+//     error, status 1;
+//   - --help: `helpText` written as it is on standard output, status 0;
+//   - --version: VersionLine(program) on standard output, status 0;
+//   - fewer than `minimumPositionals` or more than `maximumPositionals`
+//     positionals: "PROGRAM: USAGE_ERROR (try 'PROGRAM --help')" on
+//     standard error, status 1.
+// Otherwise `proceed` is true and nothing is printed. `usageError` says what
+// positionals were expected, e.g. "expected SONG and OUT".
+StandardOptionsOutcome HandleStandardOptions(const char* program,
+                                             const ParsedArguments& arguments,
+                                             const char* helpText,
+                                             std::size_t minimumPositionals,
+                                             std::size_t maximumPositionals,
+                                             const char* usageError);
 
 // "PROGRAM (Fenk) 1.0.0\n", the first line of --version.
 std::string VersionLine(const char* program);

@@ -9,44 +9,29 @@ namespace {
 
 constexpr const char* kProgram = "fenk-info";
 
-void PrintHelp() {
-    std::printf(
-        "Usage: fenk-info SONG [--json]\n"
-        "Show what a Fenk song file (a TI-83 Plus program) holds: the header\n"
-        "fields and whether the checksum matches, the title, artist and album,\n"
-        "the order list, and every section's rows with their periods, rates,\n"
-        "notes (for the default sample) and durations, and the song's length.\n"
-        "Data that is cut short or points outside the file is named.\n"
-        "\n"
-        "Exit status: 0 for a song fenk plays, 1 when the file cannot be read,\n"
-        "is not a TI-83 Plus program file or holds no song.\n"
-        "\n"
-        "      --json     write one JSON object instead of text\n"
-        "      --help     display this help and exit\n"
-        "      --version  output version information and exit\n");
-}
+constexpr const char* kHelp =
+    "Usage: fenk-info SONG [--json]\n"
+    "Show what a Fenk song file (a TI-83 Plus program) holds: the header\n"
+    "fields and whether the checksum matches, the title, artist and album,\n"
+    "the order list, and every section's rows with their periods, rates,\n"
+    "notes (for the default sample) and durations, and the song's length.\n"
+    "Data that is cut short or points outside the file is named.\n"
+    "\n"
+    "Exit status: 0 for a song fenk plays, 1 when the file cannot be read,\n"
+    "is not a TI-83 Plus program file or holds no song.\n"
+    "\n"
+    "      --json     write one JSON object instead of text\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const tools::ParsedArguments arguments = tools::ParseArguments(
         argc, argv, {{"json", false}, {"help", false}, {"version", false}});
-    if (!arguments.ok) {
-        tools::PrintError(kProgram, arguments.error + " (try 'fenk-info --help')");
-        return 1;
-    }
-    if (tools::HasOption(arguments, "help")) {
-        PrintHelp();
-        return 0;
-    }
-    if (tools::HasOption(arguments, "version")) {
-        std::fputs(tools::VersionLine(kProgram).c_str(), stdout);
-        return 0;
-    }
-    if (arguments.positionals.size() != 1) {
-        tools::PrintError(kProgram, "expected one SONG file (try 'fenk-info --help')");
-        return 1;
-    }
+    const tools::StandardOptionsOutcome standard =
+        tools::HandleStandardOptions(kProgram, arguments, kHelp, 1, 1, "expected one SONG file");
+    if (!standard.proceed) return standard.exitStatus;
     const info::ReportResult result = info::InspectSongFile(arguments.positionals[0]);
     if (result.failure != info::ReportFailure::None) {
         tools::PrintError(kProgram, result.error);

@@ -11,41 +11,26 @@ namespace {
 
 constexpr const char* kProgram = "fenk-make";
 
-void PrintHelp() {
-    std::printf(
-        "Usage: fenk-make SOURCE OUT.8xp\n"
-        "Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
-        "and TI's link software sends to a calculator.\n"
-        "\n"
-        "Mistakes in SOURCE are reported as SOURCE:LINE: what is wrong; then\n"
-        "nothing is written. An existing OUT is replaced only by a complete file.\n"
-        "The format is described in fenk-make(1) and docs/song-format.md.\n"
-        "\n"
-        "      --help     display this help and exit\n"
-        "      --version  output version information and exit\n");
-}
+constexpr const char* kHelp =
+    "Usage: fenk-make SOURCE OUT.8xp\n"
+    "Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
+    "and TI's link software sends to a calculator.\n"
+    "\n"
+    "Mistakes in SOURCE are reported as SOURCE:LINE: what is wrong; then\n"
+    "nothing is written. An existing OUT is replaced only by a complete file.\n"
+    "The format is described in fenk-make(1) and docs/song-format.md.\n"
+    "\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const tools::ParsedArguments arguments =
         tools::ParseArguments(argc, argv, {{"help", false}, {"version", false}});
-    if (!arguments.ok) {
-        tools::PrintError(kProgram, arguments.error + " (try 'fenk-make --help')");
-        return 1;
-    }
-    if (tools::HasOption(arguments, "help")) {
-        PrintHelp();
-        return 0;
-    }
-    if (tools::HasOption(arguments, "version")) {
-        std::fputs(tools::VersionLine(kProgram).c_str(), stdout);
-        return 0;
-    }
-    if (arguments.positionals.size() != 2) {
-        tools::PrintError(kProgram, "expected SOURCE and OUT.8xp (try 'fenk-make --help')");
-        return 1;
-    }
+    const tools::StandardOptionsOutcome standard = tools::HandleStandardOptions(
+        kProgram, arguments, kHelp, 2, 2, "expected SOURCE and OUT.8xp");
+    if (!standard.proceed) return standard.exitStatus;
     const std::string& sourcePath = arguments.positionals[0];
     const std::string& outputPath = arguments.positionals[1];
 

@@ -3,6 +3,7 @@
 // output and sequencer, with the sound library in offline mode.
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -25,23 +26,21 @@ constexpr unsigned kTickMs = 5;
 // Frames mixed per call and buffered before each write.
 constexpr std::size_t kChunkFrames = 4096;
 
-void PrintHelp() {
-    std::printf(
-        "Usage: fenk-render SONG OUT [sample] [-switches] [--rate HZ]\n"
-        "Play a Fenk song (a TI-83 Plus program file) into the audio file OUT\n"
-        "instead of the sound card, exactly as fenk plays it: every 5 ms tick\n"
-        "is 5 ms of audio, the last row sounds through the final 2.5 s.\n"
-        "\n"
-        "OUT's extension chooses the format: .wav, .flac, .ogg, .oga, .opus, .aiff,\n"
-        ".aif, .au, .caf, .w64. An existing OUT is replaced only when the render\n"
-        "succeeds. The sample and the switches are fenk's: sample is the voice\n"
-        "sample (default square.wav), x: extended notes, m: mono, l: low quality\n"
-        "(8000 Hz).\n"
-        "\n"
-        "      --rate HZ  output rate, 4000 to 65535 (default 32000, 8000 with l)\n"
-        "      --help     display this help and exit\n"
-        "      --version  output version information and exit\n");
-}
+constexpr const char* kHelp =
+    "Usage: fenk-render SONG OUT [sample] [-switches] [--rate HZ]\n"
+    "Play a Fenk song (a TI-83 Plus program file) into the audio file OUT\n"
+    "instead of the sound card, exactly as fenk plays it: every 5 ms tick\n"
+    "is 5 ms of audio, the last row sounds through the final 2.5 s.\n"
+    "\n"
+    "OUT's extension chooses the format: .wav, .flac, .ogg, .oga, .opus, .aiff,\n"
+    ".aif, .au, .caf, .w64. An existing OUT is replaced only when the render\n"
+    "succeeds. The sample and the switches are fenk's: sample is the voice\n"
+    "sample (default square.wav), x: extended notes, m: mono, l: low quality\n"
+    "(8000 Hz).\n"
+    "\n"
+    "      --rate HZ  output rate, 4000 to 65535 (default 32000, 8000 with l)\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n";
 
 // The sequencer's waits turned into audio: SleepMs(ms) mixes exactly the
 // frames that bring the total to (all ms so far) x rate / 1000, so no
@@ -154,18 +153,10 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     const tools::ParsedArguments arguments = tools::ParseArguments(
         argc, argv, {{"rate", true}, {"help", false}, {"version", false}});
-    if (!arguments.ok) return Fail(arguments.error + " (try 'fenk-render --help')");
-    if (tools::HasOption(arguments, "help")) {
-        PrintHelp();
-        return 0;
-    }
-    if (tools::HasOption(arguments, "version")) {
-        std::fputs(tools::VersionLine(kProgram).c_str(), stdout);
-        return 0;
-    }
-    if (arguments.positionals.size() < 2) {
-        return Fail("expected SONG and OUT (try 'fenk-render --help')");
-    }
+    // SONG and OUT, then fenk's own sample and switches.
+    const tools::StandardOptionsOutcome standard = tools::HandleStandardOptions(
+        kProgram, arguments, kHelp, 2, SIZE_MAX, "expected SONG and OUT");
+    if (!standard.proceed) return standard.exitStatus;
     const std::string& songPath = arguments.positionals[0];
     const std::string& outputPath = arguments.positionals[1];
 
