@@ -8,8 +8,14 @@
 namespace fsound {
 namespace {
 
-// Frames read per call: bounds the interleaved buffer to 4096 * channels.
-constexpr sf_count_t kReadChunkFrames = 4096;
+// Values (frames times channels) read per call: the interleaved buffer is
+// 64 KiB whatever the channel count a header claims.
+constexpr sf_count_t kReadChunkValues = 16384;
+// Frames reserved before the first read (256 KiB of floats). Some formats
+// (FLAC's STREAMINFO, for one) state a frame count that libsndfile does not
+// check against the data, so the count is trusted only this far; a longer
+// sample grows the vector as its frames arrive.
+constexpr sf_count_t kInitialReserveFrames = sf_count_t{64} << 10;
 
 // Reads every frame of an open file; the file is closed by the caller.
 DecodeResult DecodeOpen(SNDFILE* file, const SF_INFO& info) {
@@ -29,14 +35,16 @@ DecodeResult DecodeOpen(SNDFILE* file, const SF_INFO& info) {
 
     const std::size_t channels = static_cast<std::size_t>(info.channels);
     std::vector<float> mono;
-    mono.reserve(static_cast<std::size_t>(info.frames));
-    std::vector<float> chunk(static_cast<std::size_t>(kReadChunkFrames) * channels);
+    mono.reserve(static_cast<std::size_t>(std::min(info.frames, kInitialReserveFrames)));
+    const sf_count_t chunkFrames =
+        std::max<sf_count_t>(1, kReadChunkValues / static_cast<sf_count_t>(channels));
+    std::vector<float> chunk(static_cast<std::size_t>(chunkFrames) * channels);
     const float scale = 1.0f / static_cast<float>(channels);
     // The header's frame count bounds the loop: a file that holds more than
     // it declares is read only as far as declared.
     while (static_cast<sf_count_t>(mono.size()) < info.frames) {
         const sf_count_t wanted =
-            std::min(kReadChunkFrames, info.frames - static_cast<sf_count_t>(mono.size()));
+            std::min(chunkFrames, info.frames - static_cast<sf_count_t>(mono.size()));
         const sf_count_t got = sf_readf_float(file, chunk.data(), wanted);
         if (got <= 0) break;
         for (sf_count_t frame = 0; frame < got; ++frame) {

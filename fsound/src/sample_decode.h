@@ -12,10 +12,11 @@
 
 namespace fsound {
 
-// Bounds on what a sample may be: 256 MiB of file, 16 Mi frames (at one
-// float per frame, 64 MiB before band limiting).
+// Bounds on what a sample may be: 256 MiB of file, 4 Mi frames (over two
+// minutes at 32000 Hz; at one float per frame 16 MiB before band limiting,
+// about 128 MiB and a second of preparation after it).
 constexpr std::int64_t kMaxSampleFileBytes = std::int64_t{256} << 20;
-constexpr std::int64_t kMaxSampleFrames = std::int64_t{16} << 20;
+constexpr std::int64_t kMaxSampleFrames = std::int64_t{4} << 20;
 // Channels a file may have (libsndfile's own bound).
 constexpr int kMaxSampleChannels = 1024;
 
@@ -43,6 +44,10 @@ struct DecodeResult {
     DecodeFailure failure = DecodeFailure::NotAudio;
     DecodedSample sample;  // filled only when failure is None
 };
+
+// Memory grows with the frames actually read, not with the frame count a
+// header claims: a header that promises up to kMaxSampleFrames over a few
+// bytes of data costs no more than those bytes' frames.
 
 // Decodes the file open for reading on `descriptor` (which stays open).
 DecodeResult DecodeSampleDescriptor(int descriptor);
