@@ -161,4 +161,13 @@ std::string CapturedOutput::Text() const {
     return text;
 }
 
+playback::ToneOutput RecordingTest::LoadedToneOutput(
+    const playback::PlaybackSettings& settings) {
+    playback::ToneOutput output = playback::MakeToneOutput(RecordingLibrary(), settings);
+    EXPECT_TRUE(playback::Start(output, 32000));
+    EXPECT_TRUE(playback::LoadVoiceSamples(output, "square.wav"));
+    log.calls.clear();
+    return output;
+}
+
 }  // namespace playback_test

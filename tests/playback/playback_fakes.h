@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "playback.h"
 
 namespace playback_test {
@@ -89,6 +91,20 @@ public:
 
 private:
     std::FILE* file_;
+};
+
+// The set-up the playback tests share: the recording library active for the
+// test's lifetime, a fake clock and a captured output stream.
+struct RecordingTest : ::testing::Test {
+    LibraryLog log;
+    RecordingScope scope{log};
+    FakeClock clock;
+    CapturedOutput out;
+
+    // A tone output over the recording library, started at 32000 Hz with its
+    // four samples S0..S3 loaded and the log cleared; the test fails when the
+    // start or the load does.
+    playback::ToneOutput LoadedToneOutput(const playback::PlaybackSettings& settings);
 };
 
 }  // namespace playback_test

@@ -11,23 +11,24 @@
 
 namespace {
 
-using playback_test::CapturedOutput;
 using playback_test::ExactBlock;
-using playback_test::FakeClock;
-using playback_test::LibraryLog;
 using playback_test::RecordingLibrary;
-using playback_test::RecordingScope;
 using playback_test::SongBlock;
 using ::testing::ElementsAre;
 
 // A path that exists nowhere, so it resolves to itself.
 constexpr char kMissingSample[] = "no-such-dir/no-such-sample.wav";
 
-struct PlaybackRunTest : ::testing::Test {
-    LibraryLog log;
-    RecordingScope scope{log};
-    FakeClock clock;
-    CapturedOutput out;
+// What a run of the one-row song prints up to the end of playing, and last.
+constexpr char kPlayedLines[] =
+    "Starting FMOD...Done.\n"
+    "Loading sample 'no-such-dir/no-such-sample.wav'...Done.\n"
+    "Playing... (press any key to stop)\n"
+    "Note:000 Section:000=000D CPU:0.37%\r"
+    "\n";
+constexpr char kShutdownLine[] = "Shutting down FMOD...Done.\n";
+
+struct PlaybackRunTest : playback_test::RecordingTest {
     playback::PlaybackSettings settings;
     SongBlock block;
 
@@ -49,13 +50,7 @@ struct PlaybackRunTest : ::testing::Test {
 TEST_F(PlaybackRunTest, FinishedSongPrintsEveryStageAndExitsZero) {
     settings.mixRate = 8000;
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(out.Text(),
-              "Starting FMOD...Done.\n"
-              "Loading sample 'no-such-dir/no-such-sample.wav'...Done.\n"
-              "Playing... (press any key to stop)\n"
-              "Note:000 Section:000=000D CPU:0.37%\r"
-              "\n"
-              "Shutting down FMOD...Done.\n");
+    EXPECT_EQ(out.Text(), std::string(kPlayedLines) + kShutdownLine);
     ASSERT_GE(log.calls.size(), 6u);
     EXPECT_EQ(log.calls.front(), "Init(8000,32,0)");
     EXPECT_EQ(log.calls[1], "SampleLoad(-1,no-such-dir/no-such-sample.wav,0x130,0,0)");
@@ -67,14 +62,7 @@ TEST_F(PlaybackRunTest, FinishedSongPrintsEveryStageAndExitsZero) {
 TEST_F(PlaybackRunTest, KeyStopLeavesAnEmptyLineBeforeTheShutdown) {
     clock.keyAtPoll = 2;
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(out.Text(),
-              "Starting FMOD...Done.\n"
-              "Loading sample 'no-such-dir/no-such-sample.wav'...Done.\n"
-              "Playing... (press any key to stop)\n"
-              "Note:000 Section:000=000D CPU:0.37%\r"
-              "\n"
-              "\n"
-              "Shutting down FMOD...Done.\n");
+    EXPECT_EQ(out.Text(), std::string(kPlayedLines) + "\n" + kShutdownLine);
     EXPECT_EQ(log.calls.back(), "Close()");
     EXPECT_TRUE(clock.otherSleeps.empty());
 }

@@ -10,29 +10,13 @@
 namespace {
 
 using playback::PlayOutcome;
-using playback_test::CapturedOutput;
 using playback_test::ExactBlock;
-using playback_test::FakeClock;
-using playback_test::LibraryLog;
-using playback_test::RecordingLibrary;
-using playback_test::RecordingScope;
 using playback_test::SongBlock;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-struct SequencerTest : ::testing::Test {
-    LibraryLog log;
-    RecordingScope scope{log};
-    FakeClock clock;
-    CapturedOutput out;
-    playback::ToneOutput output;
-
-    void SetUp() override {
-        output = playback::MakeToneOutput(RecordingLibrary(), playback::PlaybackSettings());
-        ASSERT_TRUE(playback::Start(output, 32000));
-        ASSERT_TRUE(playback::LoadVoiceSamples(output, "square.wav"));
-        log.calls.clear();
-    }
+struct SequencerTest : playback_test::RecordingTest {
+    playback::ToneOutput output = LoadedToneOutput(playback::PlaybackSettings());
 
     PlayOutcome Play(const SongBlock& block) {
         ExactBlock exact(block);

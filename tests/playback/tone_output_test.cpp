@@ -8,23 +8,13 @@ namespace {
 
 using playback_test::LibraryLog;
 using playback_test::RecordingLibrary;
-using playback_test::RecordingScope;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-struct ToneOutputTest : ::testing::Test {
-    LibraryLog log;
-    RecordingScope scope{log};
+struct ToneOutputTest : playback_test::RecordingTest {
     playback::PlaybackSettings settings;
 
-    // A tone output with its four samples S0..S3 loaded, and the log cleared.
-    playback::ToneOutput Loaded() {
-        playback::ToneOutput output = playback::MakeToneOutput(RecordingLibrary(), settings);
-        EXPECT_TRUE(playback::Start(output, 32000));
-        EXPECT_TRUE(playback::LoadVoiceSamples(output, "square.wav"));
-        log.calls.clear();
-        return output;
-    }
+    playback::ToneOutput Loaded() { return LoadedToneOutput(settings); }
 };
 
 TEST_F(ToneOutputTest, StartAsksForThirtyTwoChannelsAndTrustsAnyNonZeroResult) {
