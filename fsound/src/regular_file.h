@@ -1,6 +1,7 @@
 // Opening a sample file: only a regular file, never waiting on a FIFO or a
 // device, with the identity that tells an unchanged file from a new one.
-// One implementation per operating system (regular_file_posix.cpp).
+// One implementation per operating system (regular_file_posix.cpp,
+// regular_file_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -31,8 +32,11 @@ struct OpenedFile {
 };
 
 // Opens `path` for reading if it is a regular file of at most `maxBytes`
-// bytes. The open does not block on a FIFO (it is opened non-blocking and
-// refused).
+// bytes. The open does not block on a FIFO, a pipe or a device (each is
+// refused as NotRegularFile), and the checks are made on the opened file, so
+// it cannot be swapped in between. On Windows `path` is UTF-8, or in the
+// ANSI code page when it is not valid UTF-8, and the descriptor is a C
+// runtime one (_open_osfhandle).
 OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes);
 
 void CloseFile(int descriptor);
