@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,52 +31,6 @@ std::string OnTerminal(const std::string& text) {
     }
     return out;
 }
-
-class FenkTerminalTest : public ::testing::Test {
-protected:
-    // A song whose rows last 65535 ticks (over five minutes): it ends
-    // in time only when something stops it.
-    void SetUp() override {
-        test_support::SongParts song;
-        song.title = "Drone";
-        song.name = "DRONE";
-        song.sections = {{Row(100, 0, 0, 0, 65535), Row(0, 100, 0, 0, 65535)}};
-        song.order = {0};
-        songPath = dir.Write("drone.8xp", test_support::SongFile(song));
-        samplePath = dir.Write("voice.wav", program_helpers::SquareWav(800));
-    }
-
-    // Starts fenk on a terminal of the usual settings.
-    child_process::TerminalChild StartFenk() {
-        std::vector<std::string> arguments = {FENK_PROGRAM, songPath, samplePath};
-        std::vector<std::string> environment =
-            child_process::EnvironmentWith(program_helpers::QuietAudio());
-        return child_process::StartOnTerminal([arguments, environment](int) mutable {
-            std::vector<char*> argv = child_process::NullTerminated(arguments);
-            std::vector<char*> envp = child_process::NullTerminated(environment);
-            execve(argv[0], argv.data(), envp.data());
-            return 127;
-        });
-    }
-
-    // Everything up to the first row's status line, with the CPU masked.
-    std::string UpToFirstStatusLine() const {
-        return OnTerminal(program_helpers::Banner() +
-                          "Loaded file DRONE ()\n"
-                          "Song title:  Drone\n"
-                          "Song artist: \n"
-                          "Song album:  \n"
-                          "Starting FMOD...Done.\n"
-                          "Loading sample '" + samplePath + "'...Done.\n"
-                          "Playing... (press any key to stop)\n") +
-               "Note:000 Section:000=0012 CPU:#\r";
-    }
-
-    const std::string kStoppedByKey = OnTerminal("\n\nShutting down FMOD...Done.\n");
-
-    test_support::TempDir dir;
-    std::string songPath, samplePath;
-};
 
 // The terminal settings a run must leave behind: the modes and the
 // characters that non-canonical mode uses.
@@ -101,6 +56,71 @@ std::string PendingInput(const child_process::TerminalChild& child) {
     return line;
 }
 
+class FenkTerminalTest : public ::testing::Test {
+protected:
+    // A song whose rows last 65535 ticks (over five minutes): it ends
+    // in time only when something stops it.
+    void SetUp() override {
+        test_support::SongParts song;
+        song.title = "Drone";
+        song.name = "DRONE";
+        song.sections = {{Row(100, 0, 0, 0, 65535), Row(0, 100, 0, 0, 65535)}};
+        song.order = {0};
+        songPath = dir.Write("drone.8xp", test_support::SongFile(song));
+        samplePath = dir.Write("voice.wav", program_helpers::SquareWav(800));
+    }
+
+    // Starts fenk on a terminal of the usual settings. `beforeFenk`, when
+    // given, runs first in the child with its report descriptor; fenk
+    // starts only when it returns true.
+    child_process::TerminalChild StartFenk(
+        const std::function<bool(int report)>& beforeFenk = nullptr) {
+        std::vector<std::string> arguments = {FENK_PROGRAM, songPath, samplePath};
+        std::vector<std::string> environment =
+            child_process::EnvironmentWith(program_helpers::QuietAudio());
+        // The child runs the body before StartOnTerminal returns, so the
+        // references stay valid.
+        return child_process::StartOnTerminal([&](int report) {
+            if (beforeFenk && !beforeFenk(report)) return 2;
+            std::vector<char*> argv = child_process::NullTerminated(arguments);
+            std::vector<char*> envp = child_process::NullTerminated(environment);
+            execve(argv[0], argv.data(), envp.data());
+            return 127;
+        });
+    }
+
+    // Everything up to the first row's status line, with the CPU masked.
+    std::string UpToFirstStatusLine() const {
+        return OnTerminal(program_helpers::Banner() +
+                          "Loaded file DRONE ()\n"
+                          "Song title:  Drone\n"
+                          "Song artist: \n"
+                          "Song album:  \n"
+                          "Starting FMOD...Done.\n"
+                          "Loading sample '" + samplePath + "'...Done.\n"
+                          "Playing... (press any key to stop)\n") +
+               "Note:000 Section:000=0012 CPU:#\r";
+    }
+
+    // Waits for fenk to end after a key, then checks all it printed (after
+    // what `output` holds already), the terminal settings against `before`,
+    // and that the key is still unread.
+    void ExpectStoppedByKey(child_process::TerminalChild& child, std::string& output,
+                            const termios& before) {
+        const int status = child_process::WaitForExit(child.pid, 15000);
+        ASSERT_NE(status, -1) << "the key did not stop the song";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        child_process::ReadUntilContains(child.master, output, "Shutting down FMOD...Done.\r\n");
+        EXPECT_EQ(program_helpers::WithoutCpuFigures(output),
+                  UpToFirstStatusLine() + OnTerminal("\n\nShutting down FMOD...Done.\n"));
+        ExpectSettingsAsBefore(child.master, before);
+        EXPECT_EQ(PendingInput(child), "k\n");
+    }
+
+    test_support::TempDir dir;
+    std::string songPath, samplePath;
+};
+
 TEST_F(FenkTerminalTest, KeyStopsTheSongAtOnceAndStaysUnread) {
     auto child = StartFenk();
     ASSERT_GT(child.pid, 0);
@@ -111,14 +131,7 @@ TEST_F(FenkTerminalTest, KeyStopsTheSongAtOnceAndStaysUnread) {
 
     ASSERT_EQ(write(child.master, "k", 1), 1);
     // Without the key the row would last 327 s; the wait is the bound.
-    const int status = child_process::WaitForExit(child.pid, 15000);
-    ASSERT_NE(status, -1) << "the key did not stop the song";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    child_process::ReadUntilContains(child.master, output, "Shutting down FMOD...Done.\r\n");
-
-    EXPECT_EQ(program_helpers::WithoutCpuFigures(output), UpToFirstStatusLine() + kStoppedByKey);
-    ExpectSettingsAsBefore(child.master, child.initial);
-    EXPECT_EQ(PendingInput(child), "k\n");
+    ExpectStoppedByKey(child, output, child.initial);
     child_process::CloseTerminal(child);
 }
 
@@ -139,22 +152,16 @@ TEST_F(FenkTerminalTest, KeyTypedBeforePlaybackStopsAtTheFirstRow) {
 
     // The child sets the terminal, then waits for the typed key to reach
     // the terminal's input before it starts fenk.
-    std::vector<std::string> arguments = {FENK_PROGRAM, songPath, samplePath};
-    std::vector<std::string> environment =
-        child_process::EnvironmentWith(program_helpers::QuietAudio());
     int go[2];
     ASSERT_EQ(pipe(go), 0);
-    auto child = child_process::StartOnTerminal([&](int report) {
+    auto child = StartFenk([&](int report) {
         close(go[1]);
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-        if (write(report, "s", 1) != 1) return 2;
+        if (write(report, "s", 1) != 1) return false;
         char byte = 0;
-        if (!child_process::ReadByte(go[0], &byte)) return 2;
+        if (!child_process::ReadByte(go[0], &byte)) return false;
         close(go[0]);
-        std::vector<char*> argv = child_process::NullTerminated(arguments);
-        std::vector<char*> envp = child_process::NullTerminated(environment);
-        execve(argv[0], argv.data(), envp.data());
-        return 127;
+        return true;
     });
     close(go[0]);
     ASSERT_GT(child.pid, 0);
@@ -164,14 +171,8 @@ TEST_F(FenkTerminalTest, KeyTypedBeforePlaybackStopsAtTheFirstRow) {
     ASSERT_EQ(write(go[1], "g", 1), 1);
     close(go[1]);
 
-    const int status = child_process::WaitForExit(child.pid, 15000);
-    ASSERT_NE(status, -1) << "the key typed before playback did not stop the song";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     std::string output;
-    child_process::ReadUntilContains(child.master, output, "Shutting down FMOD...Done.\r\n");
-    EXPECT_EQ(program_helpers::WithoutCpuFigures(output), UpToFirstStatusLine() + kStoppedByKey);
-    ExpectSettingsAsBefore(child.master, quiet);
-    EXPECT_EQ(PendingInput(child), "k\n");
+    ExpectStoppedByKey(child, output, quiet);
     child_process::CloseTerminal(child);
 }
 
