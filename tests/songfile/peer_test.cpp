@@ -2,16 +2,9 @@
 // software: a second opinion on every header field and the checksum.
 #include <gtest/gtest.h>
 
-// ticonv.h, which tifiles.h includes, uses C99's `restrict`; C++ spells it
-// __restrict.
-#define restrict __restrict
-#include <tifiles.h>
-#undef restrict
-
-#include <cstring>
-
 #include "songfile.h"
 #include "test_support.h"
+#include "tifiles_peer.h"
 
 namespace {
 
@@ -19,12 +12,11 @@ using test_support::Bytes;
 
 class PeerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { tifiles_library_init(); }
-    static void TearDownTestSuite() { tifiles_library_exit(); }
-
     // Writes `file` under the TI-83 Plus program extension, which libtifiles
-    // takes the calculator model from.
-    std::string Write(const Bytes& file) { return dir.Write("peer.8xp", file); }
+    // takes the calculator model from, and reads it back.
+    tifiles_peer::Reading WriteAndRead(const Bytes& file) {
+        return tifiles_peer::Read(dir.Write("peer.8xp", file));
+    }
 
     test_support::TempDir dir;
 };
@@ -36,27 +28,20 @@ TEST_F(PeerTest, ReadsOurSongFileAsATi83PlusProgram) {
     parts.order = {0, 0};
     parts.name = "FENKSONG";
     parts.comment = "Written by the Fenk tests";
-    Bytes body = test_support::SongBody(parts);
-    std::string path = Write(test_support::SongFile(parts));
+    const Bytes body = test_support::SongBody(parts);
+    const tifiles_peer::Reading peer = WriteAndRead(test_support::SongFile(parts));
 
-    EXPECT_TRUE(tifiles_file_is_ti(path.c_str()));
-    EXPECT_TRUE(tifiles_file_is_regular(path.c_str()));
-    EXPECT_EQ(tifiles_file_get_model(path.c_str()), CALC_TI83P);
-
-    FileContent* content = tifiles_content_create_regular(CALC_TI83P);
-    ASSERT_NE(content, nullptr);
-    ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
-    EXPECT_STREQ(content->comment, "Written by the Fenk tests");
-    EXPECT_EQ(content->checksum, content->stored_checksum);
-    ASSERT_EQ(content->num_entries, 1u);
-    const VarEntry* entry = content->entries[0];
-    EXPECT_STREQ(entry->name, "FENKSONG");
-    EXPECT_EQ(entry->type, 0x05);
+    EXPECT_TRUE(peer.isTiFile);
+    EXPECT_TRUE(peer.isRegular);
+    EXPECT_TRUE(peer.isTi83Plus);
+    ASSERT_TRUE(peer.read);
+    EXPECT_EQ(peer.comment, "Written by the Fenk tests");
+    EXPECT_TRUE(peer.checksumMatches);
+    ASSERT_EQ(peer.entries, 1u);
+    EXPECT_EQ(peer.name, "FENKSONG");
+    EXPECT_EQ(peer.type, 0x05);
     // Its variable data is our size word and the body.
-    ASSERT_EQ(entry->size, body.size() + 2);
-    EXPECT_EQ(entry->data[0] | (entry->data[1] << 8), static_cast<int>(body.size()));
-    EXPECT_EQ(std::memcmp(entry->data + 2, body.data(), body.size()), 0);
-    tifiles_content_delete_regular(content);
+    EXPECT_EQ(peer.data, test_support::Join({test_support::Word(static_cast<std::uint16_t>(body.size())), body}));
 }
 
 TEST_F(PeerTest, ReadsVersionFlagsAndAShortName) {
@@ -66,31 +51,23 @@ TEST_F(PeerTest, ReadsVersionFlagsAndAShortName) {
     spec.flags = 0x80;  // archived
     spec.type = 0x06;   // protected program
     spec.body = {0xBB, 0xCC};
-    std::string path = Write(songfile::BuildTiProgramFile(spec));
+    const tifiles_peer::Reading peer = WriteAndRead(songfile::BuildTiProgramFile(spec));
 
-    FileContent* content = tifiles_content_create_regular(CALC_TI83P);
-    ASSERT_NE(content, nullptr);
-    ASSERT_EQ(tifiles_file_read_regular(path.c_str(), content), 0);
-    ASSERT_EQ(content->num_entries, 1u);
-    const VarEntry* entry = content->entries[0];
-    EXPECT_STREQ(entry->name, "AB");
-    EXPECT_EQ(entry->type, 0x06);
-    EXPECT_EQ(entry->version, 0x04);
-    EXPECT_EQ(entry->attr, ATTRB_ARCHIVED);
-    EXPECT_EQ(entry->size, 4u);
-    tifiles_content_delete_regular(content);
+    ASSERT_TRUE(peer.read);
+    ASSERT_EQ(peer.entries, 1u);
+    EXPECT_EQ(peer.name, "AB");
+    EXPECT_EQ(peer.type, 0x06);
+    EXPECT_EQ(peer.version, 0x04);
+    EXPECT_TRUE(peer.archived);
+    EXPECT_EQ(peer.data.size(), 4u);
 }
 
 // The agreement above means something only if the peer checks the sum.
 TEST_F(PeerTest, NoticesAWrongChecksum) {
     Bytes file = test_support::ProgramFile({1, 2, 3});
     file.back() ^= 0x01;
-    std::string path = Write(file);
-    FileContent* content = tifiles_content_create_regular(CALC_TI83P);
-    ASSERT_NE(content, nullptr);
-    int error = tifiles_file_read_regular(path.c_str(), content);
-    EXPECT_TRUE(error != 0 || content->checksum != content->stored_checksum);
-    tifiles_content_delete_regular(content);
+    const tifiles_peer::Reading peer = WriteAndRead(file);
+    EXPECT_TRUE(!peer.read || !peer.checksumMatches);
 }
 
 }  // namespace

@@ -2,17 +2,12 @@
 // and how it reports mistakes.
 #include <gtest/gtest.h>
 
-// ticonv.h, which tifiles.h includes, uses C99's `restrict`; C++ spells it
-// __restrict.
-#define restrict __restrict
-#include <tifiles.h>
-#undef restrict
-
-#include <cstring>
+#include <algorithm>
 #include <fstream>
 
 #include "songfile.h"
 #include "test_support.h"
+#include "tifiles_peer.h"
 #include "tool_runner.h"
 
 namespace {
@@ -120,24 +115,19 @@ TEST_F(MakeTest, LibtifilesReadsTheOutputAsAValidTi83PlusProgram) {
     ASSERT_EQ(Make({Source(kTwoSections), out}).exitStatus, 0);
     ASSERT_NO_FATAL_FAILURE(Load(out));
 
-    tifiles_library_init();
-    EXPECT_TRUE(tifiles_file_is_regular(out.c_str()));
-    EXPECT_EQ(tifiles_file_get_model(out.c_str()), CALC_TI83P);
-    FileContent* content = tifiles_content_create_regular(CALC_TI83P);
-    ASSERT_NE(content, nullptr);
-    ASSERT_EQ(tifiles_file_read_regular(out.c_str(), content), 0);
-    EXPECT_STREQ(content->comment, "Made by the tests");
-    EXPECT_EQ(content->checksum, content->stored_checksum);
-    ASSERT_EQ(content->num_entries, 1u);
-    const VarEntry* entry = content->entries[0];
-    EXPECT_STREQ(entry->name, "TWOSEC");
-    EXPECT_EQ(entry->type, 0x05);
+    const tifiles_peer::Reading peer = tifiles_peer::Read(out);
+    EXPECT_TRUE(peer.isRegular);
+    EXPECT_TRUE(peer.isTi83Plus);
+    ASSERT_TRUE(peer.read);
+    EXPECT_EQ(peer.comment, "Made by the tests");
+    EXPECT_TRUE(peer.checksumMatches);
+    ASSERT_EQ(peer.entries, 1u);
+    EXPECT_EQ(peer.name, "TWOSEC");
+    EXPECT_EQ(peer.type, 0x05);
     // The variable is the size word and the song block (the reader's block
     // also holds the two checksum bytes after it).
-    ASSERT_EQ(entry->size, file.declaredLength);
-    EXPECT_EQ(std::memcmp(entry->data + 2, file.data.data(), entry->size - 2), 0);
-    tifiles_content_delete_regular(content);
-    tifiles_library_exit();
+    ASSERT_EQ(peer.data.size(), file.declaredLength);
+    EXPECT_TRUE(std::equal(peer.data.begin() + 2, peer.data.end(), file.data.begin()));
 }
 
 TEST_F(MakeTest, LeavesOutSectionsThatAreNeverPlayed) {
