@@ -207,7 +207,7 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned 
             loop = fsound::SampleLoop{true, 0, decoded.sample.mono.size()};
         }
         const int sampleRate = decoded.sample.sampleRate;
-        auto prepared = fsound::PrepareSample(std::move(decoded.sample.mono), loop);
+        auto prepared = fsound::PrepareSample(decoded.sample.mono, loop);
         if (!prepared) return nullptr;
         ++library->decodedFiles;
         library->cache.push_back(CachedSample{file.identity, choice, std::move(prepared), sampleRate});

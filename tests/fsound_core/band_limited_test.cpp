@@ -1,10 +1,13 @@
 #include "band_limited.h"
+#include "fourier.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <limits>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -28,15 +31,15 @@ std::vector<float> SquareCycle(float amplitude) {
     return frames;
 }
 
-std::shared_ptr<const BandLimitedSample> LoopedSample(std::vector<float> frames, std::size_t start = 0) {
+std::shared_ptr<const BandLimitedSample> LoopedSample(const std::vector<float>& frames, std::size_t start = 0) {
     SampleLoop loop{true, start, frames.size()};
-    auto sample = PrepareSample(std::move(frames), loop);
+    auto sample = PrepareSample(frames, loop);
     EXPECT_NE(sample, nullptr);
     return sample;
 }
 
-std::shared_ptr<const BandLimitedSample> OneShotSample(std::vector<float> frames) {
-    auto sample = PrepareSample(std::move(frames), SampleLoop{});
+std::shared_ptr<const BandLimitedSample> OneShotSample(const std::vector<float>& frames) {
+    auto sample = PrepareSample(frames, SampleLoop{});
     EXPECT_NE(sample, nullptr);
     return sample;
 }
@@ -102,6 +105,13 @@ struct AliasCase {
     int period;
     double outputRate;
 };
+
+// Printed by name: GoogleTest's fallback dumps the struct's raw bytes,
+// padding included, which memcheck rightly calls a read of uninitialised
+// memory.
+void PrintTo(const AliasCase& param, std::ostream* out) {
+    *out << "p=" << param.period << " at " << param.outputRate << " Hz";
+}
 
 class SquareAliasTest : public ::testing::TestWithParam<AliasCase> {};
 
@@ -392,6 +402,39 @@ TEST(ShortSamples, OneAndTwoFrameOneShotsSoundBrieflyAndFinish) {
 }
 
 // ---------------------------------------------------------------------------
+// The transforms under the filters: sizes they cannot take are refused
+// (rather than dividing by zero or running off the twiddles), and the sizes
+// they take still round-trip.
+
+TEST(Fourier, RefusesSizesOutsideItsPowersOfTwoAndStillRoundTrips) {
+    const fsound::fourier::Twiddles twiddles = fsound::fourier::MakeTwiddles(16);
+    for (std::size_t points : {0u, 1u, 2u, 3u, 6u, 32u}) {
+        std::vector<double> signal(points, 1.0);
+        std::vector<std::complex<double>> spectrum(3, 1.0);
+        EXPECT_FALSE(fsound::fourier::RealForward(signal, twiddles, spectrum)) << points << " points";
+        EXPECT_TRUE(spectrum.empty()) << points << " points";
+        EXPECT_EQ(signal, std::vector<double>(points, 1.0)) << points << " points";
+    }
+    // Bins b stand for 2 (b - 1) points: none, 0, 2, 6, 32 (too many), 34.
+    for (std::size_t bins : {0u, 1u, 2u, 4u, 17u, 18u}) {
+        std::vector<std::complex<double>> spectrum(bins, 1.0);
+        std::vector<double> signal(5, 1.0);
+        EXPECT_FALSE(fsound::fourier::RealInverse(spectrum, twiddles, signal)) << bins << " bins";
+        EXPECT_TRUE(signal.empty()) << bins << " bins";
+    }
+
+    const std::vector<double> original = {0.5, -1.0, 2.0, 0.25, 3.0, -0.75, 1.5, 0.0};
+    std::vector<double> signal = original;
+    std::vector<std::complex<double>> spectrum;
+    ASSERT_TRUE(fsound::fourier::RealForward(signal, twiddles, spectrum));
+    ASSERT_EQ(spectrum.size(), 5u);
+    std::vector<double> back;
+    ASSERT_TRUE(fsound::fourier::RealInverse(spectrum, twiddles, back));
+    ASSERT_EQ(back.size(), original.size());
+    // The inverse is unscaled: n times the signal.
+    for (std::size_t j = 0; j < original.size(); ++j) EXPECT_NEAR(back[j], 8.0 * original[j], 1e-9) << j;
+}
+
 // Bad input, and numbers that stay numbers.
 
 TEST(Prepare, RejectsEmptyInputBadLoopsAndValuesThatAreNotNumbers) {

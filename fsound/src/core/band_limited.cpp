@@ -320,8 +320,9 @@ BlockLayout LayOutBlocks(double first, double last, double reach, double spacing
 
 // Fills the values of the copies listed in `members` from `source`: for each
 // block of the signal, one forward transform, then for each copy the spectrum
-// times the copy's response, transformed back at the copy's spacing.
-void FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& plans,
+// times the copy's response, transformed back at the copy's spacing. False
+// when a transform refuses its size, which the block layout never asks for.
+bool FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& plans,
                       std::vector<BandLimitedCopy>& copies, const std::vector<std::size_t>& members) {
     double reach = 0.0, maxSpacing = 0.0, smallestSpacing = 1e300;
     double firstPosition = 0.0, lastPosition = 0.0;
@@ -373,7 +374,7 @@ void FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& p
         signal.resize(points);
         const std::int64_t first = static_cast<std::int64_t>(origin);
         for (std::size_t i = 0; i < points; ++i) signal[i] = source.At(first + static_cast<std::int64_t>(i));
-        fourier::RealForward(signal, twiddles, spectrum);
+        if (!fourier::RealForward(signal, twiddles, spectrum)) return false;
         const double validFrom = origin + reach, validTo = origin + reach + advance;
         for (std::size_t c : members) {
             BandLimitedCopy& copy = copies[c];
@@ -381,7 +382,7 @@ void FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& p
             work.assign(transformPoints / 2 + 1, std::complex<double>());
             const std::vector<double>& response = responses[c];
             for (std::size_t k = 0; k < response.size(); ++k) work[k] = spectrum[k] * response[k];
-            fourier::RealInverse(work, twiddles, filtered);
+            if (!fourier::RealInverse(work, twiddles, filtered)) return false;
             // Stored value j sits at (j - kLeadValues) * spacing.
             const double firstIndex = std::max(0.0, std::ceil(validFrom / copy.spacing + kLeadValues));
             const double endIndex =
@@ -394,12 +395,13 @@ void FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& p
             }
         }
     }
+    return true;
 }
 
 // Filters every copy, sharing the forward transforms among the copies that
 // need the same blocks: short samples then pay for long transforms, and long
 // ones for extra blocks, only in the copies whose filters are long.
-void FilterAllCopies(const SignalSource& source, const std::vector<CopyPlan>& plans,
+bool FilterAllCopies(const SignalSource& source, const std::vector<CopyPlan>& plans,
                      std::vector<BandLimitedCopy>& copies) {
     std::vector<std::size_t> pointsOf(copies.size()), blocksOf(copies.size());
     for (std::size_t c = 0; c < copies.size(); ++c) {
@@ -418,11 +420,12 @@ void FilterAllCopies(const SignalSource& source, const std::vector<CopyPlan>& pl
                 done[other] = true;
             }
         }
-        FilterIntoCopies(source, plans, copies, members);
+        if (!FilterIntoCopies(source, plans, copies, members)) return false;
     }
+    return true;
 }
 
-std::shared_ptr<const BandLimitedSample> BuildSample(std::vector<float> mono, const SampleLoop& loop) {
+std::shared_ptr<const BandLimitedSample> BuildSample(const std::vector<float>& mono, const SampleLoop& loop) {
     auto sample = std::make_shared<BandLimitedSample>();
     sample->frames = mono.size();
     sample->loop = loop.looped ? loop : SampleLoop{};
@@ -434,6 +437,7 @@ std::shared_ptr<const BandLimitedSample> BuildSample(std::vector<float> mono, co
     source.periodicEverywhere = loop.looped && loop.start == 0;
 
     std::vector<CopyPlan> plans;
+    plans.reserve(kCopyCount);
     for (int c = 0; c < kCopyCount; ++c) plans.push_back(PlanCopy(c));
     sample->copies.resize(kCopyCount);
     const double frames = static_cast<double>(mono.size());
@@ -458,13 +462,16 @@ std::shared_ptr<const BandLimitedSample> BuildSample(std::vector<float> mono, co
         const std::size_t count = static_cast<std::size_t>(std::floor(copy.limit / copy.spacing)) + kLeadValues + kTaps / 2 + 1;
         copy.values.assign(count, 0.0f);
     }
-    FilterAllCopies(source, plans, sample->copies);
+    if (!FilterAllCopies(source, plans, sample->copies)) {
+        assert(!"the block layout asked for a transform size the transforms refuse");
+        return nullptr;
+    }
     return sample;
 }
 
 }  // namespace
 
-std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono, const SampleLoop& loop) {
+std::shared_ptr<const BandLimitedSample> PrepareSample(const std::vector<float>& mono, const SampleLoop& loop) {
     if (mono.empty() || mono.size() > kMaxPreparedFrames) return nullptr;
     if (loop.looped && !(loop.start < loop.end && loop.end <= mono.size())) return nullptr;
     for (float value : mono) {
@@ -473,7 +480,7 @@ std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono, 
 
     // Out of memory is a failure to prepare this sample, not of the program.
     try {
-        return BuildSample(std::move(mono), loop);
+        return BuildSample(mono, loop);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

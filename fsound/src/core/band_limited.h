@@ -63,7 +63,7 @@ struct BandLimitedSample;
 // a value that is not finite, or when the loop is invalid (looped with
 // start >= end or end > frames). Takes time and memory as documented above;
 // never call it on the audio thread.
-std::shared_ptr<const BandLimitedSample> PrepareSample(std::vector<float> mono,
+std::shared_ptr<const BandLimitedSample> PrepareSample(const std::vector<float>& mono,
                                                        const SampleLoop& loop);
 
 // Frames of the original sample (before any band limiting).

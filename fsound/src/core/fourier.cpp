@@ -23,7 +23,12 @@ Complex Multiply(Complex a, Complex b) {
 // Multiplication by i.
 Complex TimesI(Complex a) { return Complex(-a.imag(), a.real()); }
 
-[[maybe_unused]] bool IsPowerOfTwo(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
+bool IsPowerOfTwo(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+// A size the real transforms take with these twiddles.
+bool IsTransformSize(std::size_t n, const Twiddles& twiddles) {
+    return IsPowerOfTwo(n) && n >= 4 && n <= twiddles.largestSize;
+}
 
 // Stockham transform of `count` points: each pass reads one buffer and
 // writes the other in order, so no bit-reversal permutation (whose scattered
@@ -93,10 +98,13 @@ Twiddles MakeTwiddles(std::size_t largestSize) {
     return twiddles;
 }
 
-void RealForward(std::vector<double>& signal, const Twiddles& twiddles,
+bool RealForward(std::vector<double>& signal, const Twiddles& twiddles,
                  std::vector<Complex>& spectrum) {
     const std::size_t n = signal.size();
-    assert(IsPowerOfTwo(n) && n >= 4 && n <= twiddles.largestSize);
+    if (!IsTransformSize(n, twiddles)) {
+        spectrum.clear();
+        return false;
+    }
     const std::size_t half = n / 2;
     // Even frames as the real part, odd frames as the imaginary part: one
     // complex transform of half the size, then split into the two halves.
@@ -112,12 +120,18 @@ void RealForward(std::vector<double>& signal, const Twiddles& twiddles,
         const Complex odd = -0.5 * TimesI(a - b);
         spectrum[k] = even + Multiply(twiddles.factors[k * stride], odd);
     }
+    return true;
 }
 
-void RealInverse(std::vector<Complex>& spectrum, const Twiddles& twiddles, std::vector<double>& signal) {
+bool RealInverse(std::vector<Complex>& spectrum, const Twiddles& twiddles, std::vector<double>& signal) {
+    // Fewer than three bins is no power of two of at least 4 points (and an
+    // empty spectrum must not wrap the size round).
+    if (spectrum.size() < 3 || !IsTransformSize(2 * (spectrum.size() - 1), twiddles)) {
+        signal.clear();
+        return false;
+    }
     const std::size_t half = spectrum.size() - 1;
     const std::size_t n = 2 * half;
-    assert(IsPowerOfTwo(n) && n >= 4 && n <= twiddles.largestSize);
     const std::size_t stride = twiddles.largestSize / n;
     // Rebuild the half-size transform of (even frames + i odd frames), in
     // place: bin k pairs with bin half - k.
@@ -138,6 +152,7 @@ void RealInverse(std::vector<Complex>& spectrum, const Twiddles& twiddles, std::
         signal[2 * j] = spectrum[j].real();
         signal[2 * j + 1] = spectrum[j].imag();
     }
+    return true;
 }
 
 }  // namespace fourier
