@@ -42,9 +42,12 @@ std::optional<std::uint8_t> ByteAt(const Bytes& bytes, std::size_t offset) {
     return bytes[offset];
 }
 
+// Little-endian, as every word of the file.
 std::optional<std::uint16_t> WordAt(const Bytes& bytes, std::size_t offset) {
-    if (offset > bytes.size() || bytes.size() - offset < 2) return std::nullopt;
-    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+    const std::optional<std::uint8_t> low = ByteAt(bytes, offset);
+    const std::optional<std::uint8_t> high = ByteAt(bytes, offset + 1);
+    if (!low || !high) return std::nullopt;
+    return static_cast<std::uint16_t>(*low | (*high << 8));
 }
 
 // A fixed-size text field up to its first NUL; nullopt when the file ends
@@ -275,8 +278,8 @@ std::string VoiceCell(std::uint8_t period) {
     return buffer;
 }
 
-template <typename T>
-std::string Field(const std::optional<T>& value, std::string (*show)(T)) {
+template <typename T, typename Show>
+std::string Field(const std::optional<T>& value, Show show) {
     return value ? show(*value) : std::string("(missing: the file ends before it)");
 }
 
@@ -293,7 +296,7 @@ std::string ShowType(std::uint8_t value) {
                                           : " (not a program)";
     return ShowHexByte(value) + meaning;
 }
-std::string ShowText(std::string value) { return Quoted(value); }
+std::string ShowText(const std::string& value) { return Quoted(value); }
 std::string ShowName(std::string value) { return value; }
 
 void Line(std::string& out, const char* label, const std::string& value) {
