@@ -18,27 +18,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <set>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "band_limited.h"
+#include "fuzz_support.h"
 #include "sample_decode.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                              \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,    \
-                         __LINE__, #condition);                            \
-            std::abort();                                                  \
-        }                                                                  \
-    } while (0)
 
 constexpr int kBlockFrames = 256;
 // Steps (original frames per output frame) the player meets: a period-255
@@ -111,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Whatever decodes is a sample the library can prepare: never empty,
     // finite, within the frame bound, with a loop inside its frames.
     std::shared_ptr<const fsound::BandLimitedSample> prepared =
-        fsound::PrepareSample(std::move(decoded.sample.mono), decoded.sample.loop);
+        fsound::PrepareSample(decoded.sample.mono, decoded.sample.loop);
     FUZZ_CHECK(prepared != nullptr);
     FUZZ_CHECK(fsound::FrameCount(*prepared) == frames);
     FUZZ_CHECK(fsound::IsLooped(*prepared) == looped);

@@ -5,11 +5,11 @@
 // Usage: fuzz_sample_seeds FOLDER
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "fuzz_support.h"
 
 namespace {
 
@@ -102,22 +102,8 @@ Bytes Frames(unsigned frames, unsigned channels, unsigned bits, bool square, boo
     return out;
 }
 
-bool WriteFile(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string folder = argv[1];
-    std::vector<std::pair<std::string, Bytes>> seeds;
+std::vector<fuzz_support::Seed> SampleSeeds() {
+    std::vector<fuzz_support::Seed> seeds;
 
     seeds.push_back({"square16-looped",
                      Riff({FmtChunk(1, 1, 32000, 16), Chunk("data", Frames(32, 1, 16, true)),
@@ -154,12 +140,9 @@ int main(int argc, char** argv) {
     cut.resize(cut.size() - 40);
     seeds.push_back({"data-cut-short", cut});
 
-    for (const auto& seed : seeds) {
-        if (!WriteFile(folder + "/" + seed.first + ".wav", seed.second)) {
-            std::fprintf(stderr, "cannot write seed %s\n", seed.first.c_str());
-            return 1;
-        }
-    }
-    std::printf("%zu seeds written to %s\n", seeds.size(), folder.c_str());
-    return 0;
+    return seeds;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return fuzz_support::WriteSeeds(argc, argv, ".wav", SampleSeeds); }

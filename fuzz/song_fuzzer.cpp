@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_support.h"
 #include "memory_file.h"
 #include "songfile.h"
 
@@ -22,15 +23,6 @@ constexpr std::size_t kMaxWalkedRows = 1000000;
 
 constexpr std::uint8_t kTiSignature[11] = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
                                            0x46, 0x2A, 0x1A, 0x0A, 0x00};
-
-#define FUZZ_CHECK(condition)                                              \
-    do {                                                                   \
-        if (!(condition)) {                                                \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,    \
-                         __LINE__, #condition);                            \
-            std::abort();                                                  \
-        }                                                                  \
-    } while (0)
 
 std::uint16_t WordAt(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));

@@ -1,10 +1,13 @@
 // Writes the seed inputs of the song fuzz target: valid songs of several
 // shapes, and program files whose song blocks are malformed in the ways the
 // bounded accessors must survive. Usage: fuzz_song_seeds FOLDER
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "songfile.h"
 
 namespace {
@@ -46,22 +49,8 @@ Bytes RawBody(const Bytes& rest) {
     return body;
 }
 
-bool WriteFile(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string folder = argv[1];
-    std::vector<std::pair<std::string, Bytes>> seeds;
+std::vector<fuzz_support::Seed> SongSeeds() {
+    std::vector<fuzz_support::Seed> seeds;
 
     songfile::SongSource empty;
     empty.title = "Empty";
@@ -119,12 +108,9 @@ int main(int argc, char** argv) {
                      ProgramFile(Bytes{'F', 'E', 'N', 'K', '1', 0, 'T', 0, 'A'})});
     seeds.push_back({"not-a-song", ProgramFile(Bytes{0xBB, 0x6D, 0xC9})});
 
-    for (const auto& seed : seeds) {
-        if (seed.second.empty() || !WriteFile(folder + "/" + seed.first + ".8xp", seed.second)) {
-            std::fprintf(stderr, "cannot write seed %s\n", seed.first.c_str());
-            return 1;
-        }
-    }
-    std::printf("%zu seeds written to %s\n", seeds.size(), folder.c_str());
-    return 0;
+    return seeds;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return fuzz_support::WriteSeeds(argc, argv, ".8xp", SongSeeds); }
