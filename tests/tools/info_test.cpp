@@ -17,7 +17,7 @@ using tool_tests::RunResult;
 class InfoTest : public ::testing::Test {
 protected:
     RunResult Info(const std::vector<std::string>& arguments) {
-        return tool_tests::Run(FENK_INFO_PATH, arguments, dir.Path().string());
+        return tool_tests::Run(FENK_INFO_PATH, arguments);
     }
     // fenk-info --json of `path`, parsed; fails the test on invalid JSON.
     Json InfoJson(const std::string& path, int expectedStatus = 0) {
@@ -54,7 +54,7 @@ TEST_F(InfoTest, GivesBackWhatTheSourceSaid) {
                          "section b\n 1 2 3 4 7t\nend\n"
                          "order a b a\n"));
     const std::string song = dir.File("song.8xp");
-    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {source, song}, dir.Path().string()).exitStatus, 0);
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {source, song}).exitStatus, 0);
     Json json = InfoJson(song);
 
     const Json& header = json["header"];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "songfile.h"
@@ -20,7 +21,7 @@ protected:
         return dir.Write(name, test_support::Text(text));
     }
     RunResult Make(const std::vector<std::string>& arguments) {
-        return tool_tests::Run(FENK_MAKE_PATH, arguments, dir.Path().string());
+        return tool_tests::Run(FENK_MAKE_PATH, arguments);
     }
     // Reads a written song back through the player's own reader.
     void Load(const std::string& path) {
@@ -203,7 +204,7 @@ TEST_F(MakeTest, ReportsEachMistakeWithItsLineAndWritesNothing) {
         EXPECT_EQ(run.exitStatus, 1);
         EXPECT_EQ(run.err, source + ":" + std::to_string(mistake.line) + ": " + mistake.message +
                                "\n");
-        EXPECT_FALSE(tool_tests::FileExists(out));
+        EXPECT_FALSE(std::filesystem::exists(out));
     }
 }
 

@@ -43,7 +43,7 @@ Audio ReadAudio(const std::string& path) {
 class RenderTest : public ::testing::Test {
 protected:
     RunResult Render(const std::vector<std::string>& arguments) {
-        return tool_tests::Run(FENK_RENDER_PATH, arguments, dir.Path().string());
+        return tool_tests::Run(FENK_RENDER_PATH, arguments);
     }
     std::string Song(const std::vector<std::vector<songfile::SongRow>>& sections,
                      const std::vector<std::size_t>& order, const std::string& name = "song.8xp") {
@@ -297,7 +297,7 @@ TEST_F(RenderTest, RefusesBadInputWithOneLine) {
         EXPECT_EQ(run.exitStatus, 1);
         EXPECT_EQ(run.err, c.error);
         EXPECT_EQ(run.out, "");
-        EXPECT_FALSE(tool_tests::FileExists(out));
+        EXPECT_FALSE(std::filesystem::exists(out));
     }
 
     RunResult help = Render({"--help"});

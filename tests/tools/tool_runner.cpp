@@ -1,55 +1,22 @@
 #include "tool_runner.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
+#include "child_process.h"
 
 namespace tool_tests {
 
-RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
-              const std::string& folder) {
-    const std::string outPath = folder + "/run-stdout";
-    const std::string errPath = folder + "/run-stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<std::string> argumentCopies;
-    argumentCopies.push_back(program);
-    argumentCopies.insert(argumentCopies.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : argumentCopies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
+RunResult Run(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const child_process::ProgramResult ran = child_process::RunProgram(command, {}, 120000);
     RunResult result;
-    pid_t child = 0;
-    const int spawned =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        result.err = "cannot start " + program;
-        return result;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
-    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
+    result.exitStatus = ran.ExitStatus();
+    result.out = ran.out;
+    result.err = ran.err;
     return result;
 }
 
@@ -58,11 +25,6 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
-}
-
-bool FileExists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -15,13 +15,11 @@ struct RunResult {
 };
 
 // Runs `program` with `arguments` (no shell), standard input from
-// /dev/null, and waits for it. `folder` receives the captured output files.
-RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
-              const std::string& folder);
+// /dev/null, and waits for it (killed after two minutes, a hang).
+RunResult Run(const std::string& program, const std::vector<std::string>& arguments);
 
 // The whole content of a file, or "" when it does not exist.
 std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
 
 // A parsed JSON value; enough of JSON for the tools' output.
 struct Json {
