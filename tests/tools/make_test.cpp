@@ -241,12 +241,7 @@ TEST_F(MakeTest, ReplacesAnExistingOutputOnSuccess) {
     ASSERT_NO_FATAL_FAILURE(Load(out));
     EXPECT_EQ(songfile::NameText(file), "TWOSEC");
     // Nothing is left beside it.
-    std::size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-        (void)entry;
-        ++files;
-    }
-    EXPECT_EQ(files, 2u);  // the source and the output
+    EXPECT_EQ(tool_tests::EntriesIn(dir.Path().string()), 2u);  // the source and the output
 }
 
 TEST_F(MakeTest, CommandLine) {

@@ -4,8 +4,10 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 
+#include "fixtures.h"
 #include "notes.h"
 #include "playback.h"
 #include "test_support.h"
@@ -16,14 +18,12 @@ namespace {
 using test_support::Row;
 using tool_tests::RunResult;
 
-// A rendered file read back: interleaved left/right floats.
+// A rendered file read back: interleaved floats, left then right.
 struct Audio {
     int rate = 0;
     int channels = 0;
     std::vector<float> samples;
     std::size_t Frames() const { return channels == 0 ? 0 : samples.size() / channels; }
-    float Left(std::size_t frame) const { return samples[2 * frame]; }
-    float Right(std::size_t frame) const { return samples[2 * frame + 1]; }
 };
 
 Audio ReadAudio(const std::string& path) {
@@ -68,49 +68,28 @@ protected:
     test_support::TempDir dir;
 };
 
-// The first frame at or after `from` where the channel leaves exact silence.
+// One side (true: right) of a rendered file, frames from..to-1.
+std::vector<float> SideOf(const Audio& audio, bool right, std::size_t from = 0,
+                          std::size_t to = SIZE_MAX) {
+    return fsound_test::Side(audio.samples, right ? 1 : 0, from, to);
+}
+
+// The first frame at or after `from` where the side leaves exact silence.
 std::size_t Onset(const Audio& audio, bool right, std::size_t from) {
-    for (std::size_t frame = from; frame < audio.Frames(); ++frame) {
-        if ((right ? audio.Right(frame) : audio.Left(frame)) != 0.0f) return frame;
-    }
-    return audio.Frames();
+    const long frame = fsound_test::FirstAbove(SideOf(audio, right), 0.0, from);
+    return frame < 0 ? audio.Frames() : static_cast<std::size_t>(frame);
 }
 
 double Rms(const Audio& audio, bool right, std::size_t from, std::size_t to) {
-    double sum = 0;
-    for (std::size_t frame = from; frame < to; ++frame) {
-        const double value = right ? audio.Right(frame) : audio.Left(frame);
-        sum += value * value;
-    }
-    return std::sqrt(sum / static_cast<double>(to - from));
+    return fsound_test::Rms(SideOf(audio, right, from, to));
 }
 
-// Frequency from the rising zero crossings between two frames, with the
-// crossing points interpolated between frames.
 double Frequency(const Audio& audio, bool right, std::size_t from, std::size_t to) {
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (std::size_t frame = from + 1; frame < to; ++frame) {
-        const double before = right ? audio.Right(frame - 1) : audio.Left(frame - 1);
-        const double now = right ? audio.Right(frame) : audio.Left(frame);
-        if (before < 0 && now >= 0) {
-            const double at = static_cast<double>(frame - 1) + before / (before - now);
-            if (first < 0) first = at;
-            last = at;
-            ++crossings;
-        }
-    }
-    if (crossings < 2) return 0;
-    return (crossings - 1) * audio.rate / (last - first);
+    return fsound_test::CyclesPerFrame(SideOf(audio, right, from, to)) * audio.rate;
 }
 
 // The peak of the default sample, which sets every voice's level.
-double SquarePeak() {
-    Audio square = ReadAudio(FENK_SQUARE_PATH);
-    double peak = 0;
-    for (float value : square.samples) peak = std::max(peak, static_cast<double>(std::fabs(value)));
-    return peak;
-}
+double SquarePeak() { return fsound_test::MaxAbs(ReadAudio(FENK_SQUARE_PATH).samples); }
 
 TEST_F(RenderTest, EveryRowLastsExactlyItsTicksInFrames) {
     // Rows alternate between voice 0 (left) and voice 2 (right), so each row
@@ -256,12 +235,7 @@ TEST_F(RenderTest, ReplacesTheOutputOnlyWhenTheRenderSucceeds) {
     EXPECT_EQ(done.exitStatus, 0) << done.err;
     EXPECT_EQ(ReadAudio(out).Frames(), (2 * 5 + 2500) * 32u);
     // No temporary file is left beside it.
-    std::size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-        (void)entry;
-        ++files;
-    }
-    EXPECT_EQ(files, 2u);  // the song and the output
+    EXPECT_EQ(tool_tests::EntriesIn(dir.Path().string()), 2u);  // the song and the output
 }
 
 TEST_F(RenderTest, RefusesBadInputWithOneLine) {

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -25,6 +26,16 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::size_t EntriesIn(const std::string& folder) {
+    std::error_code error;
+    std::size_t entries = 0;
+    for (std::filesystem::directory_iterator entry(folder, error), end;
+         !error && entry != end; entry.increment(error)) {
+        ++entries;
+    }
+    return entries;
 }
 
 // ---------------------------------------------------------------------------

@@ -20,6 +20,8 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
 
 // The whole content of a file, or "" when it does not exist.
 std::string ReadFile(const std::string& path);
+// How many entries the folder holds (0 when it cannot be read).
+std::size_t EntriesIn(const std::string& folder);
 
 // A parsed JSON value; enough of JSON for the tools' output.
 struct Json {
