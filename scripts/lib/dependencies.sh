@@ -27,7 +27,10 @@ ensure_packages() {
 
 # What building the player needs.
 BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev)
-# What the test suite needs on top.
+# What the test suite needs on top: the tests themselves, then the lint
+# (clang-tidy, cppcheck) and fuzz (clang with its libFuzzer and sanitizer
+# runtimes) steps of scripts/test, and valgrind for scripts/ci/valgrind.sh.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                libtifiles-dev pulseaudio pulseaudio-utils sox
-               g++-mingw-w64-x86-64)
+               g++-mingw-w64-x86-64
+               clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
