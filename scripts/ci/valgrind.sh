@@ -43,7 +43,12 @@ launcher+=";--num-callers=30;--trace-children=yes"
 # Programs the tests start that are not ours.
 launcher+=";--trace-children-skip=*/sh,*/bash,*/dash,*pulseaudio*,*pactl*,*parec*,*sox*,*mingw*,*gcc*,*g++*"
 launcher+=";--suppressions=$root/scripts/ci/valgrind.supp;--gen-suppressions=all"
-launcher+=";--log-file=$logs/%p.log"
+# A test that forks, drops to another user and execs a program runs two
+# valgrinds in one process id: the forked one (still root) and the one of
+# the new program (no longer allowed to write root's files). %n, counted on
+# per valgrind and stepped at the fork, gives them different logs; vgdb's
+# FIFOs, named by the process id alone in /tmp, would clash the same way.
+launcher+=";--log-file=$logs/%p-%n.log;--vgdb=no"
 
 echo "== valgrind: build $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFENK_WERROR=ON \
