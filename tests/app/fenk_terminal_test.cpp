@@ -89,6 +89,15 @@ protected:
         });
     }
 
+    // Starts fenk and reads what it prints up to its first status line.
+    void StartPlaying(child_process::TerminalChild& child, std::string& output) {
+        child = StartFenk();
+        ASSERT_GT(child.pid, 0);
+        // The "Section" of the status line is its last piece before the CPU.
+        ASSERT_TRUE(child_process::ReadUntilContains(child.master, output, "%\r"))
+            << program_helpers::WithoutCpuFigures(output);
+    }
+
     // Everything up to the first row's status line, with the CPU masked.
     std::string UpToFirstStatusLine() const {
         return OnTerminal(program_helpers::Banner() +
@@ -122,12 +131,9 @@ protected:
 };
 
 TEST_F(FenkTerminalTest, KeyStopsTheSongAtOnceAndStaysUnread) {
-    auto child = StartFenk();
-    ASSERT_GT(child.pid, 0);
-    // The "Section" of the status line is its last piece before the CPU.
+    child_process::TerminalChild child;
     std::string output;
-    ASSERT_TRUE(child_process::ReadUntilContains(child.master, output, "%\r"))
-        << program_helpers::WithoutCpuFigures(output);
+    ASSERT_NO_FATAL_FAILURE(StartPlaying(child, output));
 
     ASSERT_EQ(write(child.master, "k", 1), 1);
     // Without the key the row would last 327 s; the wait is the bound.
@@ -177,11 +183,9 @@ TEST_F(FenkTerminalTest, KeyTypedBeforePlaybackStopsAtTheFirstRow) {
 }
 
 TEST_F(FenkTerminalTest, CtrlCEndsTheProgramAndLeavesTheTerminalAsItWas) {
-    auto child = StartFenk();
-    ASSERT_GT(child.pid, 0);
+    child_process::TerminalChild child;
     std::string output;
-    ASSERT_TRUE(child_process::ReadUntilContains(child.master, output, "%\r"))
-        << program_helpers::WithoutCpuFigures(output);
+    ASSERT_NO_FATAL_FAILURE(StartPlaying(child, output));
 
     // The terminal turns the interrupt character into SIGINT for fenk.
     ASSERT_EQ(write(child.master, "\x03", 1), 1);

@@ -107,18 +107,14 @@ TEST_F(NotASongTest, AlbumWithoutNulInsideTheBlock) {
 
 // --- Order list ----------------------------------------------------------------
 
-TEST(OrderEntryTest, ListWithoutItsZeroEntryEndsAtTheBlockEnd) {
-    Bytes buffer = Join({Header(), Word(0x1234), Word(0x0040)});
-    SongView song = ViewOfPrefix(buffer, buffer.size() - 2);
-    EXPECT_EQ(OrderEntryAt(song, 9), 0x1234);
-    EXPECT_EQ(OrderEntryAt(song, 11), 0);
-}
-
-TEST(OrderEntryTest, OddByteAtTheEndIsNoEntry) {
-    Bytes buffer = Join({Header(), Word(0x1234), Word(0x0040)});
-    SongView song = ViewOfPrefix(buffer, buffer.size() - 1);
-    EXPECT_EQ(OrderEntryAt(song, 9), 0x1234);
-    EXPECT_EQ(OrderEntryAt(song, 11), 0);
+TEST(OrderEntryTest, ListWithoutItsZeroEntryEndsAtTheBlockEndAndAnOddByteIsNoEntry) {
+    const Bytes buffer = Join({Header(), Word(0x1234), Word(0x0040)});
+    for (std::size_t cut : {2, 1}) {
+        SCOPED_TRACE(cut);
+        SongView song = ViewOfPrefix(buffer, buffer.size() - cut);
+        EXPECT_EQ(OrderEntryAt(song, 9), 0x1234);
+        EXPECT_EQ(OrderEntryAt(song, 11), 0);
+    }
 }
 
 TEST(OrderEntryTest, PositionFarOutsideTheBlockIsTheEnd) {
