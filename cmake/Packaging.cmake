@@ -52,7 +52,10 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/songs/
   FILES_MATCHING PATTERN "*.txt"
   PATTERN "CMakeLists.txt" EXCLUDE)
 
-# CPack: `cpack -G DEB` in the build folder makes fenk_<version>_<arch>.deb.
+# CPack: `cpack -G DEB` in the build folder makes fenk_<version>_<arch>.deb,
+# the player (every install rule without a component of its own), and
+# fenk-dev_<version>_<arch>.deb, fsound's headers (the "development"
+# component).
 set(CPACK_PACKAGE_NAME fenk)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Fenk developers")
@@ -66,7 +69,7 @@ WAV, FLAC or Ogg file.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Fenk developers <fenk@invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Fenk developers <fenk@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
@@ -80,4 +83,18 @@ if(FENK_DPKG_SHLIBDEPS)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0, libsndfile1, libc6, libstdc++6, libgcc-s1")
 endif()
+
+# One package per component; the default component is the player.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Unspecified development)
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME fenk)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME fenk-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "fenk (= ${PROJECT_VERSION})")
+# CPackDeb puts CPACK_PACKAGE_DESCRIPTION_SUMMARY above each description.
+set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+  "The C headers of Fenk's sound library, fsound (fsound.h, and\n\
+fsound_offline.h for its offline mode), for programs built against the\n\
+libfsound.so that comes with the fenk package.")
 include(CPack)
