@@ -1,91 +1,48 @@
-// Whole runs through app::Run with a recording sound library and a clock
-// that only counts: the exact output from the banner to the shutdown, and
-// the settings as the sound library receives them.
-#include <cstdio>
+// Whole runs through app::Run with the playback tests' recording sound
+// library and fake clock: the exact output from the banner to the shutdown,
+// and the settings as the sound library receives them.
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app.h"
+#include "playback_fakes.h"
 #include "test_support.h"
 
 namespace {
 
 using test_support::Row;
-
-// What the sound library was asked for. The library is a table of plain
-// function pointers, so the record is global.
-struct SoundRecord {
-    std::vector<int> initRates;
-    std::vector<std::string> loadedPaths;
-    int stopAllCalls = 0;
-    std::vector<int> pans;
-    int closeCalls = 0;
-};
-SoundRecord g_sound;
-char g_sampleToken;
-
-signed char FakeInit(int mixrate, int, unsigned int) {
-    g_sound.initRates.push_back(mixrate);
-    return 1;
-}
-FSOUND_SAMPLE* FakeSampleLoad(int, const char* name, unsigned int, int, int) {
-    g_sound.loadedPaths.push_back(name);
-    return reinterpret_cast<FSOUND_SAMPLE*>(&g_sampleToken);
-}
-signed char FakeSampleSetDefaults(FSOUND_SAMPLE*, int, int, int, int) { return 1; }
-void FakeSetPanSeperation(float) {}
-signed char FakeStopSound(int channel) {
-    if (channel == FSOUND_ALL) ++g_sound.stopAllCalls;
-    return 1;
-}
-int FakePlaySoundEx(int, FSOUND_SAMPLE*, FSOUND_DSPUNIT*, signed char) { return 0; }
-signed char FakeSetPan(int, int pan) {
-    g_sound.pans.push_back(pan);
-    return 1;
-}
-signed char FakeSetPaused(int, signed char) { return 1; }
-float FakeGetCPUUsage() { return 0.25f; }
-void FakeClose() { ++g_sound.closeCalls; }
-
-const platform::SoundLibrary kFakeLibrary = {
-    FakeInit,   FakeSampleLoad,  FakeSampleSetDefaults, FakeSetPanSeperation, FakeStopSound,
-    FakePlaySoundEx, FakeSetPan, FakeSetPaused,         FakeGetCPUUsage,      FakeClose,
-};
-
-class CountingClock : public playback::Clock {
-public:
-    bool KeyPending() override { return false; }
-    void SleepMs(unsigned milliseconds) override { sleptMs += milliseconds; }
-    unsigned long sleptMs = 0;
-};
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
 
 const std::string kBanner =
     std::string("Fenk ") + FENK_VERSION + " - four-voice TI-83 Plus song player\n\n";
 
-class RunTest : public ::testing::Test {
+class RunTest : public playback_test::RecordingTest {
 protected:
-    void SetUp() override { g_sound = SoundRecord(); }
+    void SetUp() override { log.cpuUsage = 0.25f; }
 
     // Runs the front end over `arguments` (program name first) and returns
     // everything it wrote.
     std::string Run(const std::vector<std::string>& arguments) {
         std::vector<const char*> argv;
         for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-        std::FILE* out = std::tmpfile();
-        EXPECT_NE(out, nullptr);
-        if (out == nullptr) return "";
         app::Environment environment;
-        environment.library = &kFakeLibrary;
+        environment.library = &playback_test::RecordingLibrary();
         environment.clock = &clock;
-        environment.out = out;
+        environment.out = out.file();
         status = app::Run(static_cast<int>(argv.size()), argv.data(), environment);
-        std::string text;
-        std::rewind(out);
-        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
-        std::fclose(out);
-        return text;
+        return out.Text();
+    }
+
+    // The sound library calls whose text begins with `prefix`.
+    std::vector<std::string> Calls(const std::string& prefix) const {
+        std::vector<std::string> calls;
+        for (const std::string& call : log.calls)
+            if (call.rfind(prefix, 0) == 0) calls.push_back(call);
+        return calls;
     }
 
     // A song of one section of two rows, in a file named "TUNE".
@@ -102,7 +59,6 @@ protected:
     }
 
     test_support::TempDir dir;
-    CountingClock clock;
     int status = -1;
 };
 
@@ -123,30 +79,33 @@ TEST_F(RunTest, GoodSongFromBannerToShutdown) {
                           "\n"
                           "Shutting down FMOD...Done.\n");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(clock.sleptMs, 3u * 5 + 2500);
-    EXPECT_EQ(g_sound.closeCalls, 1);
+    EXPECT_EQ(clock.tickSleeps, 3);
+    EXPECT_THAT(clock.otherSleeps, ElementsAre(2500u));
+    EXPECT_THAT(Calls("Close("), ElementsAre("Close()"));
 }
 
 TEST_F(RunTest, DefaultSettingsReachTheSoundLibrary) {
     const std::string output = Run({"fenk", WriteTune()});
     EXPECT_NE(output.find("Loading sample 'square.wav'...Done.\n"), std::string::npos) << output;
-    EXPECT_EQ(g_sound.initRates, std::vector<int>{32000});
-    ASSERT_EQ(g_sound.loadedPaths.size(), 4u);
+    EXPECT_THAT(Calls("Init("), ElementsAre("Init(32000,32,0)"));
     // square.wav may be found beside the test program; either way it is the
     // one named square.wav.
-    const std::string& loaded = g_sound.loadedPaths[0];
-    EXPECT_EQ(loaded.substr(loaded.size() - 10), "square.wav");
-    EXPECT_EQ(g_sound.stopAllCalls, 2) << "notes are stopped at every row";
-    EXPECT_NE(g_sound.pans, std::vector<int>{}) << "stereo panning";
+    EXPECT_THAT(Calls("SampleLoad("), ElementsAre(EndsWith("square.wav,0x130,0,0)"),
+                                                  EndsWith("square.wav,0x130,0,0)"),
+                                                  EndsWith("square.wav,0x130,0,0)"),
+                                                  EndsWith("square.wav,0x130,0,0)")));
+    EXPECT_EQ(Calls("StopSound(-3)").size(), 2u) << "notes are stopped at every row";
+    EXPECT_FALSE(Calls("SetPan(").empty()) << "stereo panning";
 }
 
 TEST_F(RunTest, SwitchesAndTheLastSamplePathReachTheSoundLibrary) {
     Run({"fenk", WriteTune(), "-l", "/fake/first.wav", "-Qxm", "/fake/last.wav"});
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(g_sound.initRates, std::vector<int>{8000});
-    EXPECT_EQ(g_sound.loadedPaths, std::vector<std::string>(4, "/fake/last.wav"));
-    EXPECT_EQ(g_sound.stopAllCalls, 0) << "extended notes";
-    EXPECT_EQ(g_sound.pans, std::vector<int>{}) << "mono";
+    EXPECT_THAT(Calls("Init("), ElementsAre("Init(8000,32,0)"));
+    EXPECT_EQ(Calls("SampleLoad("),
+              std::vector<std::string>(4, "SampleLoad(-1,/fake/last.wav,0x130,0,0)"));
+    EXPECT_TRUE(Calls("StopSound(").empty()) << "extended notes";
+    EXPECT_TRUE(Calls("SetPan(").empty()) << "mono";
 }
 
 // A file cut inside the order list still holds a song: its list ends where
