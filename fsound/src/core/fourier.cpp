@@ -114,8 +114,9 @@ bool RealForward(std::vector<double>& signal, const Twiddles& twiddles,
     spectrum.assign(half + 1, Complex());
     const std::size_t stride = twiddles.largestSize / n;
     for (std::size_t k = 0; k <= half; ++k) {
-        const Complex a = packed[k % half];
-        const Complex b = std::conj(packed[(half - k) % half]);
+        // Bins k and half - k, each taken modulo half.
+        const Complex a = packed[k == half ? 0 : k];
+        const Complex b = std::conj(packed[k == 0 ? 0 : half - k]);
         const Complex even = 0.5 * (a + b);
         const Complex odd = -0.5 * TimesI(a - b);
         spectrum[k] = even + Multiply(twiddles.factors[k * stride], odd);
