@@ -1,7 +1,8 @@
 #include "program_helpers.h"
 
-#include <cstdint>
 #include <regex>
+
+#include "fixtures.h"
 
 namespace program_helpers {
 
@@ -12,25 +13,12 @@ std::string Banner() {
 std::vector<std::string> QuietAudio() { return {"SDL_AUDIODRIVER=dummy"}; }
 
 test_support::Bytes SquareWav(std::size_t frames) {
-    auto little = [](std::uint32_t value, int bytes) {
-        test_support::Bytes out;
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-        return out;
-    };
-    test_support::Bytes samples;
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::uint16_t value = (i / 4) % 2 ? 0x9000 : 0x7000;  // -28672, 28672
-        samples.push_back(static_cast<std::uint8_t>(value));
-        samples.push_back(static_cast<std::uint8_t>(value >> 8));
+    fsound_test::WavSpec spec;
+    spec.sampleRate = 8000;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+        spec.frames.push_back((frame / 4) % 2 ? -28672 : 28672);
     }
-    const auto size = static_cast<std::uint32_t>(samples.size());
-    using test_support::Text;
-    // RIFF header, then "fmt " (PCM, 1 channel, 8000 Hz, 16000 bytes/s,
-    // 2-byte frames, 16 bits) and "data".
-    return test_support::Join({Text("RIFF"), little(36 + size, 4), Text("WAVEfmt "),
-                               little(16, 4), little(1, 2), little(1, 2), little(8000, 4),
-                               little(16000, 4), little(2, 2), little(16, 2), Text("data"),
-                               little(size, 4), samples});
+    return fsound_test::WavBytes(spec);
 }
 
 std::string WithoutCpuFigures(const std::string& text) {
