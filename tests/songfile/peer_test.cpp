@@ -32,14 +32,7 @@ TEST_F(PeerTest, ReadsOurSongFileAsATi83PlusProgram) {
     const tifiles_peer::Reading peer = WriteAndRead(test_support::SongFile(parts));
 
     EXPECT_TRUE(peer.isTiFile);
-    EXPECT_TRUE(peer.isRegular);
-    EXPECT_TRUE(peer.isTi83Plus);
-    ASSERT_TRUE(peer.read);
-    EXPECT_EQ(peer.comment, "Written by the Fenk tests");
-    EXPECT_TRUE(peer.checksumMatches);
-    ASSERT_EQ(peer.entries, 1u);
-    EXPECT_EQ(peer.name, "FENKSONG");
-    EXPECT_EQ(peer.type, 0x05);
+    ASSERT_TRUE(tifiles_peer::ExpectOneProgram(peer, "FENKSONG", "Written by the Fenk tests"));
     // Its variable data is our size word and the body.
     EXPECT_EQ(peer.data, test_support::Join({test_support::Word(static_cast<std::uint16_t>(body.size())), body}));
 }

@@ -1,5 +1,7 @@
 #include "tifiles_peer.h"
 
+#include <gtest/gtest.h>
+
 // ticonv.h, which tifiles.h includes, uses C99's `restrict`; C++ spells it
 // __restrict.
 #define restrict __restrict
@@ -35,6 +37,19 @@ Reading Read(const std::string& path) {
     }
     tifiles_library_exit();
     return reading;
+}
+
+bool ExpectOneProgram(const Reading& reading, const std::string& name,
+                      const std::string& comment) {
+    EXPECT_TRUE(reading.isRegular);
+    EXPECT_TRUE(reading.isTi83Plus);
+    EXPECT_TRUE(reading.read);
+    EXPECT_EQ(reading.comment, comment);
+    EXPECT_TRUE(reading.checksumMatches);
+    EXPECT_EQ(reading.entries, 1u);
+    EXPECT_EQ(reading.name, name);
+    EXPECT_EQ(reading.type, 0x05);
+    return reading.read && reading.entries == 1;
 }
 
 }  // namespace tifiles_peer

@@ -28,4 +28,10 @@ struct Reading {
 // Reads `path` (whose extension tells libtifiles the model, e.g. ".8xp").
 Reading Read(const std::string& path);
 
+// Checks (as test expectations) that `reading` is a TI-83 Plus file read
+// whole, with `comment`, a matching checksum and one program (type 0x05)
+// named `name`; true when it has that variable, so its data can be looked at.
+bool ExpectOneProgram(const Reading& reading, const std::string& name,
+                      const std::string& comment);
+
 }  // namespace tifiles_peer

@@ -117,14 +117,7 @@ TEST_F(MakeTest, LibtifilesReadsTheOutputAsAValidTi83PlusProgram) {
     ASSERT_NO_FATAL_FAILURE(Load(out));
 
     const tifiles_peer::Reading peer = tifiles_peer::Read(out);
-    EXPECT_TRUE(peer.isRegular);
-    EXPECT_TRUE(peer.isTi83Plus);
-    ASSERT_TRUE(peer.read);
-    EXPECT_EQ(peer.comment, "Made by the tests");
-    EXPECT_TRUE(peer.checksumMatches);
-    ASSERT_EQ(peer.entries, 1u);
-    EXPECT_EQ(peer.name, "TWOSEC");
-    EXPECT_EQ(peer.type, 0x05);
+    ASSERT_TRUE(tifiles_peer::ExpectOneProgram(peer, "TWOSEC", "Made by the tests"));
     // The variable is the size word and the song block (the reader's block
     // also holds the two checksum bytes after it).
     ASSERT_EQ(peer.data.size(), file.declaredLength);
