@@ -25,7 +25,9 @@ std::atomic<std::size_t> largestRequest{0};
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Out of line, so that the compiler does not meet free() on a pointer it
+// saw come from operator new (and warn of a mismatch that is none).
+__attribute__((noinline)) void* operator new(std::size_t size) {
     std::size_t seen = largestRequest.load(std::memory_order_relaxed);
     while (size > seen && !largestRequest.compare_exchange_weak(seen, size)) {
     }
@@ -33,8 +35,10 @@ void* operator new(std::size_t size) {
     if (block == nullptr) std::abort();
     return block;
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+__attribute__((noinline)) void operator delete(void* block) noexcept { std::free(block); }
+__attribute__((noinline)) void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
 
 namespace {
 
