@@ -241,6 +241,7 @@ TEST_F(MakeTest, CommandLine) {
     RunResult none = Make({});
     EXPECT_EQ(none.exitStatus, 1);
     EXPECT_EQ(none.err, "fenk-make: expected SOURCE and OUT.8xp (try 'fenk-make --help')\n");
+    EXPECT_EQ(Make({"a", "b", "c"}).err, none.err);  // one too many as well
 
     RunResult help = Make({"--he"});  // an abbreviation, as getopt_long allows
     EXPECT_EQ(help.exitStatus, 0);
