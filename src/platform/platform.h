@@ -6,6 +6,7 @@
 // platform_windows.cpp); this header is the same on every OS.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "fsound.h"
@@ -46,6 +47,16 @@ bool KeyPending();
 // with the time that remained. On Windows the timer period is set to 1 ms at
 // the first call (until exit), so that short sleeps are not stretched.
 void SleepMs(unsigned milliseconds);
+
+// The monotonic clock, in ns from an arbitrary start; never goes back.
+std::int64_t MonotonicNanoseconds();
+
+// Sleeps until MonotonicNanoseconds() reaches `deadlineNs` (returns at once
+// when it has passed), resuming after an interruption by a signal. Waking
+// is late by the system's timer granularity only (tens of microseconds on
+// Linux; up to about a millisecond on Windows, with the timer period of
+// SleepMs), and the lateness does not add up over a series of deadlines.
+void SleepUntil(std::int64_t deadlineNs);
 
 // ---------------------------------------------------------------------------
 // Data files

@@ -248,6 +248,23 @@ void SleepMs(unsigned milliseconds) {
     }
 }
 
+std::int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+void SleepUntil(std::int64_t deadlineNs) {
+    if (deadlineNs <= 0) return;
+    timespec deadline{};
+    deadline.tv_sec = static_cast<time_t>(deadlineNs / 1000000000LL);
+    deadline.tv_nsec = static_cast<long>(deadlineNs % 1000000000LL);
+    // An absolute deadline needs no recomputing after a signal; unlike
+    // nanosleep, clock_nanosleep returns the error instead of setting errno.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
 std::string ExecutableDirectory() {
     std::vector<char> buffer(256);
     for (;;) {

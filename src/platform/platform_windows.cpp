@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -130,6 +131,27 @@ void SleepMs(unsigned milliseconds) {
         if (g_timerPeriodSet) std::atexit(EndTimerPeriod);
     }
     Sleep(milliseconds);
+}
+
+std::int64_t MonotonicNanoseconds() {
+    static const std::int64_t ticksPerSecond = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<std::int64_t>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const std::int64_t ticks = now.QuadPart;
+    // Whole seconds and the rest apart, so that the product cannot overflow.
+    return ticks / ticksPerSecond * 1000000000LL + ticks % ticksPerSecond * 1000000000LL / ticksPerSecond;
+}
+
+void SleepUntil(std::int64_t deadlineNs) {
+    const std::int64_t remainingNs = deadlineNs - MonotonicNanoseconds();
+    if (remainingNs <= 0) return;
+    // Sleep takes whole milliseconds; rounding to the nearest keeps a series
+    // of deadlines on time on average, since each one is absolute.
+    SleepMs(static_cast<unsigned>((remainingNs + 500000) / 1000000));
 }
 
 std::string ExecutableDirectory() {

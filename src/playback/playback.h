@@ -81,13 +81,31 @@ public:
     virtual void SleepMs(unsigned milliseconds) = 0;
 };
 
-// The console keyboard and the system sleep (platform::KeyPending and
-// platform::SleepMs); the caller sets the keyboard up with
-// platform::BeginKeyboardPolling first.
+// How far behind its deadlines a series of sleeps may fall and still catch
+// up (sleeps that end at once until it is back on time): a system that was
+// busy for a moment. Further behind (the first sleep, a program stopped and
+// continued), the series starts again from now.
+constexpr std::int64_t kLongestCatchUpNs = 100000000;
+
+// Where a sleep of `lengthNs` that begins at `nowNs` ends, when the previous
+// one of the series ended at `previousDeadlineNs` (0 for none): a length
+// after the previous deadline, so that the time between sleeps and the
+// lateness of waking do not add up; or a length after now when the series
+// is more than kLongestCatchUpNs behind (or has not begun).
+std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t nowNs, std::int64_t lengthNs);
+
+// The console keyboard and the system's monotonic clock; the caller sets the
+// keyboard up with platform::BeginKeyboardPolling first. Sleeps form one
+// series (NextSleepDeadline, platform::SleepUntil), so that sounding a row
+// and printing its status line take nothing from its ticks: a row of d
+// ticks lasts d x 5 ms.
 class SystemClock : public Clock {
 public:
     bool KeyPending() override;
     void SleepMs(unsigned milliseconds) override;
+
+private:
+    std::int64_t deadlineNs_ = 0;  // end of the previous sleep; 0 before the first
 };
 
 enum class PlayOutcome { Finished, StoppedByKey };

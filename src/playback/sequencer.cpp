@@ -26,7 +26,16 @@ void PrintStatusLine(std::FILE* out, int note, int section,
 
 bool SystemClock::KeyPending() { return platform::KeyPending(); }
 
-void SystemClock::SleepMs(unsigned milliseconds) { platform::SleepMs(milliseconds); }
+std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t nowNs, std::int64_t lengthNs) {
+    if (previousDeadlineNs == 0 || nowNs - previousDeadlineNs > kLongestCatchUpNs) return nowNs + lengthNs;
+    return previousDeadlineNs + lengthNs;
+}
+
+void SystemClock::SleepMs(unsigned milliseconds) {
+    deadlineNs_ = NextSleepDeadline(deadlineNs_, platform::MonotonicNanoseconds(),
+                                    static_cast<std::int64_t>(milliseconds) * 1000000);
+    platform::SleepUntil(deadlineNs_);
+}
 
 PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
                      Clock& clock, std::FILE* out) {

@@ -178,6 +178,30 @@ TEST(SleepMsTest, SleepsTheFullTimeThroughASignal) {
     EXPECT_LT(slept.count(), 5000);
 }
 
+TEST(SleepUntilTest, NeverWakesBeforeTheDeadlineEvenThroughASignalAndAPastOneReturnsAtOnce) {
+    struct sigaction action = {};
+    action.sa_handler = CountAlarm;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous;
+    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+    g_alarms = 0;
+    itimerval timer = {};
+    timer.it_value.tv_usec = 20 * 1000;
+    ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
+    const std::int64_t deadline = platform::MonotonicNanoseconds() + 100000000;
+    platform::SleepUntil(deadline);
+    const std::int64_t woken = platform::MonotonicNanoseconds();
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_EQ(g_alarms, 1) << "the signal must have come during the sleep";
+    EXPECT_GE(woken, deadline);
+
+    // A deadline long past does not sleep at all (generous: a loaded
+    // machine may still take the CPU away for a while).
+    const std::int64_t before = platform::MonotonicNanoseconds();
+    platform::SleepUntil(deadline - 50000000);
+    EXPECT_LT(platform::MonotonicNanoseconds() - before, 1000000000);
+}
+
 // ---------------------------------------------------------------------------
 // Data files
 
