@@ -35,6 +35,7 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing)
     engine.renderedFrames = 0;
     engine.cpuPercent.store(0.0f, std::memory_order_relaxed);
     engine.lateCommands.store(0, std::memory_order_relaxed);
+    engine.clockAnchored.store(false, std::memory_order_relaxed);
 }
 
 void ApplyQueuedCommands(Engine& engine) {
@@ -49,7 +50,10 @@ void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) 
     std::fill(stereo, stereo + 2 * static_cast<std::size_t>(frames), 0.0f);
     const std::int64_t blockStart = engine.renderedFrames;
     const bool deviceClock = engine.timing == Timing::DeviceClock;
-    if (deviceClock) UpdateFrameClock(engine.clock, nowNs, blockStart);
+    if (deviceClock) {
+        UpdateFrameClock(engine.clock, nowNs, blockStart);
+        if (FrameClockAnchored(engine.clock)) engine.clockAnchored.store(true, std::memory_order_release);
+    }
 
     int mixed = 0;  // frames of this block mixed so far
     while (const Command* command = PeekCommand(engine.queue)) {

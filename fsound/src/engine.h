@@ -41,6 +41,9 @@ struct Engine {
     // already been rendered (the latency fell short for the device); a
     // diagnostic.
     std::atomic<int> lateCommands{0};
+    // Set by RenderBlock once the device clock has anchored after the
+    // device started (FrameClockAnchored); stays set over later restarts.
+    std::atomic<bool> clockAnchored{false};
 };
 
 // The device block for `outputRate`: the largest power of two frames not

@@ -19,6 +19,10 @@ void SetBandwidth(FrameClock& clock, double bandwidthHz) {
 
 void Restart(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
     clock.running = true;
+    clock.anchoring = true;
+    clock.restartNs = static_cast<double>(nowNs);
+    clock.anchorOffsetSumNs = 0;
+    clock.anchorCallbacks = 0;
     clock.narrowingBlocks = std::max(1, static_cast<int>(kNarrowingSeconds * 1e9 / clock.nominalPeriodNs));
     clock.narrowing = std::pow(kSteadyBandwidthHz / kLockingBandwidthHz, 1.0 / clock.narrowingBlocks);
     SetBandwidth(clock, kLockingBandwidthHz);
@@ -28,7 +32,29 @@ void Restart(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
     clock.nextBlockTimeNs = clock.blockTimeNs + clock.periodNs;
 }
 
+// One callback of the anchoring: the clock follows the callbacks until the
+// skip is over, then the mean line of those after it; at the end of
+// anchoring the loop starts from that line.
+void Anchor(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
+    const double now = static_cast<double>(nowNs);
+    const double framePeriodNs = clock.nominalPeriodNs / clock.blockFrames;
+    clock.blockFrame = blockFrame;
+    if (now - clock.restartNs < kAnchorSkipSeconds * 1e9) {
+        clock.blockTimeNs = now;
+    } else {
+        // Offsets from the first block keep the sum's terms small.
+        clock.anchorOffsetSumNs += now - clock.restartNs - static_cast<double>(blockFrame) * framePeriodNs;
+        ++clock.anchorCallbacks;
+        clock.blockTimeNs = clock.restartNs + clock.anchorOffsetSumNs / clock.anchorCallbacks +
+                            static_cast<double>(blockFrame) * framePeriodNs;
+        if (now - clock.restartNs >= kAnchoringSeconds * 1e9) clock.anchoring = false;
+    }
+    clock.nextBlockTimeNs = clock.blockTimeNs + clock.periodNs;
+}
+
 }  // namespace
+
+bool FrameClockAnchored(const FrameClock& clock) { return clock.running && !clock.anchoring; }
 
 void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames) {
     clock = FrameClock{};
@@ -48,9 +74,13 @@ void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockF
     // off the prediction; following it slowly would misplace every command
     // for seconds, so start again from this callback.
     const double limit = std::fmax(4.0 * clock.nominalPeriodNs, 20e6);
-    if (std::fabs(error) > limit) {
+    if (clock.anchoring ? error > limit : std::fabs(error) > limit) {
         ++clock.resets;
         Restart(clock, nowNs, blockFrame);
+        return;
+    }
+    if (clock.anchoring) {
+        Anchor(clock, nowNs, blockFrame);
         return;
     }
     if (clock.narrowingBlocks > 0) {

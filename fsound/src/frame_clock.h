@@ -8,11 +8,21 @@
 
 namespace fsound {
 
-// The loop locks with a wide bandwidth after a (re)start, then narrows
+// After a (re)start the clock first anchors, before the loop runs. A device
+// that has just started fills its buffer in a burst of callbacks, which then
+// settle into the device's own rhythm (often bursts of a few blocks), so no
+// single callback tells where the steady line lies: callbacks in the first
+// kAnchorSkipSeconds only move the clock to themselves, and the mean line
+// of those up to kAnchoringSeconds becomes the anchor. Starting the loop
+// from the first callback instead would move the clock by the length of the
+// device's buffer over the first few hundred milliseconds.
+constexpr double kAnchorSkipSeconds = 0.02;
+constexpr double kAnchoringSeconds = 0.12;
+// The loop then locks with a wide bandwidth, then narrows
 // geometrically to the steady one over kNarrowingSeconds, so that it follows
 // its own correction (a sudden switch leaves a slow transient of about half
 // a millisecond) and then filters the callbacks' jitter.
-constexpr double kLockingBandwidthHz = 4.0;
+constexpr double kLockingBandwidthHz = 1.0;
 constexpr double kSteadyBandwidthHz = 0.5;
 constexpr double kNarrowingSeconds = 1.0;
 
@@ -20,6 +30,10 @@ struct FrameClock {
     double bandwidthHz = 0;       // loop bandwidth now
     double narrowing = 1;         // bandwidth factor per block while narrowing
     int narrowingBlocks = 0;      // blocks left until the steady bandwidth
+    bool anchoring = false;       // true from a (re)start until the anchor is set
+    double restartNs = 0;         // moment of the callback that (re)started the clock
+    double anchorOffsetSumNs = 0; // sum over the anchoring callbacks of (moment - frame x frame period)
+    int anchorCallbacks = 0;      // how many callbacks that sum holds
     double nominalPeriodNs = 0;   // blockFrames / output rate, ns
     int blockFrames = 0;          // frames per callback
     bool running = false;         // false until the first update
@@ -39,8 +53,13 @@ void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames);
 // `blockFrame` began; blocks are expected blockFrames apart. A callback more
 // than max(4 blocks, 20 ms) off the prediction (a stall, an underrun), a
 // block out of sequence, or a period estimate off by more than a factor of
-// two restarts the loop there.
+// two restarts the loop there (while anchoring only a late callback counts:
+// early ones are what a start looks like).
 void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame);
+
+// True once the clock has anchored after its last (re)start: from then on
+// the clock moves only as the device drifts and jitters.
+bool FrameClockAnchored(const FrameClock& clock);
 
 // The output frame (fractional) that the moment `timeNs` corresponds to on
 // the filtered clock; valid after the first update.

@@ -150,6 +150,20 @@ void Send(Library& library, fsound::Command command, std::int64_t timeNs) {
     fsound::PushCommand(library.engine.queue, command);
 }
 
+// Calls are placed on the device's clock, which anchors in the first tenth
+// of a second or so of callbacks; a call placed before that could land a few
+// milliseconds off the ones after it. A device that does not call back in
+// time (a stalled server) is waited for no longer: calls then go by the
+// clock as it stands.
+void WaitForDeviceClock(const fsound::Engine& engine) {
+    constexpr std::int64_t kLongestWaitNs = 500000000;
+    const std::int64_t start = fsound::MonotonicNowNs();
+    while (!engine.clockAnchored.load(std::memory_order_acquire) &&
+           fsound::MonotonicNowNs() - start < kLongestWaitNs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 bool InRangeOrKeep(int value, int low, int high) { return value == -1 || (value >= low && value <= high); }
 
 }  // namespace
@@ -170,6 +184,7 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*fla
                                   &library->engine)) {
         return 0;
     }
+    if (!library->offline) WaitForDeviceClock(library->engine);
     g_library = library.release();
     return 1;
 }

@@ -52,6 +52,51 @@ TEST(FrameClock, FollowsADeviceThatRunsSlowWithJitteryCallbacksAndRestartsAfterA
     EXPECT_EQ(clock.resets, 2) << "a block out of sequence";
 }
 
+TEST(FrameClock, AnchorsOnTheSteadyLineOfADeviceThatFillsItsBufferInABurstAtTheStart) {
+    // A device with a buffer of nine blocks of 128 frames: at the start it
+    // asks for all nine at once, then for four at a time whenever four have
+    // played (every 16 ms), each burst up to 0.5 ms late. Frame f plays at
+    // start + f / rate, so the steady line of its callbacks lies a buffer
+    // (36 ms) earlier, plus the middle of a burst.
+    fsound::FrameClock clock;
+    fsound::InitFrameClock(clock, kRate, 128);
+    const double blockNs = 128 * kFrameNs;
+    const double start = 3e12;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> lateness(0.0, 0.5e6);
+    std::int64_t frame = 0;
+    for (int index = 0; index < 9; ++index, frame += 128) {
+        fsound::UpdateFrameClock(clock, static_cast<std::int64_t>(start + index * 20e3), frame);
+    }
+    EXPECT_FALSE(fsound::FrameClockAnchored(clock));
+    // The frame that FrameAtTime gives for a moment, against that moment's
+    // frame on the steady line: the same constant all along once anchored.
+    const auto offsetAt = [&](double moment) {
+        return fsound::FrameAtTime(clock, static_cast<std::int64_t>(moment)) - (moment - start) / kFrameNs;
+    };
+    double anchoredOffset = 0.0, worstDriftFrames = 0.0;
+    bool anchored = false;
+    for (int burst = 1; burst < 250; ++burst) {
+        const double burstTime = start + burst * 4 * blockNs + lateness(random);
+        for (int index = 0; index < 4; ++index, frame += 128) {
+            const double now = burstTime + index * 20e3;
+            fsound::UpdateFrameClock(clock, static_cast<std::int64_t>(now), frame);
+            if (!anchored && fsound::FrameClockAnchored(clock)) {
+                anchored = true;
+                anchoredOffset = offsetAt(now);
+                EXPECT_LT(burstTime - start, 200e6) << "anchored in the first fifth of a second";
+            } else if (anchored) {
+                worstDriftFrames = std::fmax(worstDriftFrames, std::fabs(offsetAt(now) - anchoredOffset));
+            }
+        }
+    }
+    ASSERT_TRUE(anchored);
+    std::printf("frame clock after a start-up burst: drifts at most %.3f ms once anchored\n",
+                worstDriftFrames * kFrameNs * 1e-6);
+    EXPECT_LT(worstDriftFrames * kFrameNs, 0.5e6) << "a row placed after the anchoring keeps its length";
+    EXPECT_EQ(clock.resets, 0);
+}
+
 std::shared_ptr<const fsound::BandLimitedSample> Level() {
     return fsound::PrepareSample(std::vector<float>(32, 0.5f), fsound::SampleLoop{true, 0, 32});
 }
