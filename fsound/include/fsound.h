@@ -4,8 +4,10 @@
  * samples loaded from audio files. Samples are band-limited when they are
  * loaded, so any playback rate sounds without aliasing; every call takes
  * effect at the output frame that matches the moment it was made, plus one
- * constant latency of six device blocks (24 ms at 8000 and 32000 Hz; blocks
- * are the largest power of two frames within 5 ms). Usable from C and C++.
+ * constant latency of six device blocks (96 ms at 8000 and 32000 Hz; blocks
+ * are the largest power of two frames within 16 ms). FSOUND_Init returns
+ * once the device's clock has settled, a tenth of a second or so after the
+ * device starts. Usable from C and C++.
  * All calls must come from one thread (the "main thread").
  *
  * Scales: rates in Hz; volume 0..255 (linear: v gives v/255 of the sample's
@@ -62,7 +64,7 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int flags
  * volume 255, pan 128, priority 128.
  * Returns NULL before FSOUND_Init and on any failure: a file that is missing,
  * unreadable, not a regular file (a directory, a FIFO: never waited on), not
- * audio, without frames, larger than 256 MiB or longer than 16 Mi frames.
+ * audio, without frames, larger than 256 MiB or longer than 4 Mi frames.
  * Loading an unchanged file again with the same loop flags reuses the
  * decoded sample; every handle keeps its own defaults. */
 FSOUND_SAMPLE *FSOUND_Sample_Load(int index, const char *name_or_data,

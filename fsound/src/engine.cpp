@@ -20,7 +20,7 @@ std::int64_t MonotonicNowNs() {
 
 int BlockFramesForRate(int outputRate) {
     int frames = 16;
-    while (frames * 2 * 200 <= outputRate) frames *= 2;
+    while (frames * 2 * 1000 <= outputRate * kLongestBlockMilliseconds) frames *= 2;
     return frames;
 }
 

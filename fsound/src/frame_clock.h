@@ -18,13 +18,16 @@ namespace fsound {
 // device's buffer over the first few hundred milliseconds.
 constexpr double kAnchorSkipSeconds = 0.02;
 constexpr double kAnchoringSeconds = 0.12;
-// The loop then locks with a wide bandwidth, then narrows
-// geometrically to the steady one over kNarrowingSeconds, so that it follows
-// its own correction (a sudden switch leaves a slow transient of about half
-// a millisecond) and then filters the callbacks' jitter.
-constexpr double kLockingBandwidthHz = 1.0;
-constexpr double kSteadyBandwidthHz = 0.5;
-constexpr double kNarrowingSeconds = 1.0;
+// The loop then locks with a wider bandwidth, then narrows geometrically to
+// the steady one over kNarrowingSeconds (a sudden switch leaves a slow
+// transient). Each callback moves the clock by a share of its error that
+// grows with bandwidth and block length: with 16 ms blocks and callbacks
+// that come in steps of several milliseconds, 1 Hz already moves a row's
+// start by a millisecond, while 0.1 Hz still follows a card 0.1 % off its
+// rate within a fraction of one after a few seconds.
+constexpr double kLockingBandwidthHz = 0.5;
+constexpr double kSteadyBandwidthHz = 0.1;
+constexpr double kNarrowingSeconds = 2.0;
 
 struct FrameClock {
     double bandwidthHz = 0;       // loop bandwidth now

@@ -86,8 +86,8 @@ TEST_F(Device, TheSquareSoundsAtItsRateOverThirtyTwo) {
 // a timeline of known pace. (The driver's own pacing, a sleep of a whole
 // number of milliseconds per block, runs several percent slow and wanders on
 // a busy machine; with SDL_DISKAUDIODELAY=0 it waits only on the FIFO, as a
-// driver waits on a sound card. Its stdio buffer makes it write four blocks
-// at a time, so the callbacks come in bursts, as some devices ask.)
+// driver waits on a sound card. It writes 4096 bytes at a time (its stdio
+// buffer), so the callbacks follow the reader's 4 ms reads in steps.)
 struct PacedReader {
     void Start(const std::string& path, int rate) {
         thread = std::thread([this, path, rate] {
@@ -153,7 +153,8 @@ TEST_F(Device, EveryRowLastsAsLongAsTheTimeBetweenItsCalls) {
         FSOUND_SetPaused(channel, 0);
         next += std::chrono::milliseconds(5 * ticks[row]);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The last call is heard a latency (six blocks) and the pipe's length later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     FSOUND_Close();
     const std::vector<float> samples = card.Finish();
 
