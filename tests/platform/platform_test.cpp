@@ -155,23 +155,36 @@ TEST(ConsoleOutputTest, UnbufferedOnATerminalBufferedWhenRedirected) {
 volatile sig_atomic_t g_alarms = 0;
 void CountAlarm(int) { g_alarms = g_alarms + 1; }
 
-TEST(SleepMsTest, SleepsTheFullTimeThroughASignal) {
-    struct sigaction action = {};
-    action.sa_handler = CountAlarm;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: nanosleep returns early with EINTR
-    struct sigaction previous;
-    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
-    g_alarms = 0;
-    itimerval timer = {};
-    timer.it_value.tv_usec = 50 * 1000;
-    ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
+// One SIGALRM `milliseconds` from now, counted in g_alarms, with a handler
+// without SA_RESTART, so that a sleep it interrupts returns early with
+// EINTR; the previous handler is back when this goes.
+class AlarmIn {
+public:
+    explicit AlarmIn(int milliseconds) {
+        struct sigaction action = {};
+        action.sa_handler = CountAlarm;
+        sigemptyset(&action.sa_mask);
+        armed_ = sigaction(SIGALRM, &action, &previous_) == 0;
+        g_alarms = 0;
+        itimerval timer = {};
+        timer.it_value.tv_usec = milliseconds * 1000;
+        armed_ = armed_ && setitimer(ITIMER_REAL, &timer, nullptr) == 0;
+    }
+    ~AlarmIn() { sigaction(SIGALRM, &previous_, nullptr); }
+    bool Armed() const { return armed_; }
 
+private:
+    struct sigaction previous_ = {};
+    bool armed_ = false;
+};
+
+TEST(SleepMsTest, SleepsTheFullTimeThroughASignal) {
+    const AlarmIn alarm(50);
+    ASSERT_TRUE(alarm.Armed());
     const auto start = std::chrono::steady_clock::now();
     platform::SleepMs(300);
     const auto slept = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
-    sigaction(SIGALRM, &previous, nullptr);
 
     EXPECT_EQ(g_alarms, 1) << "the signal must have come during the sleep";
     EXPECT_GE(slept.count(), 299) << "the sleep must go on after the signal";
@@ -179,21 +192,14 @@ TEST(SleepMsTest, SleepsTheFullTimeThroughASignal) {
 }
 
 TEST(SleepUntilTest, NeverWakesBeforeTheDeadlineEvenThroughASignalAndAPastOneReturnsAtOnce) {
-    struct sigaction action = {};
-    action.sa_handler = CountAlarm;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous;
-    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
-    g_alarms = 0;
-    itimerval timer = {};
-    timer.it_value.tv_usec = 20 * 1000;
-    ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
     const std::int64_t deadline = platform::MonotonicNanoseconds() + 100000000;
-    platform::SleepUntil(deadline);
-    const std::int64_t woken = platform::MonotonicNanoseconds();
-    sigaction(SIGALRM, &previous, nullptr);
-    EXPECT_EQ(g_alarms, 1) << "the signal must have come during the sleep";
-    EXPECT_GE(woken, deadline);
+    {
+        const AlarmIn alarm(20);
+        ASSERT_TRUE(alarm.Armed());
+        platform::SleepUntil(deadline);
+        EXPECT_GE(platform::MonotonicNanoseconds(), deadline);
+        EXPECT_EQ(g_alarms, 1) << "the signal must have come during the sleep";
+    }
 
     // A deadline long past does not sleep at all (generous: a loaded
     // machine may still take the CPU away for a while).
