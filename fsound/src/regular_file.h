@@ -4,6 +4,7 @@
 // regular_file_windows.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace fsound {
@@ -40,5 +41,13 @@ struct OpenedFile {
 OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes);
 
 void CloseFile(int descriptor);
+
+// Reads up to `count` bytes from byte `offset` of the file open on
+// `descriptor` into `buffer`, leaving the file's position where it was.
+// Returns the bytes read (fewer at the end of the file), or -1 on an error.
+std::int64_t ReadFileAt(int descriptor, std::int64_t offset, void* buffer, std::size_t count);
+
+// The length of the file open on `descriptor`, bytes; -1 on an error.
+std::int64_t FileSizeBytes(int descriptor);
 
 }  // namespace fsound

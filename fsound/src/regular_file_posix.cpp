@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "regular_file.h"
 
 namespace fsound {
@@ -49,6 +51,25 @@ OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes) {
 
 void CloseFile(int descriptor) {
     if (descriptor >= 0) close(descriptor);
+}
+
+std::int64_t ReadFileAt(int descriptor, std::int64_t offset, void* buffer, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = pread(descriptor, static_cast<unsigned char*>(buffer) + done, count - done,
+                                  static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t FileSizeBytes(int descriptor) {
+    struct stat information;
+    if (fstat(descriptor, &information) != 0) return -1;
+    return static_cast<std::int64_t>(information.st_size);
 }
 
 }  // namespace fsound

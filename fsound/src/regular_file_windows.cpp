@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "regular_file.h"
@@ -108,5 +110,26 @@ OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes) {
 void CloseFile(int descriptor) {
     if (descriptor >= 0) _close(descriptor);
 }
+
+std::int64_t ReadFileAt(int descriptor, std::int64_t offset, void* buffer, std::size_t count) {
+    // The C runtime has no positioned read: seek, read, and seek back.
+    const __int64 position = _telli64(descriptor);
+    if (position < 0 || _lseeki64(descriptor, offset, SEEK_SET) < 0) return -1;
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t step = std::min<std::size_t>(count - done, 1u << 30);
+        const int got = _read(descriptor, static_cast<unsigned char*>(buffer) + done, static_cast<unsigned>(step));
+        if (got < 0) {
+            _lseeki64(descriptor, position, SEEK_SET);
+            return -1;
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    if (_lseeki64(descriptor, position, SEEK_SET) < 0) return -1;
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t FileSizeBytes(int descriptor) { return _filelengthi64(descriptor); }
 
 }  // namespace fsound

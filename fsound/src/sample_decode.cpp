@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+
+#include "regular_file.h"
 
 namespace fsound {
 namespace {
@@ -16,6 +19,46 @@ constexpr sf_count_t kReadChunkValues = 16384;
 // check against the data, so the count is trusted only this far; a longer
 // sample grows the vector as its frames arrive.
 constexpr sf_count_t kInitialReserveFrames = sf_count_t{64} << 10;
+
+// More chunks than this before a file's end is no WAV that anyone wrote.
+constexpr int kMaxRiffChunks = 4096;
+
+std::uint32_t Word32(const unsigned char* bytes, bool littleEndian) {
+    return littleEndian ? std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+                              std::uint32_t(bytes[3]) << 24
+                        : std::uint32_t(bytes[3]) | std::uint32_t(bytes[2]) << 8 | std::uint32_t(bytes[1]) << 16 |
+                              std::uint32_t(bytes[0]) << 24;
+}
+
+// False for a RIFF (or RIFX) WAVE file whose chunks do not fit it: a chunk
+// other than "data" that claims more bytes than the file has left, or more
+// than kMaxRiffChunks chunks. libsndfile walks such a chunk's claimed length
+// (a LIST of 4 GiB over a few hundred bytes kept it busy for minutes), so
+// the file is refused before libsndfile sees it. A "data" chunk cut short is
+// a recording cut short, which libsndfile reads as far as it goes. Any other
+// file is left to libsndfile. `readAt(offset, buffer, count)` returns the
+// bytes it read; `size` is the file's length.
+template <typename ReadAt>
+bool RiffChunksFit(ReadAt readAt, std::int64_t size) {
+    // Bytes 0-3 "RIFF" or "RIFX" (big-endian sizes), 8-11 "WAVE"; chunks
+    // from byte 12: an id (4 bytes), a size (4), the data, padded to even.
+    unsigned char header[12];
+    if (size < 12 || readAt(0, header, sizeof header) != static_cast<std::int64_t>(sizeof header)) return true;
+    const bool littleEndian = std::memcmp(header, "RIFF", 4) == 0;
+    if ((!littleEndian && std::memcmp(header, "RIFX", 4) != 0) || std::memcmp(header + 8, "WAVE", 4) != 0) {
+        return true;
+    }
+    std::int64_t offset = 12;
+    for (int chunks = 0; offset + 8 <= size; ++chunks) {
+        if (chunks == kMaxRiffChunks) return false;
+        unsigned char chunk[8];
+        if (readAt(offset, chunk, sizeof chunk) != static_cast<std::int64_t>(sizeof chunk)) return true;
+        const std::int64_t length = Word32(chunk + 4, littleEndian);
+        if (length > size - offset - 8) return std::memcmp(chunk, "data", 4) == 0;
+        offset += 8 + length + (length & 1);
+    }
+    return true;
+}
 
 // Reads every frame of an open file; the file is closed by the caller.
 DecodeResult DecodeOpen(SNDFILE* file, const SF_INFO& info) {
@@ -128,6 +171,10 @@ sf_count_t MemoryTell(void* user) { return static_cast<MemoryFile*>(user)->posit
 }  // namespace
 
 DecodeResult DecodeSampleDescriptor(int descriptor) {
+    const auto readAt = [descriptor](std::int64_t offset, unsigned char* buffer, std::size_t count) {
+        return ReadFileAt(descriptor, offset, buffer, count);
+    };
+    if (!RiffChunksFit(readAt, FileSizeBytes(descriptor))) return DecodeResult{};
     SF_INFO info{};
     // SF_FALSE: the descriptor stays ours, closed by the caller on every path.
     SNDFILE* file = sf_open_fd(descriptor, SFM_READ, &info, SF_FALSE);
@@ -144,6 +191,14 @@ DecodeResult DecodeSampleBytes(const unsigned char* bytes, std::size_t size) {
         return result;
     }
     if (bytes == nullptr || size == 0) return DecodeResult{};
+    const auto readAt = [bytes, size](std::int64_t offset, unsigned char* buffer, std::size_t count) {
+        const std::size_t start = static_cast<std::size_t>(offset);
+        if (offset < 0 || start >= size) return std::int64_t{0};
+        const std::size_t taken = std::min(count, size - start);
+        std::copy(bytes + start, bytes + start + taken, buffer);
+        return static_cast<std::int64_t>(taken);
+    };
+    if (!RiffChunksFit(readAt, static_cast<std::int64_t>(size))) return DecodeResult{};
     MemoryFile memory{bytes, static_cast<sf_count_t>(size), 0};
     SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
     SF_INFO info{};

@@ -207,12 +207,30 @@ TEST_F(SampleLoad, EveryKindOfBadFileGivesNull) {
     const std::string longWav = Write("long.wav", header);
     ASSERT_EQ(truncate(longWav.c_str(), 44 + dataBytes), 0);
     EXPECT_EQ(Load(longWav), nullptr) << "over 4 Mi frames";
+
+    // A chunk before the data that claims more than the file holds (a LIST
+    // of 0xFFFF0005 bytes kept libsndfile busy for minutes): refused at
+    // once. The same chunk with its true length loads.
+    const std::vector<unsigned char> wav = WavBytes(SineLoopSpec());
+    auto withList = [&](std::uint32_t claimed) {
+        std::vector<unsigned char> list = {'L', 'I', 'S', 'T', 0, 0, 0, 0, 'I', 'N', 'F', 'O'};
+        for (int byte = 0; byte < 4; ++byte) list[4 + byte] = static_cast<unsigned char>(claimed >> (8 * byte));
+        std::vector<unsigned char> bytes = wav;
+        bytes.insert(bytes.begin() + 36, list.begin(), list.end());  // after the RIFF header and fmt chunk
+        const auto riff = static_cast<std::uint32_t>(bytes.size() - 8);
+        for (int byte = 0; byte < 4; ++byte) bytes.at(4 + byte) = static_cast<unsigned char>(riff >> (8 * byte));
+        return bytes;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Load(Write("list.wav", withList(0xFFFF0005u))), nullptr) << "a LIST chunk past the end";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     if (geteuid() != 0) {  // root reads whatever the permissions say
         const std::string locked = Write("locked.wav", WavBytes(SineLoopSpec()));
         ASSERT_EQ(chmod(locked.c_str(), 0), 0);
         EXPECT_EQ(Load(locked), nullptr) << "unreadable";
     }
     EXPECT_EQ(FSOUND_Offline_DecodedFileCount(), 0);
+    EXPECT_NE(Load(Write("fair-list.wav", withList(4))), nullptr) << "the same LIST chunk with its true length";
 }
 
 }  // namespace
