@@ -11,7 +11,6 @@ constexpr double kTwoPi = 6.28318530717958647692;
 // Second-order loop, critically damped (Adriaensen, "Using a DLL to filter
 // time"): omega = 2 pi B T, b = sqrt(2) omega, c = omega^2.
 void SetBandwidth(FrameClock& clock, double bandwidthHz) {
-    clock.bandwidthHz = bandwidthHz;
     const double omega = kTwoPi * bandwidthHz * clock.nominalPeriodNs * 1e-9;
     clock.coefficientB = std::sqrt(2.0) * omega;
     clock.coefficientC = omega * omega;
@@ -23,9 +22,6 @@ void Restart(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
     clock.restartNs = static_cast<double>(nowNs);
     clock.anchorOffsetSumNs = 0;
     clock.anchorCallbacks = 0;
-    clock.narrowingBlocks = std::max(1, static_cast<int>(kNarrowingSeconds * 1e9 / clock.nominalPeriodNs));
-    clock.narrowing = std::pow(kSteadyBandwidthHz / kLockingBandwidthHz, 1.0 / clock.narrowingBlocks);
-    SetBandwidth(clock, kLockingBandwidthHz);
     clock.blockFrame = blockFrame;
     clock.periodNs = clock.nominalPeriodNs;
     clock.blockTimeNs = static_cast<double>(nowNs);
@@ -60,7 +56,7 @@ void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames) {
     clock = FrameClock{};
     clock.blockFrames = blockFrames;
     clock.nominalPeriodNs = 1e9 * blockFrames / outputRate;
-    SetBandwidth(clock, kSteadyBandwidthHz);
+    SetBandwidth(clock, kBandwidthHz);
 }
 
 void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
@@ -82,10 +78,6 @@ void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockF
     if (clock.anchoring) {
         Anchor(clock, nowNs, blockFrame);
         return;
-    }
-    if (clock.narrowingBlocks > 0) {
-        --clock.narrowingBlocks;
-        SetBandwidth(clock, clock.narrowingBlocks == 0 ? kSteadyBandwidthHz : clock.bandwidthHz * clock.narrowing);
     }
     clock.blockFrame = blockFrame;
     clock.blockTimeNs = clock.nextBlockTimeNs;

@@ -18,21 +18,16 @@ namespace fsound {
 // device's buffer over the first few hundred milliseconds.
 constexpr double kAnchorSkipSeconds = 0.02;
 constexpr double kAnchoringSeconds = 0.12;
-// The loop then locks with a wider bandwidth, then narrows geometrically to
-// the steady one over kNarrowingSeconds (a sudden switch leaves a slow
-// transient). Each callback moves the clock by a share of its error that
-// grows with bandwidth and block length: with 16 ms blocks and callbacks
-// that come in steps of several milliseconds, 1 Hz already moves a row's
-// start by a millisecond, while 0.1 Hz still follows a card 0.1 % off its
-// rate within a fraction of one after a few seconds.
-constexpr double kLockingBandwidthHz = 0.5;
-constexpr double kSteadyBandwidthHz = 0.1;
-constexpr double kNarrowingSeconds = 2.0;
+// The loop's bandwidth. Each callback moves the clock by a share of its
+// error that grows with bandwidth and block length: with 16 ms blocks whose
+// callbacks come in steps of several milliseconds, 0.5 Hz moves a row's
+// start by half a millisecond now and then, 0.1 Hz by a tenth. Starting
+// from the anchored line, the loop needs no wider band to lock; it follows
+// a card 0.1 % off its rate to within half a millisecond in a few seconds,
+// and such a slow drift changes no row's length by more than 0.2 ms.
+constexpr double kBandwidthHz = 0.1;
 
 struct FrameClock {
-    double bandwidthHz = 0;       // loop bandwidth now
-    double narrowing = 1;         // bandwidth factor per block while narrowing
-    int narrowingBlocks = 0;      // blocks left until the steady bandwidth
     bool anchoring = false;       // true from a (re)start until the anchor is set
     double restartNs = 0;         // moment of the callback that (re)started the clock
     double anchorOffsetSumNs = 0; // sum over the anchoring callbacks of (moment - frame x frame period)

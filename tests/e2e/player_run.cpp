@@ -211,6 +211,7 @@ Run PlayOnDiskDriver(const std::vector<std::string>& arguments, int rate, const 
         KeepSound(run.sound, SongName(arguments));
         return run;
     }
+    unlink(device.c_str());  // the FIFO of an earlier run in the same folder
     if (mkfifo(device.c_str(), 0600) != 0) {
         run.failure = "mkfifo failed";
         return run;

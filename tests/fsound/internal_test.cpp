@@ -41,7 +41,7 @@ TEST(FrameClock, FollowsADeviceThatRunsSlowWithJitteryCallbacksAndRestartsAfterA
         }
     }
     std::printf("frame clock: worst error %.3f ms\n", worstNs * 1e-6);
-    EXPECT_LT(worstNs, 0.15e6) << "jitter of 0.7 ms filtered to a fraction";
+    EXPECT_LT(worstNs, 0.5e6) << "the card's drift followed, jitter of 0.7 ms filtered";
     EXPECT_EQ(clock.resets, 0);
 
     // 100 ms without a callback: the next one becomes the new anchor.
