@@ -191,15 +191,15 @@ DecodeResult DecodeSampleBytes(const unsigned char* bytes, std::size_t size) {
         return result;
     }
     if (bytes == nullptr || size == 0) return DecodeResult{};
-    const auto readAt = [bytes, size](std::int64_t offset, unsigned char* buffer, std::size_t count) {
-        const std::size_t start = static_cast<std::size_t>(offset);
-        if (offset < 0 || start >= size) return std::int64_t{0};
-        const std::size_t taken = std::min(count, size - start);
-        std::copy(bytes + start, bytes + start + taken, buffer);
-        return static_cast<std::int64_t>(taken);
+    MemoryFile memory{bytes, static_cast<sf_count_t>(size), 0};
+    // The chunk walk reads through the same bounded seek and read that
+    // libsndfile is given.
+    const auto readAt = [&memory](std::int64_t offset, unsigned char* buffer, std::size_t count) {
+        if (MemorySeek(offset, SEEK_SET, &memory) < 0) return std::int64_t{0};
+        return static_cast<std::int64_t>(MemoryRead(buffer, static_cast<sf_count_t>(count), &memory));
     };
     if (!RiffChunksFit(readAt, static_cast<std::int64_t>(size))) return DecodeResult{};
-    MemoryFile memory{bytes, static_cast<sf_count_t>(size), 0};
+    memory.position = 0;
     SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
     SF_INFO info{};
     SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &memory);
