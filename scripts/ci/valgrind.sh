@@ -19,15 +19,14 @@
 # slowed twenty- to fifty-fold cannot give (they measure audio that a device
 # pulls at its own pace, or wait on a stopped child with a deadline):
 #   Device.*, DiskDriverTest.* (SDL's disk driver read at a paced rate),
-#   TerminalTest.RestoredWhileStoppedAndSetAgainOnContinue (SIGTSTP/SIGCONT
-#   round trip with a 10 s deadline), and platform.windows_compiles (a
-#   mingw-w64 compiler run, not our code).
+#   and TerminalTest.RestoredWhileStoppedAndSetAgainOnContinue (SIGTSTP/SIGCONT
+#   round trip with a 10 s deadline).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=${BUILD_DIR:-$root/build/valgrind}
 jobs=${JOBS:-2}
-exclude=${EXCLUDE:-'^platform\.windows_compiles$|^Device\.|^DiskDriverTest\.|^TerminalTest\.RestoredWhileStoppedAndSetAgainOnContinue$'}
+exclude=${EXCLUDE:-'^Device\.|^DiskDriverTest\.|^TerminalTest\.RestoredWhileStoppedAndSetAgainOnContinue$'}
 logs="$build/valgrind-logs"
 
 for tool in cmake ctest valgrind; do

@@ -32,5 +32,9 @@ BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev)
 # runtimes) steps of scripts/test, and valgrind for scripts/ci/valgrind.sh.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                libtifiles-dev pulseaudio pulseaudio-utils sox
-               g++-mingw-w64-x86-64
                clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
+# What scripts/windows needs on top of the build: the mingw-w64 compilers
+# of the posix thread model, Ninja, and Wine to run the Windows programs.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                  binutils-mingw-w64-x86-64 ninja-build
+                  wine wine64 unzip)

@@ -24,14 +24,15 @@ bool IsExistingFile(const std::filesystem::path& candidate) {
 
 std::string ResolveDataFile(const std::string& path) {
     if (path.empty()) return path;
-    const std::filesystem::path given(path);
+    // Paths are UTF-8 on every OS (on Windows the program's code page).
+    const std::filesystem::path given = std::filesystem::u8path(path);
     if (given.is_absolute() || IsExistingFile(given)) return path;
 
     const std::string executableDirectory = ExecutableDirectory();
     if (!executableDirectory.empty()) {
-        const std::filesystem::path folder(executableDirectory);
+        const std::filesystem::path folder = std::filesystem::u8path(executableDirectory);
         const std::filesystem::path beside = folder / given;
-        if (IsExistingFile(beside)) return beside.string();
+        if (IsExistingFile(beside)) return beside.u8string();
         // An installed tree moved away from the prefix it was built for (a
         // package unpacked elsewhere, `cmake --install --prefix`) still has
         // its data at <prefix>/share/fenk beside <prefix>/bin. The
@@ -39,10 +40,10 @@ std::string ResolveDataFile(const std::string& path) {
         // its last part names the same folder as "..".
         const std::filesystem::path relocated =
             folder.parent_path() / "share" / "fenk" / given;
-        if (IsExistingFile(relocated)) return relocated.string();
+        if (IsExistingFile(relocated)) return relocated.u8string();
     }
-    const std::filesystem::path installed = std::filesystem::path(FENK_DATA_DIR) / given;
-    if (IsExistingFile(installed)) return installed.string();
+    const std::filesystem::path installed = std::filesystem::u8path(FENK_DATA_DIR) / given;
+    if (IsExistingFile(installed)) return installed.u8string();
     return path;
 }
 

@@ -19,6 +19,16 @@
 namespace platform {
 namespace {
 
+std::string Utf8(const std::wstring& wide) {
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], length,
+                        nullptr, nullptr);
+    return text;
+}
+
 bool IsConsole(HANDLE handle) {
     DWORD mode = 0;
     return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
@@ -64,6 +74,10 @@ bool CountsAsKey(const INPUT_RECORD& record) {
 }
 
 bool ConsoleKeyPending(HANDLE input) {
+    // Wine's console on a terminal hands over what was typed only while the
+    // input handle is waited on; a wait that returns at once costs nothing
+    // on Windows and never takes an event away.
+    WaitForSingleObject(input, 0);
     DWORD eventCount = 0;
     if (!GetNumberOfConsoleInputEvents(input, &eventCount) || eventCount == 0) return false;
     std::vector<INPUT_RECORD> records(eventCount);
@@ -87,11 +101,37 @@ bool g_timerPeriodSet = false;
 
 void EndTimerPeriod() { timeEndPeriod(1); }
 
+// The console's output code page before ours; 0 while unchanged. The code
+// page belongs to the console, not to the process: the prompt that started
+// us would keep ours if it were not put back.
+UINT g_previousOutputCodePage = 0;
+
+void RestoreOutputCodePage() {
+    if (g_previousOutputCodePage != 0) SetConsoleOutputCP(g_previousOutputCodePage);
+}
+
+// Ctrl+C, Ctrl+Break and closing the window end the program as the system
+// does by default (the next handler); the console's code page is put back
+// first.
+BOOL WINAPI RestoreConsoleOnEnd(DWORD) {
+    RestoreOutputCodePage();
+    return FALSE;
+}
+
 }  // namespace
 
 void SetUpConsoleOutput() {
+    SetConsoleCtrlHandler(RestoreConsoleOnEnd, TRUE);
     if (IsConsole(GetStdHandle(STD_OUTPUT_HANDLE))) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
+        // Every text the program holds is UTF-8 (paths from the command line
+        // included, as the program asks for UTF-8 as its code page), so the
+        // console shows UTF-8 while it runs.
+        const UINT previous = GetConsoleOutputCP();
+        if (previous != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+            g_previousOutputCodePage = previous;
+            std::atexit(RestoreOutputCodePage);
+        }
     } else {
         std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
     }
@@ -99,6 +139,7 @@ void SetUpConsoleOutput() {
 
 // The console's key events are read by KeyPending as they are, whatever the
 // input mode, and nothing is echoed until a program reads it: nothing to set.
+// (Wine's console on a terminal echoes keys as they come, whatever the mode.)
 void BeginKeyboardPolling() {}
 void EndKeyboardPolling() {}
 
@@ -155,14 +196,14 @@ void SleepUntil(std::int64_t deadlineNs) {
 }
 
 std::string ExecutableDirectory() {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return std::string();
         // A cut name fills the whole buffer.
         if (length < buffer.size()) {
-            const std::string path(buffer.data(), length);
+            const std::string path = Utf8(std::wstring(buffer.data(), length));
             const std::size_t separator = path.find_last_of("\\/");
             if (separator == std::string::npos) return std::string();
             // "C:" alone would mean the current folder of drive C.

@@ -57,9 +57,11 @@ ReadResult ReadTiProgramFile(const char* path) {
 
     // fopen would succeed on a directory (and then fail every read), would
     // block on a FIFO until a writer turns up, and a device may never end;
-    // only a regular file (or a link to one) is a song file.
+    // only a regular file (or a link to one) is a song file. The path is
+    // UTF-8 on every OS.
     std::error_code error;
-    std::filesystem::file_status status = std::filesystem::status(path, error);
+    std::filesystem::file_status status =
+        std::filesystem::status(std::filesystem::u8path(path), error);
     if (error || !std::filesystem::is_regular_file(status)) return result;
 
     std::FILE* stream = std::fopen(path, "rb");
