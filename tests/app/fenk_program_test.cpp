@@ -27,7 +27,8 @@ const std::string kBanner = program_helpers::Banner();
 child_process::ProgramResult Fenk(std::vector<std::string> arguments,
                                   const std::vector<std::string>& environment =
                                       program_helpers::QuietAudio()) {
-    arguments.insert(arguments.begin(), FENK_PROGRAM);
+    std::vector<std::string> command = child_process::ProgramCommand(FENK_PROGRAM);
+    arguments.insert(arguments.begin(), command.begin(), command.end());
     return child_process::RunProgram(arguments, environment);
 }
 

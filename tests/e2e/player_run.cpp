@@ -45,7 +45,7 @@ private:
 };
 
 std::vector<std::string> FenkCommand(const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {FENK_PROGRAM};
+    std::vector<std::string> command = child_process::ProgramCommand(FENK_PROGRAM);
     command.insert(command.end(), arguments.begin(), arguments.end());
     return command;
 }
@@ -130,6 +130,7 @@ child_process::ProgramResult RunOnTerminal(std::vector<std::string> command,
         result.err = "posix_spawn failed";
         return result;
     }
+    const bool underWine = child_process::RunsUnderWine(command);
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::seconds(30);
     while (Clock::now() < deadline) {
@@ -144,11 +145,18 @@ child_process::ProgramResult RunOnTerminal(std::vector<std::string> command,
         }
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         for (ssize_t i = 0; i < length; ++i) {
-            if (buffer[i] == '\r') lineSeconds.push_back(seconds);
+            // Wine's console ends its lines with CR LF: that CR ends no
+            // status line.
+            const bool lineEnd = underWine && i + 1 < length && buffer[i + 1] == '\n';
+            if (buffer[i] == '\r' && !lineEnd) lineSeconds.push_back(seconds);
         }
         result.out.append(buffer, static_cast<std::size_t>(length));
     }
     close(master);
+    if (underWine) {
+        // The terminal is raw here: Wine's console ends its lines with CR LF.
+        result.out = std::regex_replace(child_process::ScreenText(result.out, true), std::regex("\r\n"), "\n");
+    }
     result.waitStatus = child_process::WaitForExit(pid);
     const std::vector<unsigned char> error = ReadWholeFile(errorFile);
     result.err.assign(error.begin(), error.end());
@@ -202,6 +210,8 @@ Run PlayOnDiskDriver(const std::vector<std::string>& arguments, int rate, const 
     Run run;
     run.sound.rate = rate;
     const std::string device = folder + "/device.raw";
+    // Wine's files cannot be FIFOs: under it the driver writes a file.
+    if (child_process::RunsUnderWine(FenkCommand(arguments))) pacing = Pacing::DriversOwn;
     if (pacing == Pacing::DriversOwn) {
         InFolder inside(folder);
         run.program = RunOnTerminal(FenkCommand(arguments),
@@ -302,9 +312,12 @@ Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServe
     if (run.failure.empty()) {
         InFolder inside(folder);
         // In a sanitizer build, libpulse's own leak at exit is not ours.
+        // A Windows program under Wine plays through Windows' own sound
+        // output (WASAPI), which Wine sends to the same server.
+        const bool underWine = child_process::RunsUnderWine(FenkCommand(arguments));
         run.program = child_process::RunProgram(
             FenkCommand(arguments),
-            {"SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.server,
+            {underWine ? "SDL_AUDIODRIVER=wasapi" : "SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.server,
              std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS});
         // What the server still holds of the end.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

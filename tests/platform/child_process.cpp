@@ -9,9 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
 #include <thread>
 
 extern char** environ;
@@ -192,7 +196,48 @@ ProgramResult RunProgram(const std::vector<std::string>& arguments,
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     result.waitStatus = WaitForExit(pid, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (RunsUnderWine(arguments)) {
+        for (std::string* text : texts) *text = std::regex_replace(*text, std::regex("\r\n"), "\n");
+    }
     return result;
+}
+
+namespace {
+
+std::string WineLauncher() {
+    const char* wine = std::getenv("FENK_TEST_WINE");
+    return wine != nullptr && *wine != '\0' ? wine : "/usr/bin/wine";
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramCommand(const std::string& builtPath) {
+    const char* windowsBin = std::getenv("FENK_TEST_WINDOWS_BIN");
+    if (windowsBin == nullptr || *windowsBin == '\0') return {builtPath};
+    const std::string name = std::filesystem::path(builtPath).filename().string() + ".exe";
+    return {WineLauncher(), (std::filesystem::path(windowsBin) / name).string()};
+}
+
+std::string ScreenText(const std::string& raw, bool underWine) {
+    if (!underWine) return raw;
+    std::string shown;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\x1B' || i + 1 >= raw.size() || raw[i + 1] != '[') {
+            shown += raw[i];
+            continue;
+        }
+        std::size_t end = i + 2;
+        while (end < raw.size() && std::isalpha(static_cast<unsigned char>(raw[end])) == 0) ++end;
+        if (end < raw.size() && raw[end] == 'C') {
+            shown.append(std::strtoul(raw.c_str() + i + 2, nullptr, 10), ' ');
+        }
+        i = end;
+    }
+    return shown;
+}
+
+bool RunsUnderWine(const std::vector<std::string>& command) {
+    return command.size() > 1 && command[0] == WineLauncher();
 }
 
 TerminalChild StartOnTerminal(const std::function<int(int reportFd)>& body) {

@@ -47,12 +47,32 @@ struct ProgramResult {
 };
 
 // Runs the program `arguments[0]` with `arguments` (argv[0] included) and
-// standard input from /dev/null, in the test's environment with
+// standard input from /dev/null (a program run under Wine: its CRLF line
+// ends read as "\n"), in the test's environment with
 // `environment` ("NAME=value" entries) added or replaced, and the ending
 // signals at their default action. Kills it after `timeoutMs` ms.
 ProgramResult RunProgram(const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment = {},
                          int timeoutMs = 30000);
+
+// The command (without arguments) that runs the program built at
+// `builtPath`: the path itself; or, when the environment variable
+// FENK_TEST_WINDOWS_BIN names the bin folder of a Windows build, the .exe
+// of the same name there, run by Wine (FENK_TEST_WINE, by default
+// /usr/bin/wine). The same tests then check the Windows programs.
+std::vector<std::string> ProgramCommand(const std::string& builtPath);
+
+// True when `command` runs a Windows program under Wine. Its redirected
+// output has the Windows line ends, which RunProgram folds back to "\n".
+bool RunsUnderWine(const std::vector<std::string>& command);
+
+// What a terminal shows of the output `raw` of a program run on it. Under
+// Wine (`underWine`), the console draws its screen on the terminal with
+// escape sequences: the cursor hidden and shown around each character, a
+// blank written as "erase, move right"; these are turned back into the
+// text (its line ends are Wine's: CR LF). Otherwise `raw` is returned as it
+// is.
+std::string ScreenText(const std::string& raw, bool underWine);
 
 // The test's environment with `changes` ("NAME=value") added or replaced.
 std::vector<std::string> EnvironmentWith(const std::vector<std::string>& changes);

@@ -11,7 +11,7 @@
 namespace tool_tests {
 
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {program};
+    std::vector<std::string> command = child_process::ProgramCommand(program);
     command.insert(command.end(), arguments.begin(), arguments.end());
     const child_process::ProgramResult ran = child_process::RunProgram(command, {}, 120000);
     RunResult result;
