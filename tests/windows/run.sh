@@ -14,10 +14,14 @@ export FENK_TEST_WINDOWS_BIN=$windows/bin
 scratch=$(mktemp -d)
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
 
-# Wine's first start brings up its services, which would hold the first
-# test's output pipes open; after that one server serves every run.
+# One server for every run: a server of its own ends a few seconds after
+# its last program, and a program that meets it ending fails ("wine client
+# error"). Its services are started first, as they would otherwise hold the
+# first test's output pipes open.
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p
 wineboot -i >/dev/null 2>&1 || true
-wineserver -p 2>/dev/null || true  # (fails when one is already running)
 
 failures=0
 check() {  # check NAME COMMAND...: runs a check, counts its failure
