@@ -14,6 +14,11 @@
  * amplitude); pan 0 (full left), 128 (centre), 255 (full right),
  * constant-power; priority 0 (lowest) .. 255 (highest).
  *
+ * The library prints nothing: SDL's log and the errors of the system's
+ * sound libraries (ALSA's) are dropped, unless the environment variable
+ * FSOUND_LIBRARY_LOG is set (and not "0"), for finding out why no device
+ * opens. fsound_errors.h says why a call failed.
+ *
  * A call that cannot do what it is asked returns 0 (or NULL, or -1) and
  * changes nothing; before FSOUND_Init and after FSOUND_Close every call
  * fails that way. Changes travel to the audio thread through a queue of

@@ -26,11 +26,6 @@ signed char FSOUND_Offline_Enable(signed char enable);
  * offline mode, `stereo` is NULL or `frames` is not positive. */
 int FSOUND_Offline_Render(float *stereo, int frames);
 
-/* For tests: how many times a file was decoded since FSOUND_Init (loads
- * served from the cache of decoded files do not count); 0 when the library
- * is not started. */
-int FSOUND_Offline_DecodedFileCount(void);
-
 #ifdef __cplusplus
 }
 #endif

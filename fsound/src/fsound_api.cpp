@@ -15,7 +15,11 @@
 // The calls are the only symbols the shared library exports.
 #pragma GCC visibility push(default)
 #include "fsound.h"
+#include "fsound_errors.h"
 #include "fsound_offline.h"
+// For the library's own tests, which declare it themselves: not part of the
+// published calls.
+extern "C" int FSOUND_Offline_DecodedFileCount(void);
 #pragma GCC visibility pop
 
 struct FSOUND_SAMPLE {
@@ -166,12 +170,70 @@ void WaitForDeviceClock(const fsound::Engine& engine) {
 
 bool InRangeOrKeep(int value, int low, int high) { return value == -1 || (value >= low && value <= high); }
 
+// Why the latest FSOUND_Init or FSOUND_Sample_Load failed (FSOUND_ERRORS).
+int g_lastError = FSOUND_ERR_NONE;
+
+// Notes `error` as the latest reason; returns `failed`, what the call returns.
+template <typename Result>
+Result Failing(int error, Result failed) {
+    g_lastError = error;
+    return failed;
+}
+
+int OpenError(fsound::OpenFailure failure) {
+    switch (failure) {
+        case fsound::OpenFailure::None: return FSOUND_ERR_NONE;
+        case fsound::OpenFailure::NotFound: return FSOUND_ERR_FILE_NOTFOUND;
+        case fsound::OpenFailure::CannotOpen: return FSOUND_ERR_FILE_UNREADABLE;
+        case fsound::OpenFailure::NotRegularFile: return FSOUND_ERR_FILE_NOT_REGULAR;
+        case fsound::OpenFailure::TooLarge: return FSOUND_ERR_FILE_TOO_LARGE;
+    }
+    return FSOUND_ERR_FILE_UNREADABLE;
+}
+
+int DecodeError(fsound::DecodeFailure failure) {
+    switch (failure) {
+        case fsound::DecodeFailure::None: return FSOUND_ERR_NONE;
+        case fsound::DecodeFailure::NotAudio: return FSOUND_ERR_FILE_FORMAT;
+        case fsound::DecodeFailure::TooLarge: return FSOUND_ERR_FILE_TOO_LARGE;
+        case fsound::DecodeFailure::NoFrames: return FSOUND_ERR_FILE_NO_FRAMES;
+        case fsound::DecodeFailure::TooLong: return FSOUND_ERR_FILE_TOO_LONG;
+        case fsound::DecodeFailure::ReadError: return FSOUND_ERR_FILE_BAD;
+    }
+    return FSOUND_ERR_FILE_BAD;
+}
+
 }  // namespace
 
+int FSOUND_GetError(void) { return g_lastError; }
+
+const char* FSOUND_GetErrorText(int error) {
+    switch (error) {
+        case FSOUND_ERR_NONE: return "no error";
+        case FSOUND_ERR_UNINITIALIZED: return "the sound library is not started";
+        case FSOUND_ERR_BUSY: return "the sound library is already started";
+        case FSOUND_ERR_INIT: return "no sound output device could be opened";
+        case FSOUND_ERR_INVALID_PARAM: return "a value is out of its range";
+        case FSOUND_ERR_NO_SLOT: return "every sample slot is taken";
+        case FSOUND_ERR_FILE_NOTFOUND: return "no such file";
+        case FSOUND_ERR_FILE_UNREADABLE: return "the file cannot be opened for reading";
+        case FSOUND_ERR_FILE_NOT_REGULAR: return "not a regular file (a directory, a FIFO or a device)";
+        case FSOUND_ERR_FILE_TOO_LARGE: return "the file is larger than 256 MiB";
+        case FSOUND_ERR_FILE_FORMAT: return "not an audio file libsndfile can read";
+        case FSOUND_ERR_FILE_NO_FRAMES: return "the audio file holds no frames";
+        case FSOUND_ERR_FILE_TOO_LONG: return "the sample is longer than 4 Mi frames";
+        case FSOUND_ERR_FILE_BAD: return "the audio frames cannot be read";
+        case FSOUND_ERR_MEMORY: return "not enough memory";
+        default: return "unknown error";
+    }
+}
+
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*flags*/) {
-    if (g_library != nullptr) return 0;
-    if (mixrate < kMinMixRate || mixrate > kMaxMixRate) return 0;
-    if (maxsoftwarechannels < 1 || maxsoftwarechannels > kMaxChannels) return 0;
+    if (g_library != nullptr) return Failing(FSOUND_ERR_BUSY, 0);
+    if (mixrate < kMinMixRate || mixrate > kMaxMixRate) return Failing(FSOUND_ERR_INVALID_PARAM, 0);
+    if (maxsoftwarechannels < 1 || maxsoftwarechannels > kMaxChannels) {
+        return Failing(FSOUND_ERR_INVALID_PARAM, 0);
+    }
     auto library = std::make_unique<Library>();
     library->mixRate = mixrate;
     library->offline = g_offlineChosen;
@@ -182,31 +244,35 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*fla
     if (!library->offline &&
         !fsound::OpenOutputDevice(library->device, mixrate, library->engine.blockFrames, RenderForDevice,
                                   &library->engine)) {
-        return 0;
+        return Failing(FSOUND_ERR_INIT, 0);
     }
     if (!library->offline) WaitForDeviceClock(library->engine);
     g_library = library.release();
+    g_lastError = FSOUND_ERR_NONE;
     return 1;
 }
 
 FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned int mode, int /*offset*/,
                                   int /*length*/) {
     Library* library = g_library;
-    if (library == nullptr || name_or_data == nullptr) return nullptr;
-    if (index < -1 || index >= kSampleSlots) return nullptr;
+    FSOUND_SAMPLE* const none = nullptr;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, none);
+    if (name_or_data == nullptr || index < FSOUND_FREE || index >= kSampleSlots) {
+        return Failing(FSOUND_ERR_INVALID_PARAM, none);
+    }
     int slot = index;
-    if (slot == -1) {
-        for (int candidate = 0; candidate < kSampleSlots && slot == -1; ++candidate) {
+    if (slot == FSOUND_FREE) {
+        for (int candidate = 0; candidate < kSampleSlots && slot == FSOUND_FREE; ++candidate) {
             if (!library->slots[static_cast<std::size_t>(candidate)]) slot = candidate;
         }
-        if (slot == -1) return nullptr;
+        if (slot == FSOUND_FREE) return Failing(FSOUND_ERR_NO_SLOT, none);
     }
 
     const LoopChoice choice = (mode & FSOUND_LOOP_OFF) != 0      ? LoopChoice::Off
                               : (mode & FSOUND_LOOP_NORMAL) != 0 ? LoopChoice::WholeIfNone
                                                                  : LoopChoice::FromFile;
     const fsound::OpenedFile file = fsound::OpenRegularFile(name_or_data, fsound::kMaxSampleFileBytes);
-    if (file.failure != fsound::OpenFailure::None) return nullptr;
+    if (file.failure != fsound::OpenFailure::None) return Failing(OpenError(file.failure), none);
 
     const CachedSample* cached = nullptr;
     for (const CachedSample& entry : library->cache) {
@@ -215,7 +281,9 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned 
     if (cached == nullptr) {
         fsound::DecodeResult decoded = fsound::DecodeSampleDescriptor(file.descriptor);
         fsound::CloseFile(file.descriptor);
-        if (decoded.failure != fsound::DecodeFailure::None) return nullptr;
+        if (decoded.failure != fsound::DecodeFailure::None) {
+            return Failing(DecodeError(decoded.failure), none);
+        }
         fsound::SampleLoop loop = decoded.sample.loop;
         if (choice == LoopChoice::Off) loop = fsound::SampleLoop{};
         if (choice == LoopChoice::WholeIfNone && !loop.looped) {
@@ -223,7 +291,7 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned 
         }
         const int sampleRate = decoded.sample.sampleRate;
         auto prepared = fsound::PrepareSample(decoded.sample.mono, loop);
-        if (!prepared) return nullptr;
+        if (!prepared) return Failing(FSOUND_ERR_MEMORY, none);
         ++library->decodedFiles;
         library->cache.push_back(CachedSample{file.identity, choice, std::move(prepared), sampleRate});
         cached = &library->cache.back();
@@ -237,6 +305,7 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned 
     holder->prepared = cached->prepared;
     holder->looped = fsound::IsLooped(*cached->prepared);
     holder->rate = std::min(cached->sampleRate, kMaxRate);
+    g_lastError = FSOUND_ERR_NONE;
     return holder.get();
 }
 

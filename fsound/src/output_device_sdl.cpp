@@ -1,10 +1,26 @@
 #include <SDL.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "engine.h"
 #include "output_device.h"
+#include "system_audio_noise.h"
 
 namespace fsound {
 namespace {
+
+// SDL's log (the disk driver's "CRITICAL" lines among it) goes nowhere: the
+// program that uses the library owns standard error.
+void DiscardSdlLog(void*, int, SDL_LogPriority, const char*) {}
+
+// FSOUND_LIBRARY_LOG set to anything but "" or "0" lets SDL and the system's
+// sound libraries print what they would (for finding out why no device
+// opens).
+bool LibraryLogWanted() {
+    const char* wanted = std::getenv("FSOUND_LIBRARY_LOG");
+    return wanted != nullptr && *wanted != '\0' && std::string(wanted) != "0";
+}
 
 void DeviceCallback(void* user, Uint8* stream, int length) {
     // Taken first, so the time is that of the device's request.
@@ -21,6 +37,10 @@ bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCal
     if (device.id != 0) return false;
     // The library only plays sound; the program's signals stay its own.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (!LibraryLogWanted()) {
+        SDL_LogSetOutputFunction(DiscardSdlLog, nullptr);
+        SilenceSystemAudioLibraries();
+    }
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     device.render = render;
     device.user = user;

@@ -21,7 +21,8 @@ bool SameFile(const FileIdentity& a, const FileIdentity& b);
 
 enum class OpenFailure {
     None,
-    CannotOpen,      // missing, no permission, a bad path
+    NotFound,        // nothing at that path (or a folder on it is missing)
+    CannotOpen,      // no permission, a bad path
     NotRegularFile,  // a directory, a FIFO, a device, a socket
     TooLarge,        // over the size bound given
 };

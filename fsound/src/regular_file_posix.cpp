@@ -19,7 +19,10 @@ OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes) {
     // writer. The type is checked on the open descriptor, so the file cannot
     // be swapped between the check and the read.
     const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (descriptor < 0) return result;
+    if (descriptor < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) result.failure = OpenFailure::NotFound;
+        return result;
+    }
     struct stat status {};
     if (fstat(descriptor, &status) != 0) {
         close(descriptor);

@@ -62,7 +62,13 @@ OpenedFile OpenRegularFile(const char* path, std::int64_t maxBytes) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return result;
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            result.failure = OpenFailure::NotFound;
+        }
+        return result;
+    }
 
     // A console, a pipe or a device (CON, NUL, COM1, \\.\pipe\...) is no
     // sample file, and reading one could wait for ever.

@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+// How many times the library decoded a file since FSOUND_Init (loads served
+// from its cache of decoded files do not count); 0 when it is not started.
+// Exported by the library for its tests, and published nowhere else.
+extern "C" int FSOUND_Offline_DecodedFileCount(void);
+
 namespace fsound_test {
 
 // A 16-bit PCM WAV. `frames` holds channels * frame count values,

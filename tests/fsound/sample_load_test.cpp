@@ -13,6 +13,7 @@
 
 #include "fixtures.h"
 #include "fsound.h"
+#include "fsound_errors.h"
 #include "fsound_offline.h"
 
 using namespace fsound_test;
@@ -179,25 +180,30 @@ TEST_F(SampleLoad, SquareWavIsALoopedSingleCycleSquare) {
     EXPECT_EQ(instrument.loops[0].end, 32u);
 }
 
-TEST_F(SampleLoad, EveryKindOfBadFileGivesNull) {
-    EXPECT_EQ(FSOUND_Sample_Load(FSOUND_FREE, nullptr, 0x130, 0, 0), nullptr);
-    for (const std::string& path : {dir.File("missing.wav"), std::string(), dir.path}) {
-        EXPECT_EQ(Load(path), nullptr) << "'" << path << "'";
-    }
+TEST_F(SampleLoad, EveryKindOfBadFileGivesNullAndSaysWhy) {
+    // Each refusal with the reason FSOUND_GetError gives for it.
+    auto expectRefused = [](FSOUND_SAMPLE* loaded, int error) {
+        EXPECT_EQ(loaded, nullptr);
+        EXPECT_EQ(FSOUND_GetError(), error) << FSOUND_GetErrorText(FSOUND_GetError());
+    };
+    expectRefused(FSOUND_Sample_Load(FSOUND_FREE, nullptr, 0x130, 0, 0), FSOUND_ERR_INVALID_PARAM);
+    expectRefused(Load(dir.File("missing.wav")), FSOUND_ERR_FILE_NOTFOUND);
+    expectRefused(Load(""), FSOUND_ERR_FILE_NOTFOUND);
+    expectRefused(Load(dir.path), FSOUND_ERR_FILE_NOT_REGULAR);
     const std::string fifo = dir.File("fifo.wav");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(Load(fifo), nullptr) << "a FIFO, refused without waiting for a writer";
+    expectRefused(Load(fifo), FSOUND_ERR_FILE_NOT_REGULAR);  // without waiting for a writer
 
     std::vector<unsigned char> cut = WavBytes(SineLoopSpec());
     cut.resize(30);
-    for (const auto& bytes : {std::vector<unsigned char>{'h', 'i', '\n'}, std::vector<unsigned char>{},
-                              WavBytes(WavSpec{}), cut}) {
-        EXPECT_EQ(Load(Write("bad.wav", bytes)), nullptr) << "text, empty, no frames, a header cut short";
-    }
+    expectRefused(Load(Write("bad.wav", {'h', 'i', '\n'})), FSOUND_ERR_FILE_FORMAT);
+    expectRefused(Load(Write("bad.wav", {})), FSOUND_ERR_FILE_FORMAT);
+    expectRefused(Load(Write("bad.wav", WavBytes(WavSpec{}))), FSOUND_ERR_FILE_NO_FRAMES);
+    expectRefused(Load(Write("bad.wav", cut)), FSOUND_ERR_FILE_FORMAT);
     // Sparse files: the bounds are checked without reading megabytes.
     const std::string huge = Write("huge.wav", WavBytes(SineLoopSpec()));
     ASSERT_EQ(truncate(huge.c_str(), (std::int64_t{256} << 20) + 1), 0);
-    EXPECT_EQ(Load(huge), nullptr) << "over 256 MiB";
+    expectRefused(Load(huge), FSOUND_ERR_FILE_TOO_LARGE);
     std::vector<unsigned char> header = WavBytes(LevelSpec(1, 0, false));
     const std::uint32_t dataBytes = (4u << 20) * 2 + 2;  // 4 Mi + 1 frames
     for (int byte = 0; byte < 4; ++byte) {
@@ -206,7 +212,7 @@ TEST_F(SampleLoad, EveryKindOfBadFileGivesNull) {
     }
     const std::string longWav = Write("long.wav", header);
     ASSERT_EQ(truncate(longWav.c_str(), 44 + dataBytes), 0);
-    EXPECT_EQ(Load(longWav), nullptr) << "over 4 Mi frames";
+    expectRefused(Load(longWav), FSOUND_ERR_FILE_TOO_LONG);
 
     // A chunk before the data that claims more than the file holds (a LIST
     // of 0xFFFF0005 bytes kept libsndfile busy for minutes): refused at
@@ -222,15 +228,16 @@ TEST_F(SampleLoad, EveryKindOfBadFileGivesNull) {
         return bytes;
     };
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Load(Write("list.wav", withList(0xFFFF0005u))), nullptr) << "a LIST chunk past the end";
+    expectRefused(Load(Write("list.wav", withList(0xFFFF0005u))), FSOUND_ERR_FILE_FORMAT);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     if (geteuid() != 0) {  // root reads whatever the permissions say
         const std::string locked = Write("locked.wav", WavBytes(SineLoopSpec()));
         ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-        EXPECT_EQ(Load(locked), nullptr) << "unreadable";
+        expectRefused(Load(locked), FSOUND_ERR_FILE_UNREADABLE);
     }
     EXPECT_EQ(FSOUND_Offline_DecodedFileCount(), 0);
     EXPECT_NE(Load(Write("fair-list.wav", withList(4))), nullptr) << "the same LIST chunk with its true length";
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_NONE);
 }
 
 }  // namespace
