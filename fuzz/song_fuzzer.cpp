@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "memory_file.h"
 #include "songfile.h"
 
 namespace {
@@ -21,8 +20,6 @@ namespace {
 // rest of the song is left unwalked so that one input cannot time out.
 constexpr std::size_t kMaxWalkedRows = 1000000;
 
-constexpr std::uint8_t kTiSignature[11] = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
-                                           0x46, 0x2A, 0x1A, 0x0A, 0x00};
 
 std::uint16_t WordAt(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
@@ -30,11 +27,11 @@ std::uint16_t WordAt(const std::uint8_t* bytes) {
 
 void CheckReadAgainstInput(const songfile::ReadResult& result,
                            const std::uint8_t* input, std::size_t size) {
-    // The input is a regular file, so it can always be opened.
+    // Bytes in memory are never a file that cannot be opened.
     FUZZ_CHECK(result.failure != songfile::ReadFailure::OpenFailed);
     const bool signatureMatches =
-        size >= sizeof kTiSignature &&
-        std::memcmp(input, kTiSignature, sizeof kTiSignature) == 0;
+        size >= songfile::kTiSignatureBytes &&
+        std::memcmp(input, songfile::kTiSignature, songfile::kTiSignatureBytes) == 0;
     // Offsets 70 and 71 hold L: without both the file is not usable.
     const bool usable = signatureMatches && size >= 72;
     FUZZ_CHECK((result.failure == songfile::ReadFailure::None) == usable);
@@ -61,8 +58,9 @@ void CheckParse(const songfile::ParseResult& parsed, const std::uint8_t* block,
     // A song is "FENK1", one byte, then three NUL-ended texts in the block.
     std::size_t nuls = 0;
     for (std::size_t i = 6; i < length && nuls < 3; ++i) nuls += block[i] == 0;
-    const bool song = length >= 5 && std::memcmp(block, "FENK1", 5) == 0 && nuls == 3;
+    const bool song = length >= 5 && std::memcmp(block, songfile::kSongSignature, songfile::kSongSignatureBytes) == 0 && nuls == 3;
     FUZZ_CHECK(parsed.ok == song);
+    FUZZ_CHECK(parsed.ok == (parsed.failure == songfile::ParseFailure::None));
     if (!parsed.ok) return;
     const songfile::SongView& view = parsed.view;
     FUZZ_CHECK(view.data == block && view.length == length);
@@ -102,39 +100,32 @@ songfile::SongRow CheckedRow(const songfile::SongView& song, std::size_t offset)
     return row;
 }
 
-// Walks the song as the sequencer does, computing each row's rates as it
-// would; the checks in the accessors' wrappers keep the walk from being
-// optimised away.
-void WalkSong(const songfile::SongView& song) {
+// Walks the song with the walk the player uses, checking each row against
+// the block's bytes; the checks keep the walk from being optimised away.
+void CheckWalk(const songfile::SongView& song) {
     std::size_t rowsWalked = 0;
-    std::size_t position = song.orderList;
-    for (;; position += 2) {
-        const std::uint16_t sectionOffset = CheckedEntry(song, position);
-        if (sectionOffset == 0) break;
+    songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
+        const std::size_t position = song.orderList + walked.orderIndex * songfile::kOrderEntryBytes;
         // The list ends at the block's end at the latest, so the walk of
         // the order list is bounded by the block itself.
-        FUZZ_CHECK(position + 2 <= song.length);
-        for (std::size_t offset = sectionOffset;; offset += songfile::kRowBytes) {
-            const songfile::SongRow row = CheckedRow(song, offset);
-            if (row.duration == 0) break;
-            for (int voice = 0; voice < 4; ++voice) {
-                const unsigned rate = row.periods[voice] == 0 ? 0 : 1000000u / row.periods[voice];
-                FUZZ_CHECK(rate <= 1000000u);
-            }
-            if (++rowsWalked >= kMaxWalkedRows) return;
+        FUZZ_CHECK(position + songfile::kOrderEntryBytes <= song.length);
+        FUZZ_CHECK(CheckedEntry(song, position) == walked.sectionOffset);
+        FUZZ_CHECK(walked.rowOffset == walked.sectionOffset + walked.rowIndex * songfile::kRowBytes);
+        const songfile::SongRow row = CheckedRow(song, walked.rowOffset);
+        FUZZ_CHECK(row.duration == walked.row.duration && row.duration != 0);
+        for (int voice = 0; voice < 4; ++voice) {
+            FUZZ_CHECK(row.periods[voice] == walked.row.periods[voice]);
+            const int rate = songfile::RateForPeriod(row.periods[voice]);
+            FUZZ_CHECK(rate == songfile::kSilentRate || (rate >= 3921 && rate <= 1000000));
         }
-    }
+        return ++rowsWalked < kMaxWalkedRows;
+    });
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const fuzz_support::MemoryFile file = fuzz_support::MakeMemoryFile("song");
-    if (!fuzz_support::SetContents(file, data, size)) {
-        std::fprintf(stderr, "cannot write the in-memory song file\n");
-        std::abort();
-    }
-    const songfile::ReadResult result = songfile::ReadTiProgramFile(file.path.c_str());
+    const songfile::ReadResult result = songfile::ReadTiProgramBytes(data, size);
     CheckReadAgainstInput(result, data, size);
     if (result.failure != songfile::ReadFailure::None) return 0;
 
@@ -143,6 +134,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckParse(parsed, block.data(), block.size());
     if (!parsed.ok) return 0;
 
-    WalkSong(parsed.view);
+    CheckWalk(parsed.view);
     return 0;
 }

@@ -1,7 +1,5 @@
 #include "app.h"
 
-#include <cstring>
-
 #include "songfile.h"
 
 #ifndef FENK_VERSION
@@ -10,26 +8,6 @@
 
 namespace app {
 namespace {
-
-constexpr std::size_t kMaxSamplePath = sizeof(playback::PlaybackSettings{}.samplePath) - 1;
-
-void ApplySwitchGroup(const char* group, playback::PlaybackSettings& settings) {
-    for (const char* letter = group + 1; *letter != '\0'; ++letter) {
-        switch (*letter) {
-            case 'x': settings.stopNotesEachRow = false; break;
-            case 'm': settings.stereoPanning = false; break;
-            case 'l': settings.mixRate = 8000; break;
-            default: break;  // unknown letters are skipped without a word
-        }
-    }
-}
-
-void SetSamplePath(const char* path, playback::PlaybackSettings& settings) {
-    std::size_t length = 0;
-    while (length < kMaxSamplePath && path[length] != '\0') ++length;
-    std::memcpy(settings.samplePath, path, length);
-    settings.samplePath[length] = '\0';
-}
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
@@ -40,18 +18,6 @@ void PrintUsage(std::FILE* out) {
 }
 
 }  // namespace
-
-playback::PlaybackSettings ParseSettings(int count, const char* const* arguments) {
-    playback::PlaybackSettings settings;
-    for (int i = 0; i < count; ++i) {
-        if (arguments[i][0] == '-') {
-            ApplySwitchGroup(arguments[i], settings);
-        } else {
-            SetSamplePath(arguments[i], settings);
-        }
-    }
-    return settings;
-}
 
 int Run(int argc, const char* const* argv, const Environment& environment) {
     std::FILE* out = environment.out;
@@ -95,9 +61,10 @@ int Run(int argc, const char* const* argv, const Environment& environment) {
 
     // Switches are looked at only now: a bad song is reported before any
     // switch is parsed.
-    const playback::PlaybackSettings settings = ParseSettings(argc - 2, argv + 2);
+    const playback::PlaybackSettings settings = playback::ParseSettings(argc - 2, argv + 2);
     playback::ToneOutput output = playback::MakeToneOutput(*environment.library, settings);
-    return playback::RunPlayback(song.view, settings, output, *environment.clock, out);
+    playback::ConsolePrinter printer(out);
+    return playback::RunPlayback(song.view, settings, output, *environment.clock, printer).exitStatus;
 }
 
 int Main(int argc, const char* const* argv) {

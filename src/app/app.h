@@ -10,15 +10,6 @@
 
 namespace app {
 
-// The settings for the arguments that follow the song path, taken in order
-// from the defaults. An argument beginning with "-" is a switch group: each
-// letter after the "-" is a switch; "x" clears stopNotesEachRow, "m" clears
-// stereoPanning, "l" sets mixRate to 8000 Hz; any other character (upper
-// case included) is skipped. Any other argument, the empty one included,
-// is a sample path: its first 255 characters replace samplePath, so the
-// last one given wins. `count` arguments at `arguments` (count >= 0).
-playback::PlaybackSettings ParseSettings(int count, const char* const* arguments);
-
 // What a run talks to besides the song file.
 struct Environment {
     const platform::SoundLibrary* library = nullptr;  // the sound library calls

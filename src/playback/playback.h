@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform.h"
@@ -21,12 +22,19 @@ struct PlaybackSettings {
     char samplePath[256] = "square.wav";
 };
 
-// The rate that marks a silent voice.
-constexpr int kSilentRate = -1;
+// The settings for the arguments that follow the song path, taken in order
+// from the defaults. An argument beginning with "-" is a switch group: each
+// letter after the "-" is a switch; "x" clears stopNotesEachRow, "m" clears
+// stereoPanning, "l" sets mixRate to 8000 Hz; any other character (upper
+// case included) is skipped. Any other argument, the empty one included,
+// is a sample path: its first 255 characters replace samplePath, so the
+// last one given wins. `count` arguments at `arguments` (count >= 0).
+PlaybackSettings ParseSettings(int count, const char* const* arguments);
 
-// Playback rate in Hz for a period byte: 1,000,000 / period, truncated, or
+// The song format's rates (songfile.h): 1,000,000 / period in Hz, or
 // kSilentRate for period 0.
-int RateForPeriod(std::uint8_t period);
+using songfile::kSilentRate;
+using songfile::RateForPeriod;
 
 // ---------------------------------------------------------------------------
 // Tone output: the program's only contact with the sound library.
@@ -75,8 +83,9 @@ void Shutdown(ToneOutput& output);
 class Clock {
 public:
     virtual ~Clock() = default;
-    // True when a key press waits; must return at once and leave it unread.
-    virtual bool KeyPending() = 0;
+    // True when playing should stop now (a key press waits, for the
+    // console); must return at once and leave the key unread.
+    virtual bool StopRequested() = 0;
     // Waits `milliseconds` ms (the sequencer's tick is 5 ms).
     virtual void SleepMs(unsigned milliseconds) = 0;
 };
@@ -101,7 +110,7 @@ std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t now
 // ticks lasts d x 5 ms.
 class SystemClock : public Clock {
 public:
-    bool KeyPending() override;
+    bool StopRequested() override;  // platform::KeyPending
     void SleepMs(unsigned milliseconds) override;
 
 private:
@@ -110,26 +119,78 @@ private:
 
 enum class PlayOutcome { Finished, StoppedByKey };
 
-// Plays the song from the first order entry to the end of the list, or until
-// a key is pending at a tick. For every row it calls SetVoices, then writes
-// the status line "Note:%03d Section:%03d=" + the section offset as four
-// upper-case hex digits + " CPU:%.02f%%\r" to `out`, then waits the row's
-// duration: per tick one clock.KeyPending() and one clock.SleepMs(5). A key
-// writes "\n" and returns StoppedByKey at once; the end of the order list
-// waits clock.SleepMs(2500) (keyboard not watched) and returns Finished.
-// Reads the block only through songfile::OrderEntryAt and songfile::RowAt.
-// Needs `output` started and loaded.
-PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
-                     Clock& clock, std::FILE* out);
+// One row's status: what the status line shows.
+struct RowStatus {
+    int note = 0;                     // row of the section, from 0
+    int section = 0;                  // entry of the order list, from 0
+    std::uint16_t sectionOffset = 0;  // the section's offset in the block
+    float cpuUsage = 0;               // the sound library's load, percent
+};
 
-// The playback run: start, load, play, shut down, with their messages on
-// `out`. `output` comes from MakeToneOutput with the same settings; the
-// sample loaded is platform::ResolveDataFile(settings.samplePath), while the
-// message shows samplePath as given. Returns the process exit status: 0 when
-// the song finished or a key stopped it, 1 when the library failed to start
-// (nothing shut down) or the samples failed to load (after a 2500 ms wait and
-// the shutdown). The song block stays the caller's; free it after the call.
-int RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
-                ToneOutput& output, Clock& clock, std::FILE* out);
+// What the playback run shows, and where: fenk prints it on the console;
+// fenk-render shows nothing of it.
+class RunPrinter {
+public:
+    virtual ~RunPrinter() = default;
+    // One of the run's messages, exactly as it stands ("Starting FMOD...").
+    virtual void Message(const std::string& text) = 0;
+    // The status of a row that has just started to sound.
+    virtual void Status(const RowStatus& status) = 0;
+};
+
+// Prints to `out` as the player does: messages as they are, each status as
+// "Note:%03d Section:%03d=" + the offset as four upper-case hex digits +
+// " CPU:%.02f%%\r" (no line feed, so each row's line overwrites the one
+// before).
+class ConsolePrinter : public RunPrinter {
+public:
+    explicit ConsolePrinter(std::FILE* out) : out_(out) {}
+    void Message(const std::string& text) override;
+    void Status(const RowStatus& status) override;
+
+private:
+    std::FILE* out_;
+};
+
+// Shows nothing: for a run that no one watches (an offline render).
+class SilentPrinter : public RunPrinter {
+public:
+    void Message(const std::string&) override {}
+    void Status(const RowStatus&) override {}
+};
+
+// Plays the song from the first order entry to the end of the list, or until
+// the clock asks to stop at a tick. For every row (songfile::WalkSong) it
+// calls SetVoices, then hands the row's status to `printer`, then waits the
+// row's duration: per tick one clock.StopRequested() and one
+// clock.SleepMs(5). A stop prints the message "\n" and returns StoppedByKey
+// at once; the end of the order list waits clock.SleepMs(2500) (stops not
+// watched) and returns Finished. Needs `output` started and loaded.
+PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
+                     Clock& clock, RunPrinter& printer);
+
+// Where a playback run ended.
+enum class RunStage {
+    Played,       // the song played (to its end, or stopped)
+    StartFailed,  // the sound library did not start
+    LoadFailed,   // the voice samples did not load
+};
+
+struct RunResult {
+    int exitStatus = 0;  // the process exit status: 0 played, 1 otherwise
+    RunStage stage = RunStage::Played;
+    PlayOutcome outcome = PlayOutcome::Finished;  // when stage is Played
+};
+
+// The playback run: start, load, play, shut down, with their messages
+// through `printer`. `output` comes from MakeToneOutput with the same
+// settings; the sample loaded is platform::ResolveDataFile(samplePath),
+// while the message shows samplePath as given. The exit status is 0 when
+// the song finished or was stopped, 1 when the library failed to start
+// (StartFailed: nothing shut down) or the samples failed to load
+// (LoadFailed: after a 2500 ms wait and the shutdown). The song block stays
+// the caller's; free it after the call.
+RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
+                      ToneOutput& output, Clock& clock, RunPrinter& printer);
 
 }  // namespace playback

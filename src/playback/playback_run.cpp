@@ -13,35 +13,39 @@ constexpr int kExitFailure = 1;
 
 }  // namespace
 
-int RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
-                ToneOutput& output, Clock& clock, std::FILE* out) {
-    std::fprintf(out, "Starting FMOD...");
+RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
+                      ToneOutput& output, Clock& clock, RunPrinter& printer) {
+    RunResult result;
+    printer.Message("Starting FMOD...");
     if (!Start(output, settings.mixRate)) {
         // Nothing was started, so there is nothing to shut down.
-        std::fprintf(out, "Failed!\nError starting FMOD!");
-        return kExitFailure;
+        printer.Message("Failed!\nError starting FMOD!");
+        result.exitStatus = kExitFailure;
+        result.stage = RunStage::StartFailed;
+        return result;
     }
-    std::fprintf(out, "Done.\n");
+    printer.Message("Done.\n");
 
     // The message shows the path as the user gave it; the load uses the file
     // that path resolves to (beside the executable, or installed).
-    std::fprintf(out, "Loading sample '%s'...", settings.samplePath);
+    printer.Message(std::string("Loading sample '") + settings.samplePath + "'...");
     const std::string resolvedPath = platform::ResolveDataFile(settings.samplePath);
-    int exitStatus = kExitSuccess;
     if (LoadVoiceSamples(output, resolvedPath.c_str())) {
-        std::fprintf(out, "Done.\nPlaying... (press any key to stop)\n");
-        PlaySong(song, output, clock, out);
+        printer.Message("Done.\nPlaying... (press any key to stop)\n");
+        result.outcome = PlaySong(song, output, clock, printer);
     } else {
-        std::fprintf(out, "Failed!\n");
+        printer.Message("Failed!\n");
         clock.SleepMs(kLoadFailureWaitMilliseconds);
-        exitStatus = kExitFailure;
+        result.exitStatus = kExitFailure;
+        result.stage = RunStage::LoadFailed;
     }
 
-    std::fprintf(out, "\n");
-    std::fprintf(out, "Shutting down FMOD...");
+    printer.Message("\n");
+    printer.Message("Shutting down FMOD...");
     Shutdown(output);
-    std::fprintf(out, "Done.\n");
-    return exitStatus;
+    printer.Message("Done.\n");
+    if (result.stage == RunStage::Played) result.exitStatus = kExitSuccess;
+    return result;
 }
 
 }  // namespace playback

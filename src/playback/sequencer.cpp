@@ -7,24 +7,18 @@
 #include "playback.h"
 
 namespace playback {
-namespace {
 
-constexpr unsigned kTickMilliseconds = 5;
-constexpr unsigned kEndWaitMilliseconds = 2500;
-constexpr std::size_t kOrderEntryBytes = 2;
+void ConsolePrinter::Message(const std::string& text) { std::fputs(text.c_str(), out_); }
 
-void PrintStatusLine(std::FILE* out, int note, int section,
-                     std::uint16_t sectionOffset, float cpuUsage) {
+void ConsolePrinter::Status(const RowStatus& status) {
     // Three pieces; "\r" and no line feed so each row's line overwrites the
     // one before.
-    std::fprintf(out, "Note:%03d Section:%03d=", note, section);
-    std::fprintf(out, "%04X", static_cast<unsigned>(sectionOffset));
-    std::fprintf(out, " CPU:%.02f%%\r", static_cast<double>(cpuUsage));
+    std::fprintf(out_, "Note:%03d Section:%03d=", status.note, status.section);
+    std::fprintf(out_, "%04X", static_cast<unsigned>(status.sectionOffset));
+    std::fprintf(out_, " CPU:%.02f%%\r", static_cast<double>(status.cpuUsage));
 }
 
-}  // namespace
-
-bool SystemClock::KeyPending() { return platform::KeyPending(); }
+bool SystemClock::StopRequested() { return platform::KeyPending(); }
 
 std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t nowNs, std::int64_t lengthNs) {
     if (previousDeadlineNs == 0 || nowNs - previousDeadlineNs > kLongestCatchUpNs) return nowNs + lengthNs;
@@ -38,36 +32,34 @@ void SystemClock::SleepMs(unsigned milliseconds) {
 }
 
 PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
-                     Clock& clock, std::FILE* out) {
+                     Clock& clock, RunPrinter& printer) {
     assert(output.library != nullptr);
-    // Every read goes through OrderEntryAt and RowAt, which end the list or
+    // The walk reads through OrderEntryAt and RowAt, which end the list or
     // the section where the block ends, so a song whose offsets run past the
     // block is never read outside it.
-    std::size_t orderPosition = song.orderList;
-    for (int section = 0;; ++section, orderPosition += kOrderEntryBytes) {
-        const std::uint16_t sectionOffset = songfile::OrderEntryAt(song, orderPosition);
-        if (sectionOffset == 0) break;
-        std::size_t rowPosition = sectionOffset;
-        for (int note = 0;; ++note, rowPosition += songfile::kRowBytes) {
-            const songfile::SongRow row = songfile::RowAt(song, rowPosition);
-            if (row.duration == 0) break;
-            int rates[4];
-            for (int voice = 0; voice < 4; ++voice)
-                rates[voice] = RateForPeriod(row.periods[voice]);
-            SetVoices(output, rates);
-            PrintStatusLine(out, note, section, sectionOffset, CpuUsage(output));
-            for (unsigned tick = 0; tick < row.duration; ++tick) {
-                if (clock.KeyPending()) {
-                    std::fprintf(out, "\n");
-                    return PlayOutcome::StoppedByKey;
-                }
-                clock.SleepMs(kTickMilliseconds);
+    const bool finished = songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
+        int rates[4];
+        for (int voice = 0; voice < 4; ++voice) rates[voice] = RateForPeriod(walked.row.periods[voice]);
+        SetVoices(output, rates);
+        RowStatus status;
+        status.note = static_cast<int>(walked.rowIndex);
+        status.section = static_cast<int>(walked.orderIndex);
+        status.sectionOffset = walked.sectionOffset;
+        status.cpuUsage = CpuUsage(output);
+        printer.Status(status);
+        for (unsigned tick = 0; tick < walked.row.duration; ++tick) {
+            if (clock.StopRequested()) {
+                printer.Message("\n");
+                return false;
             }
+            clock.SleepMs(songfile::kTickMilliseconds);
         }
-    }
+        return true;
+    });
+    if (!finished) return PlayOutcome::StoppedByKey;
     // The last row's voices go on sounding through this wait; the keyboard
     // is not watched during it.
-    clock.SleepMs(kEndWaitMilliseconds);
+    clock.SleepMs(songfile::kEndWaitMilliseconds);
     return PlayOutcome::Finished;
 }
 

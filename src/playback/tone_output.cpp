@@ -10,9 +10,9 @@ namespace {
 constexpr int kSoftwareChannels = 32;
 constexpr unsigned kInitFlags = 0;
 
-// 16-bit signed mono (FSOUND_16BITS | FSOUND_MONO | FSOUND_SIGNED); a WAV
-// carries its own format, so only the loop bits matter in practice.
-constexpr unsigned kSampleMode = 0x130;
+// 16-bit signed mono; a WAV carries its own format, so only the loop bits
+// matter in practice.
+constexpr unsigned kSampleMode = FSOUND_16BITS | FSOUND_MONO | FSOUND_SIGNED;
 
 constexpr int kVoiceVolume = 63;  // library scale 0..255
 // Centre. A channel whose pan is never set (mono) plays at this pan, so it
@@ -24,11 +24,6 @@ constexpr int kLeftPan = 0;
 constexpr int kRightPan = 255;
 
 }  // namespace
-
-int RateForPeriod(std::uint8_t period) {
-    if (period == 0) return kSilentRate;
-    return 1000000 / period;
-}
 
 ToneOutput MakeToneOutput(const platform::SoundLibrary& library,
                           const PlaybackSettings& settings) {
@@ -50,7 +45,7 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path) {
     // did load on a failure are freed by the library's Close.
     FSOUND_SAMPLE* loaded[4];
     for (FSOUND_SAMPLE*& sample : loaded)
-        sample = output.library->SampleLoad(-1, path, kSampleMode, 0, 0);
+        sample = output.library->SampleLoad(FSOUND_FREE, path, kSampleMode, 0, 0);
     for (FSOUND_SAMPLE* sample : loaded)
         if (sample == nullptr) return false;
     for (int voice = 0; voice < 4; ++voice) output.samples[voice] = loaded[voice];

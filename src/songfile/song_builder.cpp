@@ -75,7 +75,8 @@ BuildSongResult BuildSong(const SongSource& source) {
                        std::to_string(kMaxProgramBody) + " a program holds");
     }
 
-    std::vector<std::uint8_t> body = {'F', 'E', 'N', 'K', '1', 0};
+    std::vector<std::uint8_t> body(kSongSignature, kSongSignature + kSongSignatureBytes);
+    body.push_back(0);  // byte 5, which the player ignores
     body.reserve(size);
     AppendText(body, source.title);
     AppendText(body, source.artist);

@@ -7,8 +7,7 @@
 namespace songfile {
 namespace {
 
-constexpr char kSongSignature[5] = {'F', 'E', 'N', 'K', '1'};
-constexpr std::size_t kTitleOffset = 6;  // after the signature and byte 5
+constexpr std::size_t kTitleOffset = kSongSignatureBytes + 1;  // after byte 5
 
 // The offset of the first NUL at or after `offset`, or `length` when the
 // block has none there.
@@ -38,10 +37,10 @@ std::uint16_t WordAt(const std::uint8_t* bytes) {
 ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
     assert(data != nullptr || length == 0);
     ParseResult result;
-    if (length < sizeof kSongSignature) return result;
-    if (std::memcmp(data, kSongSignature, sizeof kSongSignature) != 0) {
-        return result;
-    }
+    if (length < kSongSignatureBytes) return result;
+    result.failure = ParseFailure::NoSignature;
+    if (std::memcmp(data, kSongSignature, kSongSignatureBytes) != 0) return result;
+    result.failure = ParseFailure::TextNotEnded;
 
     // Title, artist and album follow each other, each ended by its NUL;
     // a text whose NUL is missing would run off the block.
@@ -60,6 +59,7 @@ ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
     view.orderList = end + 1;  // may equal length: the list is then empty
 
     result.ok = true;
+    result.failure = ParseFailure::None;
     result.view = view;
     return result;
 }
@@ -71,6 +71,25 @@ std::string AlbumText(const SongView& song) { return TextAt(song, song.album); }
 std::uint16_t OrderEntryAt(const SongView& song, std::size_t position) {
     if (song.length < 2 || position > song.length - 2) return 0;
     return WordAt(song.data + position);
+}
+
+int RateForPeriod(std::uint8_t period) {
+    if (period == 0) return kSilentRate;
+    return 1000000 / period;
+}
+
+bool WalkSong(const SongView& song, const std::function<bool(const WalkedRow&)>& visit) {
+    WalkedRow walked;
+    for (std::size_t position = song.orderList;; position += kOrderEntryBytes, ++walked.orderIndex) {
+        walked.sectionOffset = OrderEntryAt(song, position);
+        if (walked.sectionOffset == 0) return true;
+        walked.rowOffset = walked.sectionOffset;
+        for (walked.rowIndex = 0;; ++walked.rowIndex, walked.rowOffset += kRowBytes) {
+            walked.row = RowAt(song, walked.rowOffset);
+            if (walked.row.duration == 0) break;
+            if (!visit(walked)) return false;
+        }
+    }
 }
 
 SongRow RowAt(const SongView& song, std::size_t offset) {

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,14 @@ namespace songfile {
 
 // Size of the fixed header before the data block, in bytes (offset 74).
 constexpr std::size_t kTiHeaderBytes = 74;
+// The first 11 bytes of every TI-83 Plus file: "**TI83F*" 1A 0A 00.
+constexpr std::uint8_t kTiSignature[] = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
+                                         0x46, 0x2A, 0x1A, 0x0A, 0x00};
+constexpr std::size_t kTiSignatureBytes = sizeof kTiSignature;
+// Where the header's fields start, in bytes from the file's start.
+constexpr std::size_t kTiCommentOffset = 11;      // 42 bytes
+constexpr std::size_t kTiNameOffset = 60;         // 8 bytes
+constexpr std::size_t kTiDataLengthOffset = 70;   // L, a word
 
 // The first variable of a TI-83 Plus program file, as the reader returns it.
 struct TiProgramFile {
@@ -59,8 +68,14 @@ struct ReadResult {
     TiProgramFile file;  // meaningful only when failure == None
 };
 
-// Reads the first variable of the program file at `path`, forward, a byte at
-// a time, never seeking. Only the signature (bytes 0..10) is checked; the
+// Reads the first variable of a program file held in `length` bytes at
+// `bytes` (which may be null only when `length` is 0), with the checks and
+// results described for ReadTiProgramFile below, except that it never gives
+// OpenFailed.
+ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length);
+
+// Reads the first variable of the program file at `path` (UTF-8), forward,
+// once, never seeking, and no more than kTiHeaderBytes + 65535 bytes of it. Only the signature (bytes 0..10) is checked; the
 // other header fields are skipped unchecked (type, lengths, checksum).
 // - OpenFailed: `path` is null, names nothing, is not a regular file (a
 //   directory, a FIFO, a device; checked before opening, so a FIFO never
@@ -130,9 +145,17 @@ struct SongView {
     std::size_t orderList = 0;  // offset of the order list's first entry
 };
 
+// Which check a block failed, when it is not a song.
+enum class ParseFailure {
+    None,
+    TooShort,        // fewer than kSongSignatureBytes bytes
+    NoSignature,     // the first bytes are not kSongSignature
+    TextNotEnded,    // the title, artist or album has no NUL inside the block
+};
+
 struct ParseResult {
-    bool ok = false;  // false: NotASong (no "FENK1" signature, or a text
-                      // without its NUL inside the block)
+    bool ok = false;  // false: NotASong, for the reason in `failure`
+    ParseFailure failure = ParseFailure::TooShort;
     SongView view;    // meaningful only when ok
 };
 
@@ -158,6 +181,43 @@ std::uint16_t OrderEntryAt(const SongView& song, std::size_t position);
 // whole inside the block (including a section offset outside the block)
 // comes back with duration 0, which ends its section.
 SongRow RowAt(const SongView& song, std::size_t offset);
+
+// ---------------------------------------------------------------------------
+// Playing a song: its order and its timing, as the player reads them
+
+// The block starts with this signature (5 bytes, no NUL); byte 5 is ignored.
+constexpr char kSongSignature[] = "FENK1";
+constexpr std::size_t kSongSignatureBytes = sizeof kSongSignature - 1;
+// Size of an order list entry, in bytes: a section's offset in the block.
+constexpr std::size_t kOrderEntryBytes = 2;
+// A row's duration counts ticks of this many ms.
+constexpr unsigned kTickMilliseconds = 5;
+// The player waits this long after the last row, in ms, the last row's
+// voices sounding on.
+constexpr unsigned kEndWaitMilliseconds = 2500;
+
+// The rate that marks a silent voice.
+constexpr int kSilentRate = -1;
+// Playback rate in Hz for a period byte: 1,000,000 / period, truncated, or
+// kSilentRate for period 0.
+int RateForPeriod(std::uint8_t period);
+
+// One row on the way through a song, where the player meets it.
+struct WalkedRow {
+    std::size_t orderIndex = 0;       // entry of the order list, from 0
+    std::uint16_t sectionOffset = 0;  // that entry: the section's offset in the block
+    std::size_t rowIndex = 0;         // row of the section, from 0
+    std::size_t rowOffset = 0;        // the row's offset in the block
+    SongRow row;                      // its duration is never 0
+};
+
+// Visits every row the player plays, in playing order: each order entry up
+// to the list's end (OrderEntryAt gives 0), each of its section's rows up to
+// the first of duration 0 (RowAt), so nothing outside the block is read. An
+// entry whose section has no rows is passed over (its orderIndex is not
+// visited). `visit` returns false to stop the walk; WalkSong returns true
+// when it reached the end of the order list, false when `visit` stopped it.
+bool WalkSong(const SongView& song, const std::function<bool(const WalkedRow&)>& visit);
 
 // What a song is written from; the builder lays it out.
 struct SongSource {

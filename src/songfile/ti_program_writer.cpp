@@ -41,8 +41,7 @@ std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec) {
     // The variable data is the program's size word followed by the body.
     const std::size_t variableLength = spec.body.size() + 2;
 
-    std::vector<std::uint8_t> file = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
-                                      0x46, 0x2A, 0x1A, 0x0A, 0x00};
+    std::vector<std::uint8_t> file(kTiSignature, kTiSignature + kTiSignatureBytes);
     file.reserve(kTiHeaderBytes + spec.body.size() + 2);
     AppendField(file, spec.comment, 42);                  // 11
     AppendWord(file, kEntryOverhead + variableLength);    // 53

@@ -168,4 +168,29 @@ TEST(FenkProgramTest, GoodSongGoesOnToThePlaybackRun) {
     EXPECT_EQ(run.ExitStatus(), 0);
 }
 
+// The sound libraries print nothing of their own: not SDL's disk driver
+// ("You are using the SDL disk i/o audio driver!"), nor ALSA on a machine
+// without a card ("ALSA lib ..."), where the start fails with fenk's own
+// words. FSOUND_LIBRARY_LOG brings their lines back.
+TEST(FenkProgramTest, SoundLibrariesKeepStandardErrorQuiet) {
+    test_support::TempDir dir;
+    test_support::SongParts song;
+    song.sections = {{Row(100, 0, 0, 0, 1)}};
+    song.order = {0};
+    const std::string songPath = dir.Write("one.8xp", test_support::SongFile(song));
+    const std::string device = "SDL_DISKAUDIOFILE=" + dir.File("device.raw");
+    const child_process::ProgramResult disk = Fenk({songPath, "-l"}, {"SDL_AUDIODRIVER=disk", device});
+    EXPECT_EQ(disk.ExitStatus(), 0);
+    EXPECT_EQ(disk.err, "");
+    const child_process::ProgramResult loud =
+        Fenk({songPath, "-l"}, {"SDL_AUDIODRIVER=disk", device, "FSOUND_LIBRARY_LOG=1"});
+    EXPECT_NE(loud.err.find("disk"), std::string::npos) << loud.err;
+
+    const child_process::ProgramResult alsa = Fenk({songPath}, {"SDL_AUDIODRIVER=alsa"});
+    EXPECT_EQ(alsa.err, "");
+    if (alsa.ExitStatus() == 1) {  // no card here, as on a build machine
+        EXPECT_NE(alsa.out.find("Starting FMOD...Failed!\nError starting FMOD!"), std::string::npos);
+    }
+}
+
 }  // namespace

@@ -11,7 +11,7 @@ namespace {
 playback::PlaybackSettings Parse(const std::vector<std::string>& arguments) {
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
-    return app::ParseSettings(static_cast<int>(pointers.size()), pointers.data());
+    return playback::ParseSettings(static_cast<int>(pointers.size()), pointers.data());
 }
 
 struct Expected {

@@ -105,9 +105,9 @@ RecordingScope::~RecordingScope() { activeLog = nullptr; }
 
 const platform::SoundLibrary& RecordingLibrary() { return recordingTable; }
 
-bool FakeClock::KeyPending() {
+bool FakeClock::StopRequested() {
     ++polls;
-    if (log != nullptr) log->push_back("KeyPending");
+    if (log != nullptr) log->push_back("StopRequested");
     return keyAtPoll != 0 && polls >= keyAtPoll;
 }
 

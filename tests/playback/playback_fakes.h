@@ -41,10 +41,10 @@ public:
 // The table of recording calls; needs a RecordingScope.
 const platform::SoundLibrary& RecordingLibrary();
 
-// A clock that never waits. KeyPending answers true from the poll number
+// A clock that never waits. StopRequested answers true from the poll number
 // `keyAtPoll` on (1 is the first poll; 0 never). Ticks are counted; other
 // sleeps are kept one by one. With `log` set, each call is also appended to
-// it as "KeyPending" or "SleepMs(n)", so that it can be seen among the
+// it as "StopRequested" or "SleepMs(n)", so that it can be seen among the
 // library's calls.
 struct FakeClock : playback::Clock {
     long keyAtPoll = 0;
@@ -53,7 +53,7 @@ struct FakeClock : playback::Clock {
     std::vector<unsigned> otherSleeps;  // every other SleepMs, in order
     std::vector<std::string>* log = nullptr;
 
-    bool KeyPending() override;
+    bool StopRequested() override;
     void SleepMs(unsigned milliseconds) override;
 };
 

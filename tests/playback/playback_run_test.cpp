@@ -43,7 +43,8 @@ struct PlaybackRunTest : playback_test::RecordingTest {
     int Run() {
         ExactBlock exact(block);
         playback::ToneOutput output = playback::MakeToneOutput(RecordingLibrary(), settings);
-        return playback::RunPlayback(exact.view, settings, output, clock, out.file());
+        playback::ConsolePrinter printer(out.file());
+        return playback::RunPlayback(exact.view, settings, output, clock, printer).exitStatus;
     }
 };
 

@@ -20,7 +20,8 @@ struct SequencerTest : playback_test::RecordingTest {
 
     PlayOutcome Play(const SongBlock& block) {
         ExactBlock exact(block);
-        return playback::PlaySong(exact.view, output, clock, out.file());
+        playback::ConsolePrinter printer(out.file());
+        return playback::PlaySong(exact.view, output, clock, printer);
     }
 
     // The rate each SetDefaults gave, in call order.
@@ -85,8 +86,8 @@ TEST_F(SequencerTest, EachTickPollsTheKeyThenSleepsFiveMilliseconds) {
 
     EXPECT_EQ(Play(block), PlayOutcome::Finished);
     const std::vector<std::string> tail(log.calls.end() - 6, log.calls.end());
-    EXPECT_THAT(tail, ElementsAre("GetCPUUsage()", "KeyPending", "SleepMs(5)",
-                                  "KeyPending", "SleepMs(5)", "SleepMs(2500)"));
+    EXPECT_THAT(tail, ElementsAre("GetCPUUsage()", "StopRequested", "SleepMs(5)",
+                                  "StopRequested", "SleepMs(5)", "SleepMs(2500)"));
 }
 
 TEST_F(SequencerTest, MatchesTheStatusLineOfTheFifthRowOfTheThirdSection) {
@@ -158,7 +159,7 @@ TEST_F(SequencerTest, KeyWaitingAtTheFirstTickStopsAfterTheFirstRowHasStarted) {
     // One row sounded in full (two voices), then one poll; no sleep at all.
     EXPECT_EQ(Count("PlaySoundEx(-1,S0,null,1)->10"), 1);
     EXPECT_EQ(Count("PlaySoundEx(-1,S3,null,1)->11"), 1);
-    EXPECT_EQ(log.calls.back(), "KeyPending");
+    EXPECT_EQ(log.calls.back(), "StopRequested");
     EXPECT_EQ(log.calls[log.calls.size() - 2], "GetCPUUsage()");
     EXPECT_EQ(clock.tickSleeps, 0);
     EXPECT_TRUE(clock.otherSleeps.empty());
@@ -248,7 +249,8 @@ TEST_F(SequencerTest, OrderListWithoutItsEndEntryEndsAtTheBlockEnd) {
     block.bytes.push_back(9);  // half an entry
 
     ExactBlock exact(block, 21);
-    EXPECT_EQ(playback::PlaySong(exact.view, output, clock, out.file()),
+    playback::ConsolePrinter printer(out.file());
+    EXPECT_EQ(playback::PlaySong(exact.view, output, clock, printer),
               PlayOutcome::Finished);
     EXPECT_EQ(out.Text(),
               "Note:000 Section:000=0009 CPU:0.37%\r"

@@ -237,6 +237,25 @@ TEST_F(MakeTest, ReplacesAnExistingOutputOnSuccess) {
     EXPECT_EQ(tool_tests::EntriesIn(dir.Path().string()), 2u);  // the source and the output
 }
 
+TEST_F(MakeTest, NeverWritesOverItsSourceAndReplacesALinkNotWhatItNames) {
+    const std::string source = Source(kTwoSections);
+    const std::string text = tool_tests::ReadFile(source);
+    std::filesystem::create_directory(dir.File("sub"));
+    for (const std::string& out : {source, dir.File("sub/../") + std::filesystem::path(source).filename().string()}) {
+        RunResult run = Make({source, out});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_EQ(run.err, "fenk-make: refusing to write '" + out + "': it is the input '" + source + "'\n");
+        EXPECT_EQ(tool_tests::ReadFile(source), text);
+    }
+    // Written through a symbolic link, the link is replaced by the program;
+    // the file it named stays as it was.
+    const std::string other = dir.Write("other.8xp", test_support::Text("other"));
+    std::filesystem::create_symlink(other, dir.File("link.8xp"));
+    ASSERT_EQ(Make({source, dir.File("link.8xp")}).exitStatus, 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.File("link.8xp")));
+    EXPECT_EQ(tool_tests::ReadFile(other), "other");
+}
+
 TEST_F(MakeTest, CommandLine) {
     RunResult none = Make({});
     EXPECT_EQ(none.exitStatus, 1);

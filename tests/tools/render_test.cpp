@@ -228,7 +228,7 @@ TEST_F(RenderTest, ReplacesTheOutputOnlyWhenTheRenderSucceeds) {
 
     RunResult failed = Render({song, out, "no-such-sample.wav"});
     EXPECT_EQ(failed.exitStatus, 1);
-    EXPECT_EQ(failed.err, "fenk-render: cannot load the sample 'no-such-sample.wav'\n");
+    EXPECT_EQ(failed.err, "fenk-render: cannot load the sample 'no-such-sample.wav': no such file\n");
     EXPECT_EQ(tool_tests::ReadFile(out), "old");
 
     RunResult done = Render({song, out});
@@ -238,16 +238,31 @@ TEST_F(RenderTest, ReplacesTheOutputOnlyWhenTheRenderSucceeds) {
     EXPECT_EQ(tool_tests::EntriesIn(dir.Path().string()), 2u);  // the song and the output
 }
 
-TEST_F(RenderTest, RefusesBadInputWithOneLine) {
+TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
     const std::string song = Song({{Row(71, 0, 0, 0, 2)}}, {0});
     const std::string out = dir.File("out.wav");
+    // Inputs that an output must never replace: a sample, and a song whose
+    // name is an audio file's, the one spelled otherwise and the other
+    // reached through a hard link.
+    const std::string sample = dir.Write("voice.wav", test_support::Text("not audio"));
+    const std::string songAsWav = dir.Write("song.wav", test_support::Text(tool_tests::ReadFile(song)));
+    std::filesystem::create_hard_link(songAsWav, dir.File("linked.wav"));
     struct Case {
         std::vector<std::string> arguments;
         std::string error;
     } cases[] = {
         {{}, "fenk-render: expected SONG and OUT (try 'fenk-render --help')\n"},
         {{song}, "fenk-render: expected SONG and OUT (try 'fenk-render --help')\n"},
-        {{dir.File("none.8xp"), out}, "fenk-render: cannot open '" + dir.File("none.8xp") + "'\n"},
+        {{dir.File("none.8xp"), out},
+         "fenk-render: cannot open '" + dir.File("none.8xp") + "': No such file or directory\n"},
+        {{dir.Path().string(), out}, "fenk-render: cannot open '" + dir.Path().string() + "': is a directory\n"},
+        {{song, out, sample},
+         "fenk-render: cannot load the sample '" + sample + "': not an audio file libsndfile can read\n"},
+        {{song, dir.Path().string() + "/./voice.wav", sample},
+         "fenk-render: refusing to write '" + dir.Path().string() + "/./voice.wav': it is the input '" + sample +
+             "'\n"},
+        {{songAsWav, dir.File("linked.wav")},
+         "fenk-render: refusing to write '" + dir.File("linked.wav") + "': it is the input '" + songAsWav + "'\n"},
         {{dir.Write("text.8xp", test_support::Text("hello")), out},
          "fenk-render: '" + dir.File("text.8xp") + "' is not a TI-83 Plus program file\n"},
         {{dir.Write("other.8xp", test_support::ProgramFile(test_support::Text("FENK2"))), out},
@@ -273,6 +288,8 @@ TEST_F(RenderTest, RefusesBadInputWithOneLine) {
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(std::filesystem::exists(out));
     }
+    EXPECT_EQ(tool_tests::ReadFile(sample), "not audio");
+    EXPECT_EQ(tool_tests::ReadFile(dir.File("linked.wav")), tool_tests::ReadFile(song));
 
     RunResult help = Render({"--help"});
     EXPECT_EQ(help.exitStatus, 0);

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cmath>
 
+#include "songfile.h"
+
 namespace notes {
 
 namespace {
@@ -53,7 +55,7 @@ double NoteFrequency(int midiNumber) {
 
 int PeriodRate(std::uint8_t period) {
     assert(period != 0);
-    return 1000000 / period;
+    return songfile::RateForPeriod(period);
 }
 
 double PeriodFrequency(std::uint8_t period) {

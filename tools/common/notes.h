@@ -33,8 +33,7 @@ ParsedNote ParseNoteName(const std::string& text);
 double NoteFrequency(int midiNumber);
 
 // The playback rate of period `period` (1..255) in Hz: 1,000,000 / period,
-// truncated, as the player computes it (playback::RateForPeriod); kept here
-// so that tools that only read songs need no sound library.
+// truncated (songfile::RateForPeriod).
 int PeriodRate(std::uint8_t period);
 
 // The frequency in Hz that period `period` (1..255) sounds with the default

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #ifndef FENK_VERSION
 #error "FENK_VERSION must be defined by the build"
@@ -147,6 +149,28 @@ bool WriteFileReplacing(const std::string& path,
         return false;
     }
     return CommitPendingFile(pending.file, error);
+}
+
+std::string WhyCannotOpen(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status =
+        std::filesystem::status(std::filesystem::u8path(path), error);
+    if (error) return error.message();
+    if (std::filesystem::is_directory(status)) return "is a directory";
+    if (!std::filesystem::is_regular_file(status)) return "not a regular file";
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) return std::strerror(errno);
+    std::fclose(stream);
+    return "it cannot be read";
+}
+
+std::string OutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
+    for (const std::string& input : inputs) {
+        if (SameExistingFile(output, input)) {
+            return "refusing to write '" + output + "': it is the input '" + input + "'";
+        }
+    }
+    return std::string();
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,

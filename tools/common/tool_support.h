@@ -115,6 +115,22 @@ bool WriteFileReplacing(const std::string& path,
                         const std::vector<std::uint8_t>& bytes,
                         std::string* error);
 
+// True when `a` and `b` both exist and are one file, however each is
+// spelled: the same path, another path to it ("./x/../song.txt"), a hard
+// link or a symbolic link to it (the same device and inode; on Windows the
+// same volume and file index).
+bool SameExistingFile(const std::string& a, const std::string& b);
+
+// Empty when writing `output` leaves every one of `inputs` as it is;
+// otherwise the error to print, e.g. "refusing to write 'song.txt': it is
+// the input 'song.txt'". A tool checks this before it writes anything.
+std::string OutputOverInput(const std::string& output, const std::vector<std::string>& inputs);
+
+// Why the file at `path` cannot be opened for reading, for a message after
+// "cannot open 'x': ": "No such file or directory", "is a directory", "not
+// a regular file", or the system's reason.
+std::string WhyCannotOpen(const std::string& path);
+
 // Reads the whole file at `path`. False with `error` set ("cannot open
 // 'x': No such file or directory") when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,

@@ -71,6 +71,12 @@ void DiscardPendingFile(PendingFile& file) {
     if (!file.temporaryPath.empty()) unlink(file.temporaryPath.c_str());
 }
 
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    struct stat first {}, second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::FILE* OpenDiscardingStream() { return std::fopen("/dev/null", "w"); }

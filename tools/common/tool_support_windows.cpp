@@ -107,6 +107,29 @@ void DiscardPendingFile(PendingFile& file) {
     if (!file.temporaryPath.empty()) _wunlink(Wide(file.temporaryPath).c_str());
 }
 
+namespace {
+
+// The volume and file index of the file at `path` (links followed).
+bool FileIndex(const std::string& path, BY_HANDLE_FILE_INFORMATION* information) {
+    const HANDLE handle = CreateFileW(Wide(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(handle, information) != 0;
+    CloseHandle(handle);
+    return known;
+}
+
+}  // namespace
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return FileIndex(a, &first) && FileIndex(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool StandardErrorIsTerminal() {
     // _isatty is true for the NUL device too; only a console has a mode.
     DWORD mode = 0;

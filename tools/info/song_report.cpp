@@ -14,7 +14,6 @@ namespace info {
 namespace {
 
 // Offsets of the TI-83 Plus program file header.
-constexpr std::size_t kSignatureBytes = 11;
 constexpr std::size_t kCommentOffset = 11;
 constexpr std::size_t kCommentBytes = 42;
 constexpr std::size_t kDataSectionLengthOffset = 53;
@@ -32,8 +31,6 @@ constexpr std::uint16_t kEntryHeaderWithVersion = 13;
 // and the variable data.
 constexpr std::size_t kDataSectionOverhead = 2 + kEntryHeaderWithVersion + 2;
 
-const std::uint8_t kSignature[kSignatureBytes] = {'*', '*', 'T', 'I', '8', '3', 'F', '*',
-                                                  0x1A, 0x0A, 0x00};
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -72,8 +69,8 @@ std::string Decimal(std::uint64_t value) { return std::to_string(value); }
 HeaderReport InspectHeader(const Bytes& bytes) {
     HeaderReport header;
     header.fileSize = bytes.size();
-    for (std::size_t index = 0; index < kSignatureBytes; ++index) {
-        if (index >= bytes.size() || bytes[index] != kSignature[index]) {
+    for (std::size_t index = 0; index < songfile::kTiSignatureBytes; ++index) {
+        if (index >= bytes.size() || bytes[index] != songfile::kTiSignature[index]) {
             header.signatureMismatch = index;
             break;
         }
@@ -144,17 +141,18 @@ void CheckHeader(const HeaderReport& header, std::vector<std::string>& problems)
     }
 }
 
-// Why a block that passed the reader is not a song.
-std::string WhyNotSong(const Bytes& block) {
-    static const char kSongSignature[] = "FENK1";
-    if (block.size() < 5) {
-        return "the data block holds " + Decimal(block.size()) +
-               " bytes, too few for the signature FENK1";
-    }
-    for (std::size_t index = 0; index < 5; ++index) {
-        if (block[index] != static_cast<std::uint8_t>(kSongSignature[index])) {
-            return "the data block does not start with the signature FENK1";
-        }
+// Why a block that passed the reader is not a song, in the parser's words.
+std::string WhyNotSong(songfile::ParseFailure failure, std::size_t blockBytes) {
+    const std::string signature = songfile::kSongSignature;
+    switch (failure) {
+        case songfile::ParseFailure::TooShort:
+            return "the data block holds " + Decimal(blockBytes) + " bytes, too few for the signature " +
+                   signature;
+        case songfile::ParseFailure::NoSignature:
+            return "the data block does not start with the signature " + signature;
+        case songfile::ParseFailure::TextNotEnded:
+        case songfile::ParseFailure::None:
+            break;
     }
     return "the title, artist or album has no NUL before the end of the data block";
 }
@@ -360,10 +358,10 @@ void FormatSong(const Report& report, std::string& out) {
                       Hex4(song.order[index].sectionOffset).c_str());
         out += buffer;
     }
-    const std::uint64_t milliseconds = song.totalTicks * kTickMs;
+    const std::uint64_t milliseconds = song.totalTicks * songfile::kTickMilliseconds;
     Line(out, "length", Decimal(song.totalTicks) + " ticks = " + Decimal(milliseconds) + " ms (" +
                             Duration(milliseconds) + "), then the player waits " +
-                            Decimal(kEndWaitMs) + " ms");
+                            Decimal(songfile::kEndWaitMilliseconds) + " ms");
 
     for (std::size_t index = 0; index < song.sections.size(); ++index) {
         const SectionReport& section = song.sections[index];
@@ -373,7 +371,7 @@ void FormatSong(const Report& report, std::string& out) {
         }
         out += "\nSection " + Decimal(index + 1) + " at " + Hex4(section.offset) + ": " +
                Decimal(section.rows.size()) + " rows, " + Decimal(section.ticks) + " ticks (" +
-               Decimal(section.ticks * kTickMs) + " ms), played at order " +
+               Decimal(section.ticks * songfile::kTickMilliseconds) + " ms), played at order " +
                (section.playedAt.size() == 1 ? "entry " : "entries ") + played + "\n";
         if (!section.rows.empty()) {
             char heading[160];
@@ -389,7 +387,7 @@ void FormatSong(const Report& report, std::string& out) {
                           Hex4(r.offset).c_str(), VoiceCell(r.periods[0]).c_str(),
                           VoiceCell(r.periods[1]).c_str(), VoiceCell(r.periods[2]).c_str(),
                           VoiceCell(r.periods[3]).c_str(), static_cast<unsigned>(r.ticks),
-                          static_cast<unsigned>(r.ticks) * kTickMs);
+                          static_cast<unsigned>(r.ticks) * songfile::kTickMilliseconds);
             out += buffer;
         }
         switch (section.end) {
@@ -548,7 +546,7 @@ void JsonRow(const RowReport& row, std::string& out) {
         out += cents;
         out += '}';
     }
-    out += "],\"ticks\":" + Decimal(row.ticks) + ",\"ms\":" + Decimal(row.ticks * kTickMs) + "}";
+    out += "],\"ticks\":" + Decimal(row.ticks) + ",\"ms\":" + Decimal(row.ticks * songfile::kTickMilliseconds) + "}";
 }
 
 void JsonSong(const SongReport& song, std::string& out) {
@@ -589,8 +587,8 @@ void JsonSong(const SongReport& song, std::string& out) {
         out += "]}";
     }
     out += "],\"total_ticks\":" + Decimal(song.totalTicks) +
-           ",\"total_ms\":" + Decimal(song.totalTicks * kTickMs) +
-           ",\"end_wait_ms\":" + Decimal(kEndWaitMs) + "}";
+           ",\"total_ms\":" + Decimal(song.totalTicks * songfile::kTickMilliseconds) +
+           ",\"end_wait_ms\":" + Decimal(songfile::kEndWaitMilliseconds) + "}";
 }
 
 }  // namespace
@@ -618,7 +616,7 @@ ReportResult InspectSongFile(const std::string& path) {
     CheckHeader(report.header, report.problems);
 
     // The song is read the way the player reads it.
-    const songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
+    const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
     if (read.failure != songfile::ReadFailure::None) {
         report.problems.push_back("the player's reader does not accept the file");
         return result;
@@ -634,7 +632,7 @@ ReportResult InspectSongFile(const std::string& path) {
     const songfile::ParseResult parsed =
         songfile::ParseSong(read.file.data.data(), read.file.data.size());
     if (!parsed.ok) {
-        report.notSongReason = WhyNotSong(read.file.data);
+        report.notSongReason = WhyNotSong(parsed.failure, read.file.data.size());
         report.problems.push_back("not a Fenk song: " + report.notSongReason);
         return result;
     }

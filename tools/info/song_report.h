@@ -92,10 +92,6 @@ struct Report {
     std::vector<std::string> problems;
 };
 
-// The player's fixed wait after the last row, in ms.
-constexpr unsigned kEndWaitMs = 2500;
-// A tick's length in ms.
-constexpr unsigned kTickMs = 5;
 
 enum class ReportFailure { None, CannotRead };
 

@@ -33,9 +33,13 @@ int main(int argc, char** argv) {
     if (!standard.proceed) return standard.exitStatus;
     const std::string& sourcePath = arguments.positionals[0];
     const std::string& outputPath = arguments.positionals[1];
+    std::string error = tools::OutputOverInput(outputPath, {sourcePath});
+    if (!error.empty()) {
+        tools::PrintError(kProgram, error);
+        return 1;
+    }
 
     std::vector<std::uint8_t> sourceBytes;
-    std::string error;
     if (!tools::ReadWholeFile(sourcePath, &sourceBytes, &error)) {
         tools::PrintError(kProgram, error);
         return 1;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app.h"
 #include "audio_file.h"
+#include "fsound_errors.h"
 #include "fsound_offline.h"
 #include "platform.h"
 #include "playback.h"
@@ -21,8 +21,6 @@ namespace {
 constexpr const char* kProgram = "fenk-render";
 constexpr int kMinimumRate = 4000;   // the sound library's range
 constexpr int kMaximumRate = 65535;
-constexpr unsigned kEndWaitMs = 2500;  // the sequencer's wait after the last row
-constexpr unsigned kTickMs = 5;
 // Frames mixed per call and buffered before each write.
 constexpr std::size_t kChunkFrames = 4096;
 
@@ -44,15 +42,15 @@ constexpr const char* kHelp =
 
 // The sequencer's waits turned into audio: SleepMs(ms) mixes exactly the
 // frames that bring the total to (all ms so far) x rate / 1000, so no
-// fraction of a frame is ever lost. No keyboard; an interrupt signal acts as
-// the key that stops playback.
+// fraction of a frame is ever lost. No keyboard: an interrupt signal, or a
+// failed write, stops playback.
 class RenderClock : public playback::Clock {
 public:
     RenderClock(render::AudioFile& audio, int rate, std::uint64_t expectedMs, bool progress)
         : audio_(audio), rate_(rate), expectedMs_(expectedMs), progress_(progress),
           buffer_(2 * kChunkFrames) {}
 
-    bool KeyPending() override { return failed_ || tools::Interrupted(); }
+    bool StopRequested() override { return failed_ || tools::Interrupted(); }
 
     void SleepMs(unsigned milliseconds) override {
         if (failed_) return;
@@ -125,23 +123,21 @@ private:
     std::string error_;
 };
 
-// How long the sequencer will wait in all, in ms: every row of every order
-// entry, read as it reads them, and the final wait.
+// How long the sequencer will wait in all, in ms: every row it plays and
+// the final wait.
 std::uint64_t PlayingTimeMs(const songfile::SongView& song, std::uint64_t* rows) {
     std::uint64_t ticks = 0;
     *rows = 0;
-    for (std::size_t position = song.orderList;; position += 2) {
-        const std::uint16_t section = songfile::OrderEntryAt(song, position);
-        if (section == 0) break;
-        for (std::size_t offset = section;; offset += songfile::kRowBytes) {
-            const songfile::SongRow row = songfile::RowAt(song, offset);
-            if (row.duration == 0) break;
-            ticks += row.duration;
-            ++*rows;
-        }
-    }
-    return ticks * kTickMs + kEndWaitMs;
+    songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
+        ticks += walked.row.duration;
+        ++*rows;
+        return true;
+    });
+    return ticks * songfile::kTickMilliseconds + songfile::kEndWaitMilliseconds;
 }
+
+// The sound library's reason for its latest failure.
+std::string LibraryError() { return FSOUND_GetErrorText(FSOUND_GetError()); }
 
 int Fail(const std::string& message) {
     tools::PrintError(kProgram, message);
@@ -166,7 +162,7 @@ int main(int argc, char** argv) {
         rest.push_back(arguments.positionals[index].c_str());
     }
     playback::PlaybackSettings settings =
-        app::ParseSettings(static_cast<int>(rest.size()), rest.data());
+        playback::ParseSettings(static_cast<int>(rest.size()), rest.data());
     std::string rateText;
     if (tools::HasOption(arguments, "rate", &rateText)) {
         long rate = -1;
@@ -187,9 +183,14 @@ int main(int argc, char** argv) {
                     render::KnownExtensions() + ")");
     }
 
+    // Neither the song nor the sample may be what the render replaces.
+    const std::string samplePath = platform::ResolveDataFile(settings.samplePath);
+    const std::string overInput = tools::OutputOverInput(outputPath, {songPath, samplePath});
+    if (!overInput.empty()) return Fail(overInput);
+
     const songfile::ReadResult read = songfile::ReadTiProgramFile(songPath.c_str());
     if (read.failure == songfile::ReadFailure::OpenFailed) {
-        return Fail("cannot open '" + songPath + "'");
+        return Fail("cannot open '" + songPath + "': " + tools::WhyCannotOpen(songPath));
     }
     if (read.failure == songfile::ReadFailure::NotTiProgram) {
         return Fail("'" + songPath + "' is not a TI-83 Plus program file");
@@ -206,38 +207,33 @@ int main(int argc, char** argv) {
     std::uint64_t rows = 0;
     const std::uint64_t expectedMs = PlayingTimeMs(song, &rows);
 
-    std::FILE* statusLines = tools::OpenDiscardingStream();
-    if (statusLines == nullptr) return Fail("cannot open the null device");
-
-    playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
-    if (!FSOUND_Offline_Enable(1) || !playback::Start(output, settings.mixRate)) {
-        std::fclose(statusLines);
-        return Fail("cannot start the sound library at " + std::to_string(settings.mixRate) +
-                    " Hz");
-    }
-    const std::string samplePath = platform::ResolveDataFile(settings.samplePath);
-    if (!playback::LoadVoiceSamples(output, samplePath.c_str())) {
-        playback::Shutdown(output);
-        std::fclose(statusLines);
-        return Fail("cannot load the sample '" + std::string(settings.samplePath) + "'");
-    }
-
     render::OpenAudioResult opened = render::OpenAudioFile(outputPath, settings.mixRate);
-    if (!opened.ok) {
-        playback::Shutdown(output);
-        std::fclose(statusLines);
-        return Fail(opened.error);
-    }
+    if (!opened.ok) return Fail(opened.error);
     render::AudioFile& audio = opened.audio;
 
+    // The player's own run, into the file: the library offline, every wait
+    // rendered, nothing shown but the progress.
     tools::WatchInterrupts();
     const auto started = std::chrono::steady_clock::now();
     RenderClock clock(audio, settings.mixRate, expectedMs, tools::StandardErrorIsTerminal());
-    const playback::PlayOutcome outcome = playback::PlaySong(song, output, clock, statusLines);
+    playback::SilentPrinter printer;
+    playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
+    const playback::RunResult run =
+        FSOUND_Offline_Enable(1) ? playback::RunPlayback(song, settings, output, clock, printer)
+                                 : playback::RunResult{1, playback::RunStage::StartFailed};
     const bool flushed = clock.Flush();
     clock.EndProgress();
-    playback::Shutdown(output);
-    std::fclose(statusLines);
+    if (run.stage == playback::RunStage::StartFailed) {
+        render::AbandonAudioFile(audio);
+        return Fail("cannot start the sound library at " + std::to_string(settings.mixRate) +
+                    " Hz: " + LibraryError());
+    }
+    if (run.stage == playback::RunStage::LoadFailed) {
+        render::AbandonAudioFile(audio);
+        return Fail("cannot load the sample '" + std::string(settings.samplePath) +
+                    "': " + LibraryError());
+    }
+    const playback::PlayOutcome outcome = run.outcome;
 
     if (!flushed || clock.Failed()) {
         render::AbandonAudioFile(audio);
