@@ -1,6 +1,7 @@
 // fenk-info, run as a program: what it reads back from fenk-make's output,
 // and how it names data that is broken, cut short or out of bounds.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "test_support.h"
 #include "tool_runner.h"
@@ -11,7 +12,7 @@ using test_support::Bytes;
 using test_support::Join;
 using test_support::Text;
 using test_support::Word;
-using tool_tests::Json;
+using Json = nlohmann::json;
 using tool_tests::RunResult;
 
 class InfoTest : public ::testing::Test {
@@ -23,9 +24,8 @@ protected:
     Json InfoJson(const std::string& path, int expectedStatus = 0) {
         RunResult run = Info({path, "--json"});
         EXPECT_EQ(run.exitStatus, expectedStatus) << run.err;
-        Json json;
-        std::string error;
-        EXPECT_TRUE(tool_tests::ParseJson(run.out, &json, &error)) << error << "\n" << run.out;
+        Json json = Json::parse(run.out, nullptr, false);
+        EXPECT_FALSE(json.is_discarded()) << run.out;
         return json;
     }
     // A program file whose data block, as the player reads it, is exactly
@@ -40,8 +40,8 @@ protected:
 };
 
 bool HasProblem(const Json& json, const std::string& text) {
-    for (const Json& problem : json["problems"].array) {
-        if (problem.string == text) return true;
+    for (const Json& problem : json.at("problems")) {
+        if (problem.get<std::string>() == text) return true;
     }
     return false;
 }
@@ -57,49 +57,49 @@ TEST_F(InfoTest, GivesBackWhatTheSourceSaid) {
     ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {source, song}).exitStatus, 0);
     Json json = InfoJson(song);
 
-    const Json& header = json["header"];
-    EXPECT_TRUE(header["signature_matches"].boolean);
-    EXPECT_EQ(header["name"].string, "ROUND");
-    EXPECT_EQ(header["comment"].string, "a comment");
-    EXPECT_EQ(header["type"].number, 5);
-    EXPECT_EQ(header["entry_header_length"].number, 13);
-    EXPECT_TRUE(header["checksum_matches"].boolean);
-    EXPECT_EQ(header["data_length"].number, header["size_word"].number + 2);
-    EXPECT_EQ(header["data_section_length"].number, header["data_length"].number + 17);
-    EXPECT_EQ(json["file_size"].number, header["data_length"].number + 74);
-    EXPECT_TRUE(json["problems"].array.empty());
+    Json header = json["header"];
+    EXPECT_TRUE(header["signature_matches"].get<bool>());
+    EXPECT_EQ(header["name"].get<std::string>(), "ROUND");
+    EXPECT_EQ(header["comment"].get<std::string>(), "a comment");
+    EXPECT_EQ(header["type"].get<double>(), 5);
+    EXPECT_EQ(header["entry_header_length"].get<double>(), 13);
+    EXPECT_TRUE(header["checksum_matches"].get<bool>());
+    EXPECT_EQ(header["data_length"].get<double>(), header["size_word"].get<double>() + 2);
+    EXPECT_EQ(header["data_section_length"].get<double>(), header["data_length"].get<double>() + 17);
+    EXPECT_EQ(json["file_size"].get<double>(), header["data_length"].get<double>() + 74);
+    EXPECT_TRUE(json["problems"].empty());
 
-    const Json& songJson = json["song"];
-    EXPECT_EQ(songJson["title"].string, "Round");
-    EXPECT_EQ(songJson["artist"].string, "Anon");
-    EXPECT_EQ(songJson["album"].string, "Tests");
-    ASSERT_EQ(songJson["order"].array.size(), 3u);
-    EXPECT_EQ(songJson["order"][0]["section"].number, 0);
-    EXPECT_EQ(songJson["order"][1]["section"].number, 1);
-    EXPECT_EQ(songJson["order"][2]["section"].number, 0);
-    EXPECT_TRUE(songJson["order_terminated"].boolean);
+    Json songJson = json["song"];
+    EXPECT_EQ(songJson["title"].get<std::string>(), "Round");
+    EXPECT_EQ(songJson["artist"].get<std::string>(), "Anon");
+    EXPECT_EQ(songJson["album"].get<std::string>(), "Tests");
+    ASSERT_EQ(songJson["order"].size(), 3u);
+    EXPECT_EQ(songJson["order"][0]["section"].get<double>(), 0);
+    EXPECT_EQ(songJson["order"][1]["section"].get<double>(), 1);
+    EXPECT_EQ(songJson["order"][2]["section"].get<double>(), 0);
+    EXPECT_TRUE(songJson["order_terminated"].get<bool>());
 
-    const Json& a = songJson["sections"][0];
-    ASSERT_EQ(a["rows"].array.size(), 2u);
-    const Json& first = a["rows"][0];
-    EXPECT_EQ(first["periods"][0].number, 71);
-    EXPECT_EQ(first["rates"][0].number, 14084);
-    EXPECT_EQ(first["notes"][0]["name"].string, "A4");
-    EXPECT_NEAR(first["notes"][0]["cents"].number, 0.5, 0.051);
-    EXPECT_EQ(first["notes"][1].kind, Json::Kind::Null);  // a rest
-    EXPECT_EQ(first["rates"][1].number, -1);
-    EXPECT_EQ(first["notes"][2]["name"].string, "C#5");
-    EXPECT_EQ(first["periods"][3].number, 200);
-    EXPECT_EQ(first["rates"][3].number, 5000);
-    EXPECT_EQ(first["ticks"].number, 100);
-    EXPECT_EQ(first["ms"].number, 500);
-    EXPECT_EQ(a["rows"][1]["notes"][1]["name"].string, "B2");
-    EXPECT_EQ(a["rows"][1]["ticks"].number, 50);
-    EXPECT_EQ(a["end"].string, "end_row");
-    EXPECT_EQ(a["played_at"].array.size(), 2u);
+    Json a = songJson["sections"][0];
+    ASSERT_EQ(a["rows"].size(), 2u);
+    Json first = a["rows"][0];
+    EXPECT_EQ(first["periods"][0].get<double>(), 71);
+    EXPECT_EQ(first["rates"][0].get<double>(), 14084);
+    EXPECT_EQ(first["notes"][0]["name"].get<std::string>(), "A4");
+    EXPECT_NEAR(first["notes"][0]["cents"].get<double>(), 0.5, 0.051);
+    EXPECT_TRUE(first["notes"][1].is_null());  // a rest
+    EXPECT_EQ(first["rates"][1].get<double>(), -1);
+    EXPECT_EQ(first["notes"][2]["name"].get<std::string>(), "C#5");
+    EXPECT_EQ(first["periods"][3].get<double>(), 200);
+    EXPECT_EQ(first["rates"][3].get<double>(), 5000);
+    EXPECT_EQ(first["ticks"].get<double>(), 100);
+    EXPECT_EQ(first["ms"].get<double>(), 500);
+    EXPECT_EQ(a["rows"][1]["notes"][1]["name"].get<std::string>(), "B2");
+    EXPECT_EQ(a["rows"][1]["ticks"].get<double>(), 50);
+    EXPECT_EQ(a["end"].get<std::string>(), "end_row");
+    EXPECT_EQ(a["played_at"].size(), 2u);
     // a twice (150 ticks each) and b once (7 ticks).
-    EXPECT_EQ(songJson["total_ticks"].number, 307);
-    EXPECT_EQ(songJson["total_ms"].number, 1535);
+    EXPECT_EQ(songJson["total_ticks"].get<double>(), 307);
+    EXPECT_EQ(songJson["total_ms"].get<double>(), 1535);
 
     RunResult text = Info({song});
     EXPECT_EQ(text.exitStatus, 0);
@@ -123,13 +123,13 @@ TEST_F(InfoTest, SaysWhenTheChecksumOrTheHeaderFieldsDisagree) {
     file[file.size() - 1] ^= 0x40;  // the stored checksum
     file.push_back(0xAA);     // a byte after the checksum
     Json json = InfoJson(dir.Write("odd.8xp", file));
-    EXPECT_FALSE(json["header"]["checksum_matches"].boolean);
+    EXPECT_FALSE(json["header"]["checksum_matches"].get<bool>());
     EXPECT_TRUE(HasProblem(json, "the variable type is 15, not a program (05) or protected "
                                  "program (06)"));
     EXPECT_TRUE(HasProblem(json, "1 bytes follow the checksum (another variable?); the player "
                                  "reads only the first variable"));
-    ASSERT_EQ(json["problems"].array.size(), 3u);
-    EXPECT_EQ(json["problems"][1].string.rfind("the checksum does not match: stored 0x", 0), 0u);
+    ASSERT_EQ(json["problems"].size(), 3u);
+    EXPECT_EQ(json["problems"][1].get<std::string>().rfind("the checksum does not match: stored 0x", 0), 0u);
 }
 
 TEST_F(InfoTest, NamesTruncationAndRowsCutAtTheBlockEnd) {
@@ -137,13 +137,13 @@ TEST_F(InfoTest, NamesTruncationAndRowsCutAtTheBlockEnd) {
     const Bytes block = Join({Text("FENK1"), {0}, {0, 0, 0}, Word(13), Word(0),
                               {10, 20, 30, 40}, Word(9), {1, 2, 3}});
     Json json = InfoJson(FileWithBlock(block));
-    EXPECT_TRUE(json["truncated"].boolean);
-    EXPECT_EQ(json["block_bytes"].number, block.size());
-    const Json& section = json["song"]["sections"][0];
-    EXPECT_EQ(section["end"].string, "cut_short");
-    EXPECT_EQ(section["end_offset"].number, 19);
-    ASSERT_EQ(section["rows"].array.size(), 1u);
-    EXPECT_EQ(section["rows"][0]["ticks"].number, 9);
+    EXPECT_TRUE(json["truncated"].get<bool>());
+    EXPECT_EQ(json["block_bytes"].get<double>(), block.size());
+    Json section = json["song"]["sections"][0];
+    EXPECT_EQ(section["end"].get<std::string>(), "cut_short");
+    EXPECT_EQ(section["end_offset"].get<double>(), 19);
+    ASSERT_EQ(section["rows"].size(), 1u);
+    EXPECT_EQ(section["rows"][0]["ticks"].get<double>(), 9);
     EXPECT_TRUE(HasProblem(json, "the song data is truncated: " + std::to_string(block.size()) +
                                      " of " + std::to_string(block.size() + 2) +
                                      " bytes are in the file"));
@@ -155,11 +155,11 @@ TEST_F(InfoTest, NamesAnOrderListWithoutItsEndAndSectionsOutsideTheBlock) {
     // Entries 0x4000 (outside) and 0x0100 (outside), then one odd byte.
     const Bytes block = Join({Text("FENK1"), {0}, {0, 0, 0}, Word(0x4000), Word(0x0100), {7}});
     Json json = InfoJson(FileWithBlock(block));
-    const Json& song = json["song"];
-    EXPECT_FALSE(song["order_terminated"].boolean);
-    EXPECT_EQ(song["order"].array.size(), 2u);
-    EXPECT_EQ(song["sections"][0]["end"].string, "outside_block");
-    EXPECT_EQ(song["total_ticks"].number, 0);
+    Json song = json["song"];
+    EXPECT_FALSE(song["order_terminated"].get<bool>());
+    EXPECT_EQ(song["order"].size(), 2u);
+    EXPECT_EQ(song["sections"][0]["end"].get<std::string>(), "outside_block");
+    EXPECT_EQ(song["total_ticks"].get<double>(), 0);
     EXPECT_TRUE(HasProblem(json, "the order list has no 0 entry: it runs to the end of the block "
                                  "(after 2 entries)"));
     EXPECT_TRUE(HasProblem(json, "section offset 0x4000 lies outside the 14-byte block: it plays "
@@ -175,9 +175,9 @@ TEST_F(InfoTest, EscapesTextsInJsonAndOnTheTerminal) {
                               {0xC3, 0xBC, 0}, Word(0)});
     const std::string path = dir.Write("texts.8xp", test_support::ProgramFile(block));
     Json json = InfoJson(path);
-    EXPECT_EQ(json["song"]["title"].string, "a\"b\\c\x01");
-    EXPECT_EQ(json["song"]["artist"].string, "\xC3\xA9");  // U+00E9
-    EXPECT_EQ(json["song"]["album"].string, "\xC3\xBC");
+    EXPECT_EQ(json["song"]["title"].get<std::string>(), "a\"b\\c\x01");
+    EXPECT_EQ(json["song"]["artist"].get<std::string>(), "\xC3\xA9");  // U+00E9
+    EXPECT_EQ(json["song"]["album"].get<std::string>(), "\xC3\xBC");
 
     RunResult text = Info({path});
     EXPECT_NE(text.out.find("  title                \"a\\\"b\\\\c\\x01\"\n"), std::string::npos)
@@ -205,9 +205,9 @@ TEST_F(InfoTest, RefusesWhatFenkRefuses) {
                        "length at offset 70\n");
 
     Json notSong = InfoJson(dir.Write("fenk2.8xp", test_support::ProgramFile(Text("FENK2\0"))), 1);
-    EXPECT_TRUE(notSong["is_program"].boolean);
-    EXPECT_FALSE(notSong["is_song"].boolean);
-    EXPECT_EQ(notSong["song"].kind, Json::Kind::Null);
+    EXPECT_TRUE(notSong["is_program"].get<bool>());
+    EXPECT_FALSE(notSong["is_song"].get<bool>());
+    EXPECT_TRUE(notSong["song"].is_null());
     EXPECT_TRUE(HasProblem(notSong, "not a Fenk song: the data block does not start with the "
                                     "signature FENK1"));
 

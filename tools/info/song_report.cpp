@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <map>
 
+#include <nlohmann/json.hpp>
+
 #include "notes.h"
 #include "songfile.h"
 #include "tool_support.h"
@@ -407,49 +409,22 @@ void FormatSong(const Report& report, std::string& out) {
 // ---------------------------------------------------------------------------
 // JSON
 
-// Appends `text` as a JSON string. Valid UTF-8 passes as it is; any other
-// byte is taken as the Latin-1 character of that value, so the output is
-// always valid JSON.
-void JsonString(std::string& out, const std::string& text) {
-    out += '"';
+// `text` as UTF-8 for JSON: valid UTF-8 passes as it is; any other byte is
+// taken as the Latin-1 character of that value (a calculator's text is no
+// UTF-8), so every text can be written.
+std::string AsUtf8(const std::string& text) {
+    std::string out;
     std::size_t index = 0;
     while (index < text.size()) {
         const unsigned char c = static_cast<unsigned char>(text[index]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++index;
-            continue;
-        }
-        if (c < 0x20 || c == 0x7F) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
-            out += buffer;
-            ++index;
-            continue;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++index;
-            continue;
-        }
         // Length of a well-formed UTF-8 sequence starting here, or 0.
-        std::size_t length = 0;
-        std::uint32_t codePoint = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            codePoint = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            codePoint = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            codePoint = c & 0x07;
-        }
+        std::size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                                         : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        std::uint32_t codePoint = length == 1 ? c : c & (0x7F >> length);
         bool valid = length != 0 && index + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
             const unsigned char next = static_cast<unsigned char>(text[index + k]);
-            if ((next & 0xC0) != 0x80) valid = false;
+            valid = (next & 0xC0) == 0x80;
             codePoint = (codePoint << 6) | (next & 0x3F);
         }
         // Overlong forms, surrogates and code points past U+10FFFF.
@@ -461,134 +436,93 @@ void JsonString(std::string& out, const std::string& text) {
             out.append(text, index, length);
             index += length;
         } else {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
-            out += buffer;
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
             ++index;
         }
     }
-    out += '"';
+    return out;
 }
+
+using Json = nlohmann::ordered_json;
 
 template <typename T>
-void JsonNumber(std::string& out, const std::optional<T>& value) {
-    out += value ? Decimal(*value) : std::string("null");
+Json Optional(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
 }
 
-void JsonOptionalString(std::string& out, const std::optional<std::string>& value) {
-    if (value) {
-        JsonString(out, *value);
-    } else {
-        out += "null";
-    }
+Json OptionalText(const std::optional<std::string>& value) {
+    return value ? Json(AsUtf8(*value)) : Json(nullptr);
 }
 
-void JsonHeader(const HeaderReport& header, std::string& out) {
-    out += "{\"signature_matches\":";
-    out += header.signatureMismatch ? "false" : "true";
-    out += ",\"signature_mismatch_at\":";
-    JsonNumber(out, header.signatureMismatch);
-    out += ",\"comment\":";
-    JsonOptionalString(out, header.comment);
-    out += ",\"data_section_length\":";
-    JsonNumber(out, header.dataSectionLength);
-    out += ",\"entry_header_length\":";
-    JsonNumber(out, header.entryHeaderLength);
-    out += ",\"variable_length\":";
-    JsonNumber(out, header.variableLength);
-    out += ",\"type\":";
-    JsonNumber(out, header.type);
-    out += ",\"name\":";
-    JsonOptionalString(out, header.name);
-    out += ",\"version\":";
-    JsonNumber(out, header.version);
-    out += ",\"flags\":";
-    JsonNumber(out, header.flags);
-    out += ",\"data_length\":";
-    JsonNumber(out, header.dataLength);
-    out += ",\"size_word\":";
-    JsonNumber(out, header.sizeWord);
-    out += ",\"checksum_stored\":";
-    JsonNumber(out, header.storedChecksum);
-    out += ",\"checksum_computed\":";
-    JsonNumber(out, header.computedChecksum);
-    out += ",\"checksum_matches\":";
-    out += header.computedChecksum
-               ? (*header.storedChecksum == *header.computedChecksum ? "true" : "false")
-               : "null";
-    out += '}';
+Json HeaderJson(const HeaderReport& header) {
+    Json checksumMatches = nullptr;
+    if (header.computedChecksum) checksumMatches = *header.storedChecksum == *header.computedChecksum;
+    return {{"signature_matches", !header.signatureMismatch},
+            {"signature_mismatch_at", Optional(header.signatureMismatch)},
+            {"comment", OptionalText(header.comment)},
+            {"data_section_length", Optional(header.dataSectionLength)},
+            {"entry_header_length", Optional(header.entryHeaderLength)},
+            {"variable_length", Optional(header.variableLength)},
+            {"type", Optional(header.type)},
+            {"name", OptionalText(header.name)},
+            {"version", Optional(header.version)},
+            {"flags", Optional(header.flags)},
+            {"data_length", Optional(header.dataLength)},
+            {"size_word", Optional(header.sizeWord)},
+            {"checksum_stored", Optional(header.storedChecksum)},
+            {"checksum_computed", Optional(header.computedChecksum)},
+            {"checksum_matches", checksumMatches}};
 }
 
-void JsonRow(const RowReport& row, std::string& out) {
-    out += "{\"offset\":" + Decimal(row.offset) + ",\"periods\":[";
+Json RowJson(const RowReport& row) {
+    Json periods = Json::array(), rates = Json::array(), names = Json::array();
     for (int voice = 0; voice < 4; ++voice) {
-        out += (voice ? "," : "") + Decimal(row.periods[voice]);
-    }
-    out += "],\"rates\":[";
-    for (int voice = 0; voice < 4; ++voice) {
-        if (voice) out += ',';
-        out += row.periods[voice] == 0 ? std::string("-1")
-                                       : std::to_string(notes::PeriodRate(row.periods[voice]));
-    }
-    out += "],\"notes\":[";
-    for (int voice = 0; voice < 4; ++voice) {
-        if (voice) out += ',';
-        if (row.periods[voice] == 0) {
-            out += "null";
+        const std::uint8_t period = row.periods[voice];
+        periods.push_back(period);
+        rates.push_back(songfile::RateForPeriod(period));
+        if (period == 0) {
+            names.push_back(nullptr);
             continue;
         }
-        const notes::PeriodNote note = notes::NoteForPeriod(row.periods[voice]);
-        char cents[32];
-        std::snprintf(cents, sizeof cents, "%.1f", note.cents);
-        out += "{\"name\":";
-        JsonString(out, note.name);
-        out += ",\"cents\":";
-        out += cents;
-        out += '}';
+        const notes::PeriodNote note = notes::NoteForPeriod(period);
+        // Cents to one decimal, as the text shows them.
+        names.push_back({{"name", note.name}, {"cents", std::round(note.cents * 10.0) / 10.0}});
     }
-    out += "],\"ticks\":" + Decimal(row.ticks) + ",\"ms\":" + Decimal(row.ticks * songfile::kTickMilliseconds) + "}";
+    return {{"offset", row.offset}, {"periods", periods}, {"rates", rates}, {"notes", names},
+            {"ticks", row.ticks}, {"ms", row.ticks * songfile::kTickMilliseconds}};
 }
 
-void JsonSong(const SongReport& song, std::string& out) {
-    out += "{\"title\":";
-    JsonString(out, song.title);
-    out += ",\"artist\":";
-    JsonString(out, song.artist);
-    out += ",\"album\":";
-    JsonString(out, song.album);
-    out += ",\"order_list_offset\":" + Decimal(song.orderListOffset);
-    out += ",\"order_terminated\":";
-    out += song.orderTerminated ? "true" : "false";
-    out += ",\"order\":[";
-    for (std::size_t index = 0; index < song.order.size(); ++index) {
-        if (index) out += ',';
-        out += "{\"position\":" + Decimal(song.order[index].position) +
-               ",\"section_offset\":" + Decimal(song.order[index].sectionOffset) +
-               ",\"section\":" + Decimal(song.order[index].section) + "}";
+Json SongJson(const SongReport& song) {
+    Json order = Json::array();
+    for (const OrderEntryReport& entry : song.order) {
+        order.push_back({{"position", entry.position},
+                         {"section_offset", entry.sectionOffset},
+                         {"section", entry.section}});
     }
-    out += "],\"sections\":[";
-    for (std::size_t index = 0; index < song.sections.size(); ++index) {
-        const SectionReport& section = song.sections[index];
-        if (index) out += ',';
-        out += "{\"offset\":" + Decimal(section.offset) + ",\"end\":\"";
-        out += section.end == SectionEnd::EndRow         ? "end_row"
-               : section.end == SectionEnd::OutsideBlock ? "outside_block"
-                                                         : "cut_short";
-        out += "\",\"end_offset\":" + Decimal(section.endOffset) +
-               ",\"ticks\":" + Decimal(section.ticks) + ",\"played_at\":[";
-        for (std::size_t k = 0; k < section.playedAt.size(); ++k) {
-            out += (k ? "," : "") + Decimal(section.playedAt[k]);
-        }
-        out += "],\"rows\":[";
-        for (std::size_t row = 0; row < section.rows.size(); ++row) {
-            if (row) out += ',';
-            JsonRow(section.rows[row], out);
-        }
-        out += "]}";
+    Json sections = Json::array();
+    for (const SectionReport& section : song.sections) {
+        Json rows = Json::array();
+        for (const RowReport& row : section.rows) rows.push_back(RowJson(row));
+        sections.push_back({{"offset", section.offset},
+                            {"end", section.end == SectionEnd::EndRow         ? "end_row"
+                                    : section.end == SectionEnd::OutsideBlock ? "outside_block"
+                                                                              : "cut_short"},
+                            {"end_offset", section.endOffset},
+                            {"ticks", section.ticks},
+                            {"played_at", section.playedAt},
+                            {"rows", rows}});
     }
-    out += "],\"total_ticks\":" + Decimal(song.totalTicks) +
-           ",\"total_ms\":" + Decimal(song.totalTicks * songfile::kTickMilliseconds) +
-           ",\"end_wait_ms\":" + Decimal(songfile::kEndWaitMilliseconds) + "}";
+    return {{"title", AsUtf8(song.title)},
+            {"artist", AsUtf8(song.artist)},
+            {"album", AsUtf8(song.album)},
+            {"order_list_offset", song.orderListOffset},
+            {"order_terminated", song.orderTerminated},
+            {"order", order},
+            {"sections", sections},
+            {"total_ticks", song.totalTicks},
+            {"total_ms", song.totalTicks * songfile::kTickMilliseconds},
+            {"end_wait_ms", songfile::kEndWaitMilliseconds}};
 }
 
 }  // namespace
@@ -659,31 +593,19 @@ std::string FormatText(const Report& report) {
 }
 
 std::string FormatJson(const Report& report) {
-    std::string out = "{\"file\":";
-    JsonString(out, report.path);
-    out += ",\"file_size\":" + Decimal(report.header.fileSize);
-    out += ",\"header\":";
-    JsonHeader(report.header, out);
-    out += ",\"is_program\":";
-    out += report.isProgram ? "true" : "false";
-    out += ",\"block_bytes\":" + Decimal(report.blockBytes);
-    out += ",\"truncated\":";
-    out += report.truncated ? "true" : "false";
-    out += ",\"is_song\":";
-    out += report.isSong ? "true" : "false";
-    out += ",\"song\":";
-    if (report.isSong) {
-        JsonSong(report.song, out);
-    } else {
-        out += "null";
-    }
-    out += ",\"problems\":[";
-    for (std::size_t index = 0; index < report.problems.size(); ++index) {
-        if (index) out += ',';
-        JsonString(out, report.problems[index]);
-    }
-    out += "]}\n";
-    return out;
+    Json problems = Json::array();
+    for (const std::string& problem : report.problems) problems.push_back(AsUtf8(problem));
+    const Json json = {{"file", AsUtf8(report.path)},
+                       {"file_size", report.header.fileSize},
+                       {"header", HeaderJson(report.header)},
+                       {"is_program", report.isProgram},
+                       {"block_bytes", report.blockBytes},
+                       {"truncated", report.truncated},
+                       {"is_song", report.isSong},
+                       {"song", report.isSong ? SongJson(report.song) : Json(nullptr)},
+                       {"problems", problems}};
+    // Every text went through AsUtf8, so nothing is left for the handler.
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace info
