@@ -52,43 +52,4 @@ TEST(NotesTest, NamesWhatAPeriodSounds) {
     EXPECT_EQ(notes::NoteName(70), "A#4");
 }
 
-tools::ParsedArguments Parse(std::vector<std::string> words) {
-    std::vector<char*> argv;
-    static char program[] = "tool";
-    argv.push_back(program);
-    for (std::string& word : words) argv.push_back(word.data());
-    return tools::ParseArguments(static_cast<int>(argv.size()), argv.data(),
-                                 {{"rate", true}, {"help", false}, {"version", false},
-                                  {"verbose", false}});
-}
-
-TEST(OptionsTest, ReadsLongOptionsLikeGetoptLong) {
-    tools::ParsedArguments parsed =
-        Parse({"song", "--rate", "8000", "-xm", "--rate=44100", "out.wav", "-", "--help"});
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"song", "-xm", "out.wav", "-"}));
-    std::string rate;
-    EXPECT_TRUE(tools::HasOption(parsed, "rate", &rate));
-    EXPECT_EQ(rate, "44100");  // the last one counts
-    EXPECT_TRUE(tools::HasOption(parsed, "help"));
-    EXPECT_FALSE(tools::HasOption(parsed, "version"));
-
-    // Unambiguous abbreviations, and "--" ending the options.
-    parsed = Parse({"--ra", "100", "--vers", "--", "--help"});
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_TRUE(tools::HasOption(parsed, "rate", &rate));
-    EXPECT_EQ(rate, "100");
-    EXPECT_TRUE(tools::HasOption(parsed, "version"));
-    EXPECT_FALSE(tools::HasOption(parsed, "help"));
-    EXPECT_EQ(parsed.positionals, (std::vector<std::string>{"--help"}));
-}
-
-TEST(OptionsTest, RefusesBadOptions) {
-    EXPECT_EQ(Parse({"--ver"}).error, "ambiguous option '--ver'");
-    EXPECT_EQ(Parse({"--quiet"}).error, "unknown option '--quiet'");
-    EXPECT_EQ(Parse({"--rate"}).error, "option '--rate' needs a value");
-    EXPECT_EQ(Parse({"--help=yes"}).error, "option '--help' takes no value");
-    EXPECT_FALSE(Parse({"--ver"}).ok);
-}
-
 }  // namespace

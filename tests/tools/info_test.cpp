@@ -219,7 +219,7 @@ TEST_F(InfoTest, RefusesWhatFenkRefuses) {
 
     RunResult usage = Info({});
     EXPECT_EQ(usage.exitStatus, 1);
-    EXPECT_EQ(usage.err, "fenk-info: expected one SONG file (try 'fenk-info --help')\n");
+    EXPECT_EQ(usage.err, "fenk-info: SONG is required (try 'fenk-info --help')\n");
     RunResult version = Info({"--version"});
     EXPECT_EQ(version.out, "fenk-info (Fenk) " FENK_VERSION "\n");
 }

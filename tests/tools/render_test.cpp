@@ -251,8 +251,8 @@ TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
         std::vector<std::string> arguments;
         std::string error;
     } cases[] = {
-        {{}, "fenk-render: expected SONG and OUT (try 'fenk-render --help')\n"},
-        {{song}, "fenk-render: expected SONG and OUT (try 'fenk-render --help')\n"},
+        {{}, "fenk-render: SONG is required (try 'fenk-render --help')\n"},
+        {{song}, "fenk-render: OUT is required (try 'fenk-render --help')\n"},
         {{dir.File("none.8xp"), out},
          "fenk-render: cannot open '" + dir.File("none.8xp") + "': No such file or directory\n"},
         {{dir.Path().string(), out}, "fenk-render: cannot open '" + dir.Path().string() + "': is a directory\n"},
@@ -271,11 +271,11 @@ TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
          "fenk-render: cannot tell an audio format from the name '" + dir.File("out.mp4") +
              "' (use .wav, .flac, .ogg, .oga, .opus, .aiff, .aif, .au, .caf, .w64)\n"},
         {{song, out, "--rate", "3999"},
-         "fenk-render: --rate needs a whole number of Hz from 4000 to 65535, not '3999'\n"},
+         "fenk-render: --rate: Value 3999 not in range 4000 to 65535 (try 'fenk-render --help')\n"},
         {{song, out, "--rate=fast"},
-         "fenk-render: --rate needs a whole number of Hz from 4000 to 65535, not 'fast'\n"},
+         "fenk-render: --rate: Value fast not in range 4000 to 65535 (try 'fenk-render --help')\n"},
         {{song, out, "--speed"},
-         "fenk-render: unknown option '--speed' (try 'fenk-render --help')\n"},
+         "fenk-render: The following argument was not expected: --speed (try 'fenk-render --help')\n"},
         {{song, dir.File("missing/out.wav")},
          "fenk-render: cannot create a file in '" + dir.File("missing") +
              "': No such file or directory\n"},
@@ -293,8 +293,8 @@ TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
 
     RunResult help = Render({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
-    EXPECT_EQ(help.out.rfind("Usage: fenk-render SONG OUT [sample] [-switches] [--rate HZ]\n", 0),
-              0u);
+    EXPECT_NE(help.out.find("Usage: fenk-render [OPTIONS] SONG OUT [sample...]\n"), std::string::npos)
+        << help.out;
     EXPECT_EQ(Render({"--version"}).out, "fenk-render (Fenk) " FENK_VERSION "\n");
 }
 

@@ -12,82 +12,25 @@
 
 namespace tools {
 
-namespace {
-
-// The accepted option that `written` names: an exact match, or the only one
-// that it is a prefix of. Null with `ambiguous` set when several fit.
-const OptionSpec* FindOption(const std::vector<OptionSpec>& accepted,
-                             const std::string& written, bool* ambiguous) {
-    *ambiguous = false;
-    const OptionSpec* found = nullptr;
-    for (const OptionSpec& option : accepted) {
-        if (option.name == written) return &option;
-        if (option.name.compare(0, written.size(), written) == 0) {
-            if (found != nullptr) *ambiguous = true;
-            found = &option;
-        }
+StandardOptionsOutcome ParseCommandLine(const char* program, CLI::App& app, int argc,
+                                        const char* const* argv) {
+    StandardOptionsOutcome outcome;
+    app.set_version_flag("--version", VersionLine(program), "output version information and exit");
+    // On Windows CLI11 would take "/x" for an option; a path may begin so.
+    app.allow_windows_style_options(false);
+    // CLI11 reports through exceptions; they end here.
+    try {
+        app.parse(argc, argv);
+        outcome.proceed = true;
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), stdout);
+    } catch (const CLI::CallForVersion&) {
+        std::fputs(VersionLine(program).c_str(), stdout);
+    } catch (const CLI::ParseError& error) {
+        PrintError(program, std::string(error.what()) + " (try '" + program + " --help')");
+        outcome.exitStatus = 1;
     }
-    return *ambiguous ? nullptr : found;
-}
-
-}  // namespace
-
-ParsedArguments ParseArguments(int argc, char** argv,
-                               const std::vector<OptionSpec>& accepted) {
-    ParsedArguments result;
-    bool optionsEnded = false;
-    for (int index = 1; index < argc; ++index) {
-        const std::string argument = argv[index];
-        if (optionsEnded || argument.size() < 3 || argument.compare(0, 2, "--") != 0) {
-            if (!optionsEnded && argument == "--") {
-                optionsEnded = true;
-                continue;
-            }
-            result.positionals.push_back(argument);
-            continue;
-        }
-        const std::size_t equals = argument.find('=');
-        const std::string written = argument.substr(2, equals == std::string::npos
-                                                           ? std::string::npos
-                                                           : equals - 2);
-        bool ambiguous = false;
-        const OptionSpec* option = FindOption(accepted, written, &ambiguous);
-        if (option == nullptr) {
-            result.error = std::string(ambiguous ? "ambiguous option '--"
-                                                 : "unknown option '--") +
-                           written + "'";
-            return result;
-        }
-        GivenOption given;
-        given.name = option->name;
-        if (option->takesValue) {
-            if (equals != std::string::npos) {
-                given.value = argument.substr(equals + 1);
-            } else if (index + 1 < argc) {
-                given.value = argv[++index];
-            } else {
-                result.error = "option '--" + option->name + "' needs a value";
-                return result;
-            }
-        } else if (equals != std::string::npos) {
-            result.error = "option '--" + option->name + "' takes no value";
-            return result;
-        }
-        result.options.push_back(given);
-    }
-    result.ok = true;
-    return result;
-}
-
-bool HasOption(const ParsedArguments& arguments, const std::string& name,
-               std::string* value) {
-    bool found = false;
-    for (const GivenOption& option : arguments.options) {
-        if (option.name != name) continue;
-        found = true;
-        if (value != nullptr) *value = option.value;
-    }
-    return found;
+    return outcome;
 }
 
 std::string VersionLine(const char* program) {
@@ -96,31 +39,6 @@ std::string VersionLine(const char* program) {
 
 void PrintError(const char* program, const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", program, message.c_str());
-}
-
-StandardOptionsOutcome HandleStandardOptions(const char* program,
-                                             const ParsedArguments& arguments,
-                                             const char* helpText,
-                                             std::size_t minimumPositionals,
-                                             std::size_t maximumPositionals,
-                                             const char* usageError) {
-    const std::string tryHelp = std::string(" (try '") + program + " --help')";
-    StandardOptionsOutcome outcome;
-    if (!arguments.ok) {
-        PrintError(program, arguments.error + tryHelp);
-        outcome.exitStatus = 1;
-    } else if (HasOption(arguments, "help")) {
-        std::fputs(helpText, stdout);
-    } else if (HasOption(arguments, "version")) {
-        std::fputs(VersionLine(program).c_str(), stdout);
-    } else if (arguments.positionals.size() < minimumPositionals ||
-               arguments.positionals.size() > maximumPositionals) {
-        PrintError(program, usageError + tryHelp);
-        outcome.exitStatus = 1;
-    } else {
-        outcome.proceed = true;
-    }
-    return outcome;
 }
 
 bool WriteFileReplacing(const std::string& path,

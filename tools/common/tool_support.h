@@ -1,5 +1,5 @@
-// What the Fenk tools (fenk-make, fenk-info, fenk-render) share: a GNU-style
-// reader of long options, the version text, one-line error messages, and
+// What the Fenk tools (fenk-make, fenk-info, fenk-render) share: reading the
+// command line with CLI11, the version text, one-line error messages, and
 // writing an output file so that an existing one is replaced only when the
 // new one is complete.
 #pragma once
@@ -10,68 +10,31 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 namespace tools {
 
 // ---------------------------------------------------------------------------
 // Command line
 
-// A long option the tool accepts, written "--name" on the command line.
-struct OptionSpec {
-    std::string name;         // without the leading "--"
-    bool takesValue = false;  // "--name VALUE" or "--name=VALUE"
-};
-
-// One option as given, with its full name even when it was abbreviated.
-struct GivenOption {
-    std::string name;
-    std::string value;  // empty for an option without a value
-};
-
-struct ParsedArguments {
-    bool ok = false;
-    std::string error;  // when !ok: what is wrong, e.g. "unknown option '--x'"
-    // Every argument that is not a long option, in order. Arguments that begin
-    // with a single "-" (fenk's switch groups, or "-" alone) are positionals
-    // too; so is everything after a "--".
-    std::vector<std::string> positionals;
-    std::vector<GivenOption> options;  // in the order given
-};
-
-// Reads argv[1..argc-1]. A long option may be shortened to any prefix that
-// names only one of `accepted` (as getopt_long does); an exact name always
-// wins. Fails on an unknown or ambiguous option, a missing value, or a value
-// given to an option that takes none.
-ParsedArguments ParseArguments(int argc, char** argv,
-                               const std::vector<OptionSpec>& accepted);
-
-// True when `name` was given; `value` (may be null) receives the value of
-// its last occurrence.
-bool HasOption(const ParsedArguments& arguments, const std::string& name,
-               std::string* value = nullptr);
-
-// What a tool does after the options every tool shares.
+// What a tool does after reading its command line.
 struct StandardOptionsOutcome {
-    bool proceed = false;  // true: no standard case applied; the tool goes on
+    bool proceed = false;  // true: the options were read; the tool goes on
     int exitStatus = 0;    // when !proceed: what main returns (0 or 1)
 };
 
-// The checks every tool makes first, in this order, on what ParseArguments
-// read:
-//   - a parse failure: "PROGRAM: ERROR (try 'PROGRAM --help')" on standard
-//     error, status 1;
-//   - --help: `helpText` written as it is on standard output, status 0;
+// Reads argv with the tool's CLI11 `app`, which holds its options and
+// positionals (ParseCommandLine adds --version), and handles what every
+// tool handles alike:
+//   - --help: the app's help on standard output, status 0;
 //   - --version: VersionLine(program) on standard output, status 0;
-//   - fewer than `minimumPositionals` or more than `maximumPositionals`
-//     positionals: "PROGRAM: USAGE_ERROR (try 'PROGRAM --help')" on
-//     standard error, status 1.
-// Otherwise `proceed` is true and nothing is printed. `usageError` says what
-// positionals were expected, e.g. "expected SONG and OUT".
-StandardOptionsOutcome HandleStandardOptions(const char* program,
-                                             const ParsedArguments& arguments,
-                                             const char* helpText,
-                                             std::size_t minimumPositionals,
-                                             std::size_t maximumPositionals,
-                                             const char* usageError);
+//   - a mistake (an unknown option, a missing or bad value, too few or too
+//     many arguments): "PROGRAM: WHAT (try 'PROGRAM --help')" on standard
+//     error, status 1.
+// Otherwise `proceed` is true, the app's variables are filled, and nothing
+// is printed.
+StandardOptionsOutcome ParseCommandLine(const char* program, CLI::App& app, int argc,
+                                        const char* const* argv);
 
 // "PROGRAM (Fenk) 1.0.0\n", the first line of --version.
 std::string VersionLine(const char* program);

@@ -9,37 +9,30 @@ namespace {
 
 constexpr const char* kProgram = "fenk-info";
 
-constexpr const char* kHelp =
-    "Usage: fenk-info SONG [--json]\n"
-    "Show what a Fenk song file (a TI-83 Plus program) holds: the header\n"
-    "fields and whether the checksum matches, the title, artist and album,\n"
-    "the order list, and every section's rows with their periods, rates,\n"
-    "notes (for the default sample) and durations, and the song's length.\n"
-    "Data that is cut short or points outside the file is named.\n"
-    "\n"
-    "Exit status: 0 for a song fenk plays, 1 when the file cannot be read,\n"
-    "is not a TI-83 Plus program file or holds no song.\n"
-    "\n"
-    "      --json     write one JSON object instead of text\n"
-    "      --help     display this help and exit\n"
-    "      --version  output version information and exit\n";
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const tools::ParsedArguments arguments = tools::ParseArguments(
-        argc, argv, {{"json", false}, {"help", false}, {"version", false}});
-    const tools::StandardOptionsOutcome standard =
-        tools::HandleStandardOptions(kProgram, arguments, kHelp, 1, 1, "expected one SONG file");
+    CLI::App app("Show what a Fenk song file (a TI-83 Plus program) holds: the header\n"
+                 "fields and whether the checksum matches, the title, artist and album,\n"
+                 "the order list, and every section's rows with their periods, rates,\n"
+                 "notes (for the default sample) and durations, and the song's length.\n"
+                 "Data that is cut short or points outside the file is named.",
+                 kProgram);
+    std::string songPath;
+    bool json = false;
+    app.add_option("SONG", songPath, "the song file")->required();
+    app.add_flag("--json", json, "write one JSON object instead of text");
+    app.footer("Exit status: 0 for a song fenk plays, 1 when the file cannot be read,\n"
+               "is not a TI-83 Plus program file or holds no song.");
+    const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
-    const info::ReportResult result = info::InspectSongFile(arguments.positionals[0]);
+    const info::ReportResult result = info::InspectSongFile(songPath);
     if (result.failure != info::ReportFailure::None) {
         tools::PrintError(kProgram, result.error);
         return 1;
     }
     const info::Report& report = result.report;
-    const std::string text = tools::HasOption(arguments, "json") ? info::FormatJson(report)
-                                                                   : info::FormatText(report);
+    const std::string text = json ? info::FormatJson(report) : info::FormatText(report);
     std::fputs(text.c_str(), stdout);
     if (!report.isSong) {
         tools::PrintError(kProgram, report.problems.empty() ? "not a song" : report.problems.back());

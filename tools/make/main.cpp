@@ -11,28 +11,21 @@ namespace {
 
 constexpr const char* kProgram = "fenk-make";
 
-constexpr const char* kHelp =
-    "Usage: fenk-make SOURCE OUT.8xp\n"
-    "Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
-    "and TI's link software sends to a calculator.\n"
-    "\n"
-    "Mistakes in SOURCE are reported as SOURCE:LINE: what is wrong; then\n"
-    "nothing is written. An existing OUT is replaced only by a complete file.\n"
-    "The format is described in fenk-make(1) and docs/song-format.md.\n"
-    "\n"
-    "      --help     display this help and exit\n"
-    "      --version  output version information and exit\n";
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const tools::ParsedArguments arguments =
-        tools::ParseArguments(argc, argv, {{"help", false}, {"version", false}});
-    const tools::StandardOptionsOutcome standard = tools::HandleStandardOptions(
-        kProgram, arguments, kHelp, 2, 2, "expected SOURCE and OUT.8xp");
+    CLI::App app("Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
+                 "and TI's link software sends to a calculator.",
+                 kProgram);
+    std::string sourcePath, outputPath;
+    app.add_option("SOURCE", sourcePath, "the song text")->required();
+    app.add_option("OUT.8xp", outputPath, "the program file to write")->required();
+    app.footer("Mistakes in SOURCE are reported as SOURCE:LINE: what is wrong; then\n"
+               "nothing is written. An existing OUT is replaced only by a complete file,\n"
+               "and never when it is SOURCE itself. The format is described in\n"
+               "fenk-make(1) and docs/song-format.md.");
+    const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
-    const std::string& sourcePath = arguments.positionals[0];
-    const std::string& outputPath = arguments.positionals[1];
     std::string error = tools::OutputOverInput(outputPath, {sourcePath});
     if (!error.empty()) {
         tools::PrintError(kProgram, error);

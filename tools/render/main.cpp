@@ -19,26 +19,10 @@
 namespace {
 
 constexpr const char* kProgram = "fenk-render";
-constexpr int kMinimumRate = 4000;   // the sound library's range
+constexpr int kMinimumRate = 4000;  // the sound library's range
 constexpr int kMaximumRate = 65535;
 // Frames mixed per call and buffered before each write.
 constexpr std::size_t kChunkFrames = 4096;
-
-constexpr const char* kHelp =
-    "Usage: fenk-render SONG OUT [sample] [-switches] [--rate HZ]\n"
-    "Play a Fenk song (a TI-83 Plus program file) into the audio file OUT\n"
-    "instead of the sound card, exactly as fenk plays it: every 5 ms tick\n"
-    "is 5 ms of audio, the last row sounds through the final 2.5 s.\n"
-    "\n"
-    "OUT's extension chooses the format: .wav, .flac, .ogg, .oga, .opus, .aiff,\n"
-    ".aif, .au, .caf, .w64. An existing OUT is replaced only when the render\n"
-    "succeeds. The sample and the switches are fenk's: sample is the voice\n"
-    "sample (default square.wav), x: extended notes, m: mono, l: low quality\n"
-    "(8000 Hz).\n"
-    "\n"
-    "      --rate HZ  output rate, 4000 to 65535 (default 32000, 8000 with l)\n"
-    "      --help     display this help and exit\n"
-    "      --version  output version information and exit\n";
 
 // The sequencer's waits turned into audio: SleepMs(ms) mixes exactly the
 // frames that bring the total to (all ms so far) x rate / 1000, so no
@@ -147,35 +131,43 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const tools::ParsedArguments arguments = tools::ParseArguments(
-        argc, argv, {{"rate", true}, {"help", false}, {"version", false}});
-    // SONG and OUT, then fenk's own sample and switches.
-    const tools::StandardOptionsOutcome standard = tools::HandleStandardOptions(
-        kProgram, arguments, kHelp, 2, SIZE_MAX, "expected SONG and OUT");
+    CLI::App app("Play a Fenk song (a TI-83 Plus program file) into the audio file OUT\n"
+                 "instead of the sound card, exactly as fenk plays it: every 5 ms tick\n"
+                 "is 5 ms of audio, the last row sounds through the final 2.5 s.",
+                 kProgram);
+    std::string songPath, outputPath;
+    std::vector<std::string> samples;
+    int rate = 0;
+    app.add_option("SONG", songPath, "the song file")->required();
+    app.add_option("OUT", outputPath, "the audio file to write")->required();
+    app.add_option("sample", samples, "the voice sample (default square.wav)");
+    app.add_option("--rate", rate, "output rate in Hz (default 32000, 8000 with l)")
+        ->check(CLI::Range(kMinimumRate, kMaximumRate));
+    // fenk's switch groups (-x, -m, -l, -xml...) are no options of ours: they
+    // come back as the arguments CLI11 leaves.
+    app.allow_extras();
+    app.footer("OUT's extension chooses the format: " + std::string(render::KnownExtensions()) +
+               ".\nAn existing OUT is replaced only when the render succeeds, and never\n"
+               "when it is the song or the sample. The sample and the switches are\n"
+               "fenk's: x: extended notes, m: mono, l: low quality (8000 Hz).");
+    const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
-    const std::string& songPath = arguments.positionals[0];
-    const std::string& outputPath = arguments.positionals[1];
 
     // The sample and switches exactly as fenk reads them.
-    std::vector<const char*> rest;
-    for (std::size_t index = 2; index < arguments.positionals.size(); ++index) {
-        rest.push_back(arguments.positionals[index].c_str());
+    std::vector<std::string> rest = samples;
+    for (const std::string& extra : app.remaining()) {
+        // A long option CLI11 did not know, or what came after "--".
+        if (extra.rfind("--", 0) == 0 || extra.empty() || extra[0] != '-') {
+            return Fail("The following argument was not expected: " + extra + " (try '" + kProgram +
+                        " --help')");
+        }
+        rest.push_back(extra);
     }
+    std::vector<const char*> words;
+    for (const std::string& word : rest) words.push_back(word.c_str());
     playback::PlaybackSettings settings =
-        playback::ParseSettings(static_cast<int>(rest.size()), rest.data());
-    std::string rateText;
-    if (tools::HasOption(arguments, "rate", &rateText)) {
-        long rate = -1;
-        if (!rateText.empty() && rateText.size() <= 6 &&
-            rateText.find_first_not_of("0123456789") == std::string::npos) {
-            rate = std::strtol(rateText.c_str(), nullptr, 10);
-        }
-        if (rate < kMinimumRate || rate > kMaximumRate) {
-            return Fail("--rate needs a whole number of Hz from 4000 to 65535, not '" + rateText +
-                        "'");
-        }
-        settings.mixRate = static_cast<int>(rate);
-    }
+        playback::ParseSettings(static_cast<int>(words.size()), words.data());
+    if (rate != 0) settings.mixRate = rate;
 
     const render::AudioFormat format = render::FormatForPath(outputPath);
     if (!format.ok) {
