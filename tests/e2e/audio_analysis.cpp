@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "spectrum.h"
+
 namespace audio_analysis {
 namespace {
 
@@ -19,43 +21,6 @@ constexpr double kLateShare = 0.3;
 constexpr double kLateSeconds = 0.005;
 // Longest stretch on each side of a boundary that the fit looks at.
 constexpr double kWindowCapSeconds = 0.02;
-
-void Fft(std::vector<std::complex<double>>& values) {
-    const std::size_t size = values.size();
-    for (std::size_t i = 1, j = 0; i < size; ++i) {
-        std::size_t bit = size >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(values[i], values[j]);
-    }
-    for (std::size_t length = 2; length <= size; length <<= 1) {
-        const double angle = -2.0 * kPi / static_cast<double>(length);
-        const std::complex<double> step(std::cos(angle), std::sin(angle));
-        for (std::size_t start = 0; start < size; start += length) {
-            std::complex<double> twiddle(1.0, 0.0);
-            for (std::size_t k = 0; k < length / 2; ++k) {
-                const std::complex<double> even = values[start + k];
-                const std::complex<double> odd = values[start + k + length / 2] * twiddle;
-                values[start + k] = even + odd;
-                values[start + k + length / 2] = even - odd;
-                twiddle *= step;
-            }
-        }
-    }
-}
-
-double Hann(std::size_t n, std::size_t length) {
-    if (length < 2) return 1.0;
-    return 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(n) / static_cast<double>(length - 1));
-}
-
-// The 4-term Blackman-Harris window: side lobes 92 dB down, main lobe four
-// bins either side.
-double BlackmanHarris(std::size_t n, std::size_t length) {
-    if (length < 2) return 1.0;
-    const double x = 2.0 * kPi * static_cast<double>(n) / static_cast<double>(length - 1);
-    return 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
-}
 
 // A square of `periodFrames` frames, rising at phase 0, holding only its
 // harmonics below 90 % of Nyquist (as a band-limited voice does), at
@@ -270,11 +235,11 @@ std::vector<Peak> StrongestPeaks(const std::vector<float>& side, int rate, std::
     std::vector<std::complex<double>> values(size);
     double windowSum = 0.0;
     for (std::size_t n = 0; n < length; ++n) {
-        const double weight = Hann(n, length);
+        const double weight = spectrum::Hann(n, length);
         windowSum += weight;
         values[n] = side[first + n] * weight;
     }
-    Fft(values);
+    spectrum::Fft(values);
     std::vector<double> magnitude(size / 2 + 1);
     for (std::size_t k = 0; k < magnitude.size(); ++k) magnitude[k] = std::abs(values[k]);
     const double binHz = static_cast<double>(rate) / static_cast<double>(size);
@@ -301,17 +266,7 @@ double ToneAmplitude(const std::vector<float>& side, int rate, double hz, std::s
                      std::size_t last) {
     last = std::min(last, side.size());
     if (first >= last) return 0.0;
-    const std::size_t length = last - first;
-    std::complex<double> sum(0.0, 0.0);
-    double windowSum = 0.0;
-    const double step = -2.0 * kPi * hz / rate;
-    for (std::size_t n = 0; n < length; ++n) {
-        const double weight = BlackmanHarris(n, length);
-        windowSum += weight;
-        const double angle = step * static_cast<double>(n);
-        sum += side[first + n] * weight * std::complex<double>(std::cos(angle), std::sin(angle));
-    }
-    return 2.0 * std::abs(sum) / windowSum;
+    return spectrum::AmplitudeAt(side.data() + first, last - first, rate, hz);
 }
 
 double MaxAbs(const std::vector<float>& side, std::size_t first, std::size_t last) {

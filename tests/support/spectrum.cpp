@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace spectrum {
 namespace {
@@ -9,23 +10,28 @@ namespace {
 // Not every C++ library defines M_PI in strict mode.
 constexpr double kPi = 3.14159265358979323846;
 
-using Complex = std::complex<double>;
+}  // namespace
 
-// Plain recursive radix-2 transform; speed does not matter here.
-void Transform(std::vector<Complex>& data) {
-    const std::size_t n = data.size();
-    if (n == 1) return;
-    std::vector<Complex> even(n / 2), odd(n / 2);
-    for (std::size_t i = 0; i < n / 2; ++i) {
-        even[i] = data[2 * i];
-        odd[i] = data[2 * i + 1];
+void Fft(std::vector<std::complex<double>>& values) {
+    const std::size_t size = values.size();
+    for (std::size_t i = 1, j = 0; i < size; ++i) {
+        std::size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(values[i], values[j]);
     }
-    Transform(even);
-    Transform(odd);
-    for (std::size_t k = 0; k < n / 2; ++k) {
-        const Complex twiddle = std::polar(1.0, -2.0 * kPi * static_cast<double>(k) / static_cast<double>(n)) * odd[k];
-        data[k] = even[k] + twiddle;
-        data[k + n / 2] = even[k] - twiddle;
+    for (std::size_t length = 2; length <= size; length <<= 1) {
+        const std::complex<double> step = std::polar(1.0, -2.0 * kPi / static_cast<double>(length));
+        for (std::size_t start = 0; start < size; start += length) {
+            std::complex<double> twiddle(1.0, 0.0);
+            for (std::size_t k = 0; k < length / 2; ++k) {
+                const std::complex<double> even = values[start + k];
+                const std::complex<double> odd = values[start + k + length / 2] * twiddle;
+                values[start + k] = even + odd;
+                values[start + k + length / 2] = even - odd;
+                twiddle *= step;
+            }
+        }
     }
 }
 
@@ -34,13 +40,15 @@ double BlackmanHarris(std::size_t i, std::size_t n) {
     return 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
 }
 
-}  // namespace
+double Hann(std::size_t i, std::size_t n) {
+    return 0.5 - 0.5 * std::cos(2.0 * kPi * static_cast<double>(i) / static_cast<double>(n));
+}
 
 std::vector<double> WindowedPower(const std::vector<double>& signal) {
     const std::size_t n = signal.size();
-    std::vector<Complex> data(n);
+    std::vector<std::complex<double>> data(n);
     for (std::size_t i = 0; i < n; ++i) data[i] = signal[i] * BlackmanHarris(i, n);
-    Transform(data);
+    Fft(data);
     std::vector<double> power(n / 2 + 1);
     for (std::size_t k = 0; k <= n / 2; ++k) power[k] = std::norm(data[k]);
     return power;
@@ -62,21 +70,8 @@ double OffHarmonicLevelDb(const std::vector<double>& signal, double sampleRate, 
         total += power[k];
         if (!nearHarmonic[k]) away += power[k];
     }
-    if (total <= 0.0) return -300.0;
-    if (away <= 0.0) return -300.0;
+    if (total <= 0.0 || away <= 0.0) return -300.0;
     return 10.0 * std::log10(away / total);
-}
-
-double AmplitudeAt(const std::vector<double>& signal, double sampleRate, double frequency) {
-    const std::size_t n = signal.size();
-    Complex sum;
-    double weight = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double w = BlackmanHarris(i, n);
-        sum += signal[i] * w * std::polar(1.0, -2.0 * kPi * frequency * static_cast<double>(i) / sampleRate);
-        weight += w;
-    }
-    return 2.0 * std::abs(sum) / weight;
 }
 
 }  // namespace spectrum
