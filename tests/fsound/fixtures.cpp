@@ -1,50 +1,23 @@
 #include "fixtures.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 namespace fsound_test {
-namespace {
-
-void Put(std::vector<unsigned char>& out, std::uint32_t value, int bytes) {
-    for (int byte = 0; byte < bytes; ++byte) out.push_back(static_cast<unsigned char>(value >> (8 * byte)));
-}
-
-void PutTag(std::vector<unsigned char>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
-
-}  // namespace
 
 std::vector<unsigned char> WavBytes(const WavSpec& spec) {
-    const auto channels = static_cast<std::uint32_t>(spec.channels);
-    const auto rate = static_cast<std::uint32_t>(spec.sampleRate);
-    std::vector<unsigned char> out;
-    PutTag(out, "RIFF");
-    Put(out, 0, 4);  // patched at the end
-    PutTag(out, "WAVE");
-    PutTag(out, "fmt ");
-    for (std::uint32_t value : {16u, 1u | channels << 16, rate, rate * channels * 2, channels * 2 | 16u << 16}) {
-        Put(out, value, 4);  // size; PCM, channels; rate; bytes/s; block align, bits
+    TempDir dir;
+    const std::string path = dir.File("sample.wav");
+    std::string error;
+    if (!looped_wav::Write(path, spec, &error)) {
+        std::fprintf(stderr, "cannot write a test sample: %s\n", error.c_str());
+        std::abort();
     }
-    PutTag(out, "data");
-    Put(out, static_cast<std::uint32_t>(spec.frames.size() * 2), 4);
-    for (std::int16_t value : spec.frames) Put(out, static_cast<std::uint16_t>(value), 2);
-    if (spec.loopLastFrame >= 0) {
-        PutTag(out, "smpl");
-        // manufacturer, product, period ns, unity note, pitch fraction, SMPTE
-        // format and offset, loop count, sampler data; then the loop: cue id,
-        // type (forward), start, end (last looped frame), fraction, play count.
-        for (std::uint32_t value : {60u, 0u, 0u, 1000000000u / rate, 60u, 0u, 0u, 0u, 1u, 0u, 0u, 0u,
-                                    static_cast<std::uint32_t>(spec.loopStart),
-                                    static_cast<std::uint32_t>(spec.loopLastFrame), 0u, 0u}) {
-            Put(out, value, 4);
-        }
-    }
-    const auto riffSize = static_cast<std::uint32_t>(out.size() - 8);
-    for (int byte = 0; byte < 4; ++byte) out[4 + byte] = static_cast<unsigned char>(riffSize >> (8 * byte));
-    return out;
+    return ReadFile(path);
 }
 
 WavSpec LevelSpec(int frames, std::int16_t value, bool looped) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "looped_wav.h"
+
 // How many times the library decoded a file since FSOUND_Init (loads served
 // from its cache of decoded files do not count); 0 when it is not started.
 // Exported by the library for its tests, and published nowhere else.
@@ -14,16 +16,11 @@ extern "C" int FSOUND_Offline_DecodedFileCount(void);
 
 namespace fsound_test {
 
-// A 16-bit PCM WAV. `frames` holds channels * frame count values,
-// interleaved. With loopLastFrame >= 0 a smpl chunk holds one forward loop
-// from loopStart to loopLastFrame (the chunk stores the last looped frame).
-struct WavSpec {
-    int channels = 1;
-    int sampleRate = 32000;
-    std::vector<std::int16_t> frames;
-    int loopStart = 0;
-    int loopLastFrame = -1;
-};
+// A 16-bit PCM WAV, written by the same writer as square.wav (libsndfile):
+// `frames` holds channels * frame count values, interleaved; with
+// loopLastFrame >= 0 a smpl chunk holds one forward loop from loopStart to
+// loopLastFrame.
+using WavSpec = looped_wav::Spec;
 std::vector<unsigned char> WavBytes(const WavSpec& spec);
 
 // `frames` frames of `value` (+16384 is +0.5), looped over all of them
