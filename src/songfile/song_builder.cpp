@@ -4,13 +4,10 @@
 #include <string>
 #include <utility>
 
+#include "little_endian.h"
+
 namespace songfile {
 namespace {
-
-void AppendWord(std::vector<std::uint8_t>& out, std::size_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-}
 
 void AppendText(std::vector<std::uint8_t>& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());

@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace songfile {
 namespace {
 
@@ -26,10 +28,6 @@ std::string TextAt(const SongView& song, std::size_t offset) {
     if (end <= offset) return std::string();
     return std::string(reinterpret_cast<const char*>(song.data) + offset,
                        end - offset);
-}
-
-std::uint16_t WordAt(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
 }  // namespace

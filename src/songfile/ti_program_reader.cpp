@@ -7,6 +7,8 @@
 #include <system_error>
 #include <utility>
 
+#include "little_endian.h"
+
 namespace songfile {
 namespace {
 
@@ -15,11 +17,6 @@ struct FileCloser {
     std::FILE* file;
     ~FileCloser() { std::fclose(file); }
 };
-
-// A little-endian word at `offset`; the caller has checked that it fits.
-std::uint16_t WordAt(const std::uint8_t* bytes, std::size_t offset) {
-    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
 
 }  // namespace
 
@@ -60,7 +57,7 @@ ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
     }
     for (std::size_t i = 0; i < 8; ++i) file.name[i] = static_cast<char>(bytes[kTiNameOffset + i]);
     file.name[8] = '\0';
-    file.declaredLength = WordAt(bytes, kTiDataLengthOffset);
+    file.declaredLength = WordAt(bytes + kTiDataLengthOffset);
 
     // 72: the program's size word, then the block of L bytes at 74. A file
     // that ends early keeps what it has; IsTruncated tells the caller.

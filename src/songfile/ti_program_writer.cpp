@@ -1,6 +1,8 @@
 // Writing TI-83 Plus program files with one variable.
 #include "songfile.h"
 
+#include "little_endian.h"
+
 namespace songfile {
 namespace {
 
@@ -13,11 +15,6 @@ constexpr std::uint16_t kEntryHeaderLength = 13;
 // Entry bytes around the variable data: header length word, the header
 // itself and the second data length word.
 constexpr std::size_t kEntryOverhead = 2 + kEntryHeaderLength + 2;
-
-void AppendWord(std::vector<std::uint8_t>& out, std::size_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-}
 
 // Appends `text` cut or NUL-padded to exactly `width` bytes.
 void AppendField(std::vector<std::uint8_t>& out, const std::string& text,

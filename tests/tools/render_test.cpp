@@ -1,6 +1,7 @@
 // fenk-render, run as a program: row timing to the frame, pitch, side and
 // level of each voice as the rates say, the output formats, and errors.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sndfile.h>
 
 #include <cmath>
@@ -296,6 +297,33 @@ TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
     EXPECT_NE(help.out.find("Usage: fenk-render [OPTIONS] SONG OUT [sample...]\n"), std::string::npos)
         << help.out;
     EXPECT_EQ(Render({"--version"}).out, "fenk-render (Fenk) " FENK_VERSION "\n");
+}
+
+// The player's walk is the one walk: fenk-render plays the rows and ticks
+// that fenk-info counts, through an empty section and a section played
+// twice.
+TEST_F(RenderTest, PlaysTheRowsAndTicksThatFenkInfoCounts) {
+    test_support::SongParts parts;
+    parts.sections = {{Row(71, 0, 0, 0, 3), Row(80, 0, 0, 0, 5)}, {}, {Row(60, 0, 0, 0, 7)}};
+    parts.order = {0, 1, 2, 0};
+    const std::string song = dir.Write("walk.8xp", test_support::SongFile(parts));
+    const RunResult info = tool_tests::Run(FENK_INFO_PATH, {song, "--json"});
+    ASSERT_EQ(info.exitStatus, 0) << info.err;
+    const nlohmann::json report = nlohmann::json::parse(info.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded());
+    std::size_t rows = 0;
+    for (const nlohmann::json& entry : report.at("song").at("order")) {
+        rows += report.at("song").at("sections").at(entry.at("section").get<std::size_t>()).at("rows").size();
+    }
+    const auto ticks = report.at("song").at("total_ticks").get<unsigned>();
+    EXPECT_EQ(rows, 5u);
+    EXPECT_EQ(ticks, 3u + 5 + 7 + 3 + 5);
+
+    const std::string out = dir.File("walk.wav");
+    const RunResult render = Render({song, out});
+    ASSERT_EQ(render.exitStatus, 0) << render.err;
+    EXPECT_NE(render.out.find(": " + std::to_string(rows) + " rows, "), std::string::npos) << render.out;
+    EXPECT_EQ(ReadAudio(out).Frames(), (ticks * 5 + 2500) * 32u);
 }
 
 TEST_F(RenderTest, RendersATruncatedSongWithAWarning) {
