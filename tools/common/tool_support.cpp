@@ -33,6 +33,17 @@ StandardOptionsOutcome ParseCommandLine(const char* program, CLI::App& app, int 
     return outcome;
 }
 
+int RunTool(const char* program, int (*body)(int argc, char** argv), int argc, char** argv) {
+    try {
+        return body(argc, argv);
+    } catch (const std::exception& error) {
+        PrintError(program, std::string("internal error: ") + error.what());
+    } catch (...) {
+        PrintError(program, "internal error");
+    }
+    return 1;
+}
+
 std::string VersionLine(const char* program) {
     return std::string(program) + " (Fenk) " FENK_VERSION "\n";
 }
@@ -85,7 +96,12 @@ std::string WhyCannotOpen(const std::string& path) {
 std::string OutputOverInput(const std::string& output, const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs) {
         if (SameExistingFile(output, input)) {
-            return "refusing to write '" + output + "': it is the input '" + input + "'";
+            std::string error = "refusing to write '";
+            error += output;
+            error += "': it is the input '";
+            error += input;
+            error += "'";
+            return error;
         }
     }
     return std::string();

@@ -36,6 +36,11 @@ struct StandardOptionsOutcome {
 StandardOptionsOutcome ParseCommandLine(const char* program, CLI::App& app, int argc,
                                         const char* const* argv);
 
+// Runs a tool's `body` (its main) and returns its exit status. CLI11 and the
+// standard library report by exceptions; one that reaches this far is a
+// fault of ours: "PROGRAM: internal error: WHAT" on standard error, status 1.
+int RunTool(const char* program, int (*body)(int argc, char** argv), int argc, char** argv);
+
 // "PROGRAM (Fenk) 1.0.0\n", the first line of --version.
 std::string VersionLine(const char* program);
 

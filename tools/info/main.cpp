@@ -9,9 +9,9 @@ namespace {
 
 constexpr const char* kProgram = "fenk-info";
 
-}  // namespace
 
-int main(int argc, char** argv) {
+// The tool itself; main runs it through tools::RunTool.
+int Main(int argc, char** argv) {
     CLI::App app("Show what a Fenk song file (a TI-83 Plus program) holds: the header\n"
                  "fields and whether the checksum matches, the title, artist and album,\n"
                  "the order list, and every section's rows with their periods, rates,\n"
@@ -40,3 +40,7 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return tools::RunTool(kProgram, Main, argc, argv); }

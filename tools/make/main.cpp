@@ -11,9 +11,9 @@ namespace {
 
 constexpr const char* kProgram = "fenk-make";
 
-}  // namespace
 
-int main(int argc, char** argv) {
+// The tool itself; main runs it through tools::RunTool.
+int Main(int argc, char** argv) {
     CLI::App app("Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
                  "and TI's link software sends to a calculator.",
                  kProgram);
@@ -70,3 +70,7 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return tools::RunTool(kProgram, Main, argc, argv); }

@@ -128,9 +128,9 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
+// The tool itself; main runs it through tools::RunTool.
+int Main(int argc, char** argv) {
     CLI::App app("Play a Fenk song (a TI-83 Plus program file) into the audio file OUT\n"
                  "instead of the sound card, exactly as fenk plays it: every 5 ms tick\n"
                  "is 5 ms of audio, the last row sounds through the final 2.5 s.",
@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         rest.push_back(extra);
     }
     std::vector<const char*> words;
+    words.reserve(rest.size());
     for (const std::string& word : rest) words.push_back(word.c_str());
     playback::PlaybackSettings settings =
         playback::ParseSettings(static_cast<int>(words.size()), words.data());
@@ -249,3 +250,7 @@ int main(int argc, char** argv) {
     std::printf("\n");
     return 0;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return tools::RunTool(kProgram, Main, argc, argv); }
