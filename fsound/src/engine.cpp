@@ -36,6 +36,33 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing)
     engine.cpuPercent.store(0.0f, std::memory_order_relaxed);
     engine.lateCommands.store(0, std::memory_order_relaxed);
     engine.clockAnchored.store(false, std::memory_order_relaxed);
+    engine.schedule = Schedule{};
+}
+
+double ScheduledFrame(Engine& engine, std::int64_t timeNs) {
+    Schedule& schedule = engine.schedule;
+    const double clockFrame = FrameAtTime(engine.clock, timeNs) + engine.latencyFrames;
+    if (schedule.running && timeNs == schedule.timeNs) return schedule.frame;  // one row's calls
+    // Anything the clock moves by more than this is no jitter: a restarted
+    // clock, a program stopped and continued.
+    const double largestError = engine.blockFrames;
+    if (schedule.running && timeNs > schedule.timeNs && timeNs - schedule.timeNs <= kScheduleGapNs) {
+        const double span = static_cast<double>(timeNs - schedule.startTimeNs);
+        const double framesPerNs = span >= kScheduleRateWindowNs
+                                       ? (clockFrame - schedule.startClockFrame) / span
+                                       : engine.outputRate * 1e-9;
+        const double planned = schedule.frame + static_cast<double>(timeNs - schedule.timeNs) * framesPerNs;
+        const double error = clockFrame - planned;
+        if (std::fabs(error) <= largestError) {
+            schedule.timeNs = timeNs;
+            schedule.frame = planned + std::clamp(error, -kScheduleSlewFrames, kScheduleSlewFrames);
+            return schedule.frame;
+        }
+    }
+    schedule.running = true;
+    schedule.timeNs = schedule.startTimeNs = timeNs;
+    schedule.frame = schedule.startClockFrame = clockFrame;
+    return clockFrame;
 }
 
 void ApplyQueuedCommands(Engine& engine) {
@@ -59,7 +86,9 @@ void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) 
     while (const Command* command = PeekCommand(engine.queue)) {
         int offset = mixed;
         if (deviceClock) {
-            const double frame = FrameAtTime(engine.clock, command->timeNs) + engine.latencyFrames;
+            const double frame = command->scheduled
+                                     ? ScheduledFrame(engine, command->timeNs)
+                                     : FrameAtTime(engine.clock, command->timeNs) + engine.latencyFrames;
             const double relative = std::floor(frame + 0.5) - static_cast<double>(blockStart);
             if (relative >= frames) break;  // later blocks; so is everything behind it
             // Never before the mixed part: a late command applies at once,

@@ -32,6 +32,27 @@ enum class Timing {
     Immediate,    // a command applies at the start of the next render (offline)
 };
 
+// Where calls given the moment they were meant for land: each one's frame
+// follows the previous one's by exactly the time between them at the
+// device's rate, and is drawn toward the device clock's own frame for that
+// moment by at most kScheduleSlewFrames, so that the clock's jitter and
+// slow corrections are spread over many calls. The rate is the clock's
+// frames over the series' time once it has run kScheduleRateWindowNs (the
+// loop's own period estimate wanders by a few hundred ppm over seconds),
+// the nominal rate before. A gap of more than kScheduleGapNs between two
+// such calls, or a clock more than a block away, starts the series again
+// from the clock.
+constexpr double kScheduleSlewFrames = 0.1;
+constexpr std::int64_t kScheduleGapNs = 1000000000;
+constexpr std::int64_t kScheduleRateWindowNs = 2000000000;
+struct Schedule {
+    bool running = false;
+    std::int64_t timeNs = 0;       // the latest scheduled call's moment
+    double frame = 0;              // and its output frame (fractional)
+    std::int64_t startTimeNs = 0;  // the series' first moment
+    double startClockFrame = 0;    // and the clock's frame for it
+};
+
 struct Engine {
     Mixer mixer;
     CommandQueue queue;
@@ -49,6 +70,7 @@ struct Engine {
     // Set by RenderBlock once the device clock has anchored after the
     // device started (FrameClockAnchored); stays set over later restarts.
     std::atomic<bool> clockAnchored{false};
+    Schedule schedule;  // the audio thread's own
 };
 
 // The device block for `outputRate`: the largest power of two frames not
@@ -65,6 +87,10 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing)
 // block was asked for (used with Timing::DeviceClock). Also measures the
 // share of time the rendering takes.
 void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs);
+
+// The output frame (fractional) of a call meant for `timeNs`: the next of
+// the schedule's series (see Schedule). Audio thread; DeviceClock timing.
+double ScheduledFrame(Engine& engine, std::int64_t timeNs);
 
 // Applies every queued command at the current position without rendering.
 // Only for the Immediate timing, where that is what the next render would do.

@@ -17,6 +17,7 @@
 #include "fsound.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"
+#include "fsound_timing.h"
 // For the library's own tests, which declare it themselves: not part of the
 // published calls.
 extern "C" int FSOUND_Offline_DecodedFileCount(void);
@@ -41,6 +42,8 @@ constexpr int kMaxRate = 10000000;
 // How long a call waits for the audio thread to drain a full command queue
 // before it gives up (and fails, changing nothing).
 constexpr auto kQueueWaitLimit = std::chrono::milliseconds(250);
+// How far ahead of now a call may be meant for.
+constexpr std::int64_t kLongestCallTimeAheadNs = 1000000000;
 
 // How a load's loop flags shape the sample.
 enum class LoopChoice {
@@ -79,6 +82,9 @@ struct Library {
     std::uint32_t nextNoteId = 1;
     std::uint64_t nextStartOrder = 1;
     int decodedFiles = 0;
+    // The moment the calls are meant for (FSOUND_Timing_SetCallTime); 0:
+    // the moment each is made.
+    std::int64_t callTimeNs = 0;
 };
 
 // Created by Init, deleted by Close. A program that exits without Close
@@ -148,9 +154,11 @@ bool MakeRoom(Library& library) {
     return true;
 }
 
-// Queues `command` stamped `timeNs`; MakeRoom must have succeeded first.
+// Queues `command` stamped `timeNs` (the call's moment), or the moment the
+// calls are meant for when one is set; MakeRoom must have succeeded first.
 void Send(Library& library, fsound::Command command, std::int64_t timeNs) {
-    command.timeNs = timeNs;
+    command.scheduled = library.callTimeNs != 0;
+    command.timeNs = command.scheduled ? library.callTimeNs : timeNs;
     fsound::PushCommand(library.engine.queue, command);
 }
 
@@ -445,6 +453,14 @@ void FSOUND_Close(void) {
 signed char FSOUND_Offline_Enable(signed char enable) {
     if (g_library != nullptr) return 0;
     g_offlineChosen = enable != 0;
+    return 1;
+}
+
+signed char FSOUND_Timing_SetCallTime(long long time_ns) {
+    Library* library = g_library;
+    if (library == nullptr || time_ns < 0) return 0;
+    if (time_ns > fsound::MonotonicNowNs() + kLongestCallTimeAheadNs) return 0;
+    library->callTimeNs = time_ns;
     return 1;
 }
 

@@ -32,6 +32,7 @@ struct Command {
     CommandKind kind = CommandKind::StopAll;
     int channel = 0;                            // 0..channels-1 where it names one
     std::int64_t timeNs = 0;                    // monotonic clock when the call was made, ns
+    bool scheduled = false;                     // timeNs is the moment the call was meant for
     const BandLimitedSample* sample = nullptr;  // Start: kept alive by the library until Close
     double step = 0.0;                          // Start: sample frames per output frame (> 0)
     float volume = 0.0f;                        // Start: linear gain 0..1

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fsound.h"
+#include "fsound_timing.h"
 
 namespace platform {
 
@@ -78,8 +79,9 @@ std::string ExecutableDirectory();
 // ---------------------------------------------------------------------------
 // Sound library
 
-// The ten sound library calls the player makes, as a table, so that tests
-// can stand in a recording fake. Same meaning as the fsound.h calls.
+// The ten sound library calls the player makes, and one extension, as a
+// table, so that tests can stand in a recording fake. Same meaning as the
+// fsound.h calls.
 struct SoundLibrary {
     signed char (*Init)(int mixrate, int maxsoftwarechannels, unsigned int flags);
     FSOUND_SAMPLE* (*SampleLoad)(int index, const char* name_or_data,
@@ -94,6 +96,10 @@ struct SoundLibrary {
     signed char (*SetPaused)(int channel, signed char paused);
     float (*GetCPUUsage)();
     void (*Close)();
+    // The timing extension (fsound_timing.h): the moment the calls that
+    // follow are meant for, ns on MonotonicNanoseconds' clock, 0 for the
+    // moment each is made. May be null (a library without it).
+    signed char (*SetCallTime)(long long timeNs);
 };
 
 // The table of the real fsound library's calls.

@@ -16,6 +16,7 @@ const SoundLibrary& FsoundLibrary() {
         FSOUND_SetPaused,
         FSOUND_GetCPUUsage,
         FSOUND_Close,
+        FSOUND_Timing_SetCallTime,
     };
     return library;
 }

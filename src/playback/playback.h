@@ -68,7 +68,12 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path);
 // non-silent voice then starts on a free channel, panned 0 (voices 0, 1) or
 // 255 (voices 2, 3) when stereoPanning is set, centred otherwise. Needs a
 // successful LoadVoiceSamples.
-void SetVoices(ToneOutput& output, const int rates[4]);
+//
+// `startNs` (0: now) is the moment the row was meant to start, on
+// platform::MonotonicNanoseconds' clock: with the library's timing extension
+// the row's calls take effect then, however late they are made (up to the
+// library's latency).
+void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs = 0);
 // The library's processing load in percent (0..100), for the status line.
 float CpuUsage(const ToneOutput& output);
 // Closes the library and forgets the sample handles; after it nothing
@@ -88,6 +93,10 @@ public:
     virtual bool StopRequested() = 0;
     // Waits `milliseconds` ms (the sequencer's tick is 5 ms).
     virtual void SleepMs(unsigned milliseconds) = 0;
+    // The moment the row about to sound was meant to start, ns on
+    // platform::MonotonicNanoseconds' clock; 0 when the clock keeps no such
+    // time (then the row sounds when its calls are made).
+    virtual std::int64_t RowStartNs() { return 0; }
 };
 
 // How far behind its deadlines a series of sleeps may fall and still catch
@@ -112,6 +121,9 @@ class SystemClock : public Clock {
 public:
     bool StopRequested() override;  // platform::KeyPending
     void SleepMs(unsigned milliseconds) override;
+    // The deadline the last sleep ended at; before the first sleep (or more
+    // than kLongestCatchUpNs behind) now, where the series then begins.
+    std::int64_t RowStartNs() override;
 
 private:
     std::int64_t deadlineNs_ = 0;  // end of the previous sleep; 0 before the first

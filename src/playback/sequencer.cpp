@@ -25,6 +25,11 @@ std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t now
     return previousDeadlineNs + lengthNs;
 }
 
+std::int64_t SystemClock::RowStartNs() {
+    deadlineNs_ = NextSleepDeadline(deadlineNs_, platform::MonotonicNanoseconds(), 0);
+    return deadlineNs_;
+}
+
 void SystemClock::SleepMs(unsigned milliseconds) {
     deadlineNs_ = NextSleepDeadline(deadlineNs_, platform::MonotonicNanoseconds(),
                                     static_cast<std::int64_t>(milliseconds) * 1000000);
@@ -40,7 +45,7 @@ PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
     const bool finished = songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
         int rates[4];
         for (int voice = 0; voice < 4; ++voice) rates[voice] = RateForPeriod(walked.row.periods[voice]);
-        SetVoices(output, rates);
+        SetVoices(output, rates, clock.RowStartNs());
         RowStatus status;
         status.note = static_cast<int>(walked.rowIndex);
         status.section = static_cast<int>(walked.orderIndex);

@@ -52,8 +52,12 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path) {
     return true;
 }
 
-void SetVoices(ToneOutput& output, const int rates[4]) {
+void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs) {
     const platform::SoundLibrary& library = *output.library;
+    // The row's calls take effect at the moment it was meant to start, not
+    // at the moment the main thread woke to make them.
+    const bool timed = startNs != 0 && library.SetCallTime != nullptr &&
+                       library.SetCallTime(startNs) != 0;
     // The library's results are ignored on purpose: a voice that cannot be
     // started is simply not heard.
     if (output.stopNotesEachRow) library.StopSound(FSOUND_ALL);
@@ -70,6 +74,7 @@ void SetVoices(ToneOutput& output, const int rates[4]) {
             library.SetPan(channel, voice < 2 ? kLeftPan : kRightPan);
         library.SetPaused(channel, 0);
     }
+    if (timed) library.SetCallTime(0);
 }
 
 float CpuUsage(const ToneOutput& output) {

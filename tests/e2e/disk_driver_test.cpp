@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "audio_analysis.h"
+#include "fixtures.h"
 #include "player_run.h"
 #include "song_check.h"
 #include "test_support.h"
@@ -21,8 +22,6 @@ namespace {
 using song_check::PlayedRow;
 using song_check::StatusLines;
 using test_support::Row;
-
-constexpr double kRowLengthBoundMs = 1.0;
 
 std::string Header(const test_support::SongParts& song, const std::string& sample) {
     return player_run::Banner() + "Loaded file " + song.name + " (" + song.comment + ")\n" +
@@ -65,40 +64,6 @@ audio_analysis::RowStarts FindRows(const audio_analysis::Stereo& sound, const st
                          " unexplained";
     }
     return starts;
-}
-
-// Every row's length in the sound against its ticks, printed, and held to
-// the bound. Beside it, for finding the cause of an error, the time between
-// the row's status line and the next one as the test received them.
-void ExpectRowLengths(const audio_analysis::RowStarts& starts, const std::vector<PlayedRow>& rows, int rate,
-                      const std::vector<double>& lineSeconds) {
-    const song_check::RowTiming timing = song_check::TimeRows(starts.frames, rows, rate, kRowLengthBoundMs);
-    double worstLines = 0.0, worstSoundAgainstLines = 0.0;
-    if (lineSeconds.size() == rows.size()) {
-        for (std::size_t row = 0; row + 1 < rows.size(); ++row) {
-            const double linesMs = (lineSeconds[row + 1] - lineSeconds[row]) * 1e3;
-            const double soundMs = (starts.frames[row + 1] - starts.frames[row]) * 1e3 / rate;
-            const double ticksMs = 5.0 * rows[row].row.duration;
-            if (std::fabs(linesMs - ticksMs) > std::fabs(worstLines)) worstLines = linesMs - ticksMs;
-            if (std::fabs(soundMs - linesMs) > std::fabs(worstSoundAgainstLines)) {
-                worstSoundAgainstLines = soundMs - linesMs;
-            }
-        }
-    }
-    for (std::size_t row = 0; row + 1 < rows.size() && row + 1 < starts.frames.size(); ++row) {
-        std::printf("  row %2zu: %5u ticks = %7.1f ms; sound %8.3f ms", row, unsigned(rows[row].row.duration),
-                    5.0 * rows[row].row.duration, (starts.frames[row + 1] - starts.frames[row]) * 1e3 / rate);
-        if (lineSeconds.size() == rows.size()) {
-            std::printf("; status lines %8.3f ms", (lineSeconds[row + 1] - lineSeconds[row]) * 1e3);
-        }
-        std::printf("\n");
-    }
-    std::printf("worst row-length error in the sound at %d Hz: %+.3f ms (row %d of %u ticks), over %zu rows\n"
-                "  status lines against ticks: worst %+.3f ms; sound against status lines: worst %+.3f ms\n",
-                rate, timing.worstErrorMs, timing.worstRow,
-                timing.worstRow >= 0 ? unsigned(rows[static_cast<std::size_t>(timing.worstRow)].row.duration) : 0u,
-                rows.size() - 1, worstLines, worstSoundAgainstLines);
-    EXPECT_EQ(timing.overBound, "") << "rows beyond " << kRowLengthBoundMs << " ms of their ticks";
 }
 
 // The frames of row `row` to look at: `margin` seconds inside its start and
@@ -159,15 +124,6 @@ std::vector<double> RowsByStatusLines(const player_run::Run& run) {
     return startFrames;
 }
 
-// Runs whose rows are found by their sound are played up to this many
-// times: the player and the test's reader of the driver share the machine
-// with whatever else runs. On a virtual machine even an idle one now and
-// then wakes the player a millisecond late for one tick (its status line
-// shows it), which moves that row's start by as much, in about one run of
-// ten. A fault of the player's own shows in every attempt; each failed one
-// is printed.
-constexpr int kAttempts = 5;
-
 class DiskDriverTest : public ::testing::Test {
 protected:
     // Plays `song` written as `file` in the test's folder.
@@ -179,30 +135,19 @@ protected:
         return player_run::PlayOnDiskDriver(arguments, rate, dir.Path().string(), pacing);
     }
 
-    // Plays `song` until its `rows` are found in the sound and `judge`
-    // (given the run and the row starts) returns no complaint, at most
-    // kAttempts times; returns the last run and its row starts.
-    template <typename Judge>
-    std::pair<player_run::Run, audio_analysis::RowStarts> PlayUntilRowsHold(
+    // Plays `song` and finds its `rows` in the sound: the run and where each
+    // row starts.
+    std::pair<player_run::Run, audio_analysis::RowStarts> PlayAndFindRows(
         const test_support::SongParts& song, const std::string& file, const std::vector<std::string>& arguments,
-        const std::vector<PlayedRow>& rows, Judge judge) {
-        player_run::Run run;
+        const std::vector<PlayedRow>& rows) {
+        player_run::Run run = Play(song, file, arguments);
         audio_analysis::RowStarts starts;
-        for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-            run = Play(song, file, arguments);
-            if (!run.failure.empty()) break;
-            starts = FindRows(run.sound, rows);
-            const std::string complaint = starts.found ? judge(run, starts) : starts.failure;
-            if (complaint.empty()) break;
-            std::printf("attempt %d of %d: %s\n", attempt, kAttempts, complaint.c_str());
-        }
+        if (run.failure.empty()) starts = FindRows(run.sound, rows);
         return {run, starts};
     }
 
     test_support::TempDir dir;
 };
-
-std::string NoComplaint(const player_run::Run&, const audio_analysis::RowStarts&) { return ""; }
 
 TEST_F(DiskDriverTest, StereoRunShowsEveryRowAndSoundsEachVoiceOnItsSide) {
     // Two sections, an empty one between them, and the first one again;
@@ -223,7 +168,7 @@ TEST_F(DiskDriverTest, StereoRunShowsEveryRowAndSoundsEachVoiceOnItsSide) {
     // The default sample, not in the current folder: found beside the
     // program, and named as given.
     const std::vector<PlayedRow> rows = song_check::RowsInPlayingOrder(song, false);
-    const auto [run, starts] = PlayUntilRowsHold(song, "sides.8xp", {}, rows, NoComplaint);
+    const auto [run, starts] = PlayAndFindRows(song, "sides.8xp", {}, rows);
     ASSERT_EQ(run.failure, "");
 
     // Block: "FENK1" and a byte (6), the texts with their NULs (6 + 11 +
@@ -234,41 +179,49 @@ TEST_F(DiskDriverTest, StereoRunShowsEveryRowAndSoundsEachVoiceOnItsSide) {
     ExpectRowPitches(run.sound, starts.frames, rows);
 }
 
-TEST_F(DiskDriverTest, EveryRowLastsItsTicks) {
-    // Rows of 1 to 37 ticks from the very start of the song, twice. Every
-    // pitch has a period of 1.5 to 2.6 ms, so that a 5 ms row holds a
-    // cycle of each; rows take turns between two sets of pitches, so that
-    // each row sounds clearly unlike the one before. The last row's end is
-    // not heard (its voices sound on through the pause at the end).
+TEST_F(DiskDriverTest, EveryRowLastsItsTicksToTheFrame) {
+    // Rows of 1 to 37 ticks from the very start of the song, twice, each on
+    // the side the row before is not on. The voice sample is a looped
+    // constant, every voice at one rate, so that each row's onset is one
+    // frame in the sound, shaped alike for every row: the distance between
+    // two onsets is the row's length, to the frame.
+    dir.Write("level.wav", fsound_test::WavBytes(fsound_test::LevelSpec(32)));
     test_support::SongParts song;
     song.name = "TICKS";
     song.title = "Ticks";
     const int ticks[] = {1, 2, 3, 5, 8, 10, 20, 37};
     std::vector<songfile::SongRow> rows;
-    for (int row = 0; row < 16; ++row) {
-        const int turn = row / 2;
-        const auto duration = static_cast<std::uint16_t>(ticks[(row + 3 * (row / 8)) % 8]);
-        auto period = [](int value) { return static_cast<std::uint8_t>(value); };
-        if (row % 2 == 0) {
-            rows.push_back(Row(period(49 + turn % 6), period(56 + turn % 5), period(50 + (turn + 3) % 6),
-                               period(57 + (turn + 2) % 5), duration));
-        } else {
-            rows.push_back(Row(period(66 + turn % 6), period(74 + turn % 6), period(67 + (turn + 2) % 6),
-                               period(75 + (turn + 4) % 6), duration));
-        }
+    std::vector<int> lengths;
+    for (int row = 0; row < 17; ++row) {
+        const auto duration = static_cast<std::uint16_t>(row == 16 ? 10 : ticks[(row + 3 * (row / 8)) % 8]);
+        rows.push_back(row % 2 == 0 ? Row(100, 0, 0, 0, duration) : Row(0, 0, 100, 0, duration));
+        lengths.push_back(duration);
     }
-    rows.push_back(Row(200, 0, 0, 190, 10));
     song.sections = {rows};
     song.order = {0};
-    const std::vector<PlayedRow> played = song_check::RowsInPlayingOrder(song, false);
-    const auto [run, starts] = PlayUntilRowsHold(
-        song, "ticks.8xp", {}, played, [&](const player_run::Run& attempt, const audio_analysis::RowStarts& found) {
-            return song_check::TimeRows(found.frames, played, attempt.sound.rate, kRowLengthBoundMs).overBound;
-        });
+    const player_run::Run run = Play(song, "ticks.8xp", {"level.wav"});
     ASSERT_EQ(run.failure, "");
-    ExpectOutput(run, Header(song, "square.wav") + StatusLines(0, 0x0012, 17) + kFinish);
-    ASSERT_TRUE(starts.found) << starts.failure;
-    ExpectRowLengths(starts, played, run.sound.rate, run.statusLineSeconds);
+    ExpectOutput(run, Header(song, "level.wav") + StatusLines(0, 0x0012, 17) + kFinish);
+
+    const int rate = run.sound.rate;
+    std::vector<long> onsets;
+    long worst = 0;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const std::vector<float>& side = run.sound.Side(static_cast<int>(row % 2));
+        long onset = -1;
+        for (std::size_t frame = row == 0 ? 0 : static_cast<std::size_t>(onsets.back()) + 40;
+             frame < side.size() && onset < 0; ++frame) {
+            if (std::fabs(side[frame]) > 0.05) onset = static_cast<long>(frame);
+        }
+        ASSERT_GE(onset, 0) << "row " << row << " not heard";
+        onsets.push_back(onset);
+        if (row == 0) continue;
+        const long error = onsets[row] - onsets[row - 1] - lengths[row - 1] * rate / 200;
+        if (std::labs(error) > std::labs(worst)) worst = error;
+        EXPECT_LE(std::labs(error), 1) << "row " << row - 1 << " of " << lengths[row - 1] << " ticks";
+    }
+    std::printf("worst row-length error in the sound at %d Hz: %ld frames (%.3f ms) over %zu rows\n", rate,
+                worst, worst * 1e3 / rate, rows.size() - 1);
 }
 
 TEST_F(DiskDriverTest, MonoSoundsEveryVoiceEquallyOnBothSides) {
@@ -278,7 +231,7 @@ TEST_F(DiskDriverTest, MonoSoundsEveryVoiceEquallyOnBothSides) {
     song.sections = {{Row(50, 64, 56, 72, 30), Row(81, 100, 90, 113, 30)}};
     song.order = {0};
     const std::vector<PlayedRow> rows = song_check::RowsInPlayingOrder(song, true);
-    const auto [run, starts] = PlayUntilRowsHold(song, "mono.8xp", {"-m"}, rows, NoComplaint);
+    const auto [run, starts] = PlayAndFindRows(song, "mono.8xp", {"-m"}, rows);
     ASSERT_EQ(run.failure, "");
     ExpectOutput(run, Header(song, "square.wav") + StatusLines(0, 0x0013, 2) + kFinish);
 

@@ -38,7 +38,7 @@ done
 if grep -q '\.h$' "$work/player.txt"; then fail "fenk package holds headers"; fi
 if [ -n "$development" ]; then
   dpkg-deb -c "$development" | awk '{print $6}' | sed 's|^\./||' >"$work/development.txt"
-  for wanted in include/fsound.h include/fsound_offline.h include/fsound_errors.h; do
+  for wanted in include/fsound.h include/fsound_offline.h include/fsound_errors.h include/fsound_timing.h; do
     grep -q "/$wanted\$" "$work/development.txt" || fail "fenk-dev package lacks $wanted"
   done
 fi

@@ -92,6 +92,7 @@ void Close() { Record("Close()"); }
 const platform::SoundLibrary recordingTable = {
     Init,   SampleLoad, SetDefaults, SetPanSeperation, StopSound,
     PlaySoundEx, SetPan, SetPaused,  GetCPUUsage,      Close,
+    nullptr,  // no timing extension: every call at the moment it is made
 };
 
 }  // namespace
