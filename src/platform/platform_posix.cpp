@@ -156,12 +156,6 @@ void RemoveHandlers() {
 
 void EndKeyboardPollingAtExit() { EndKeyboardPolling(); }
 
-// Bytes left to read in an open regular file: its size past the offset.
-bool RegularFileHasBytesLeft(int fd, const struct stat& info) {
-    const off_t offset = lseek(fd, 0, SEEK_CUR);
-    return offset >= 0 && info.st_size > offset;
-}
-
 }  // namespace
 
 void SetUpConsoleOutput() {
@@ -218,24 +212,14 @@ bool KeyPending() {
     // the background): what is typed there is meant for that job.
     if (g_polling && !g_terminalChanged) return false;
 
-    pollfd input = {};
-    input.fd = STDIN_FILENO;
-    input.events = POLLIN;
-    if (poll(&input, 1, 0) <= 0) return false;
-    // POLLNVAL: standard input is closed. POLLHUP without POLLIN: the writer
-    // of a pipe or the other side of a terminal has gone, end of input.
-    if ((input.revents & POLLIN) == 0) return false;
-
-    struct stat info;
-    if (fstat(STDIN_FILENO, &info) != 0) return false;
-    // A regular file always polls readable, even at its end.
-    if (S_ISREG(info.st_mode)) return RegularFileHasBytesLeft(STDIN_FILENO, info);
-
-    // A pipe at its end and /dev/null poll readable too; only bytes waiting
-    // count. A device that cannot say how many bytes wait is never a key.
+    // One system call a tick (the tick's cost is mostly its system calls):
+    // FIONREAD says how many bytes wait in a terminal, a pipe, a FIFO or a
+    // socket (0 at the end of a pipe whose writer is gone), and how many are
+    // left in a regular file (an int: a multiple of 4 GiB left reads as 0).
+    // /dev/null and other devices that cannot say, and a closed standard
+    // input, fail it: never a key.
     int waiting = 0;
-    if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0) return false;
-    return waiting > 0;
+    return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting != 0;
 }
 
 void SleepMs(unsigned milliseconds) {
