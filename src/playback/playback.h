@@ -189,19 +189,20 @@ enum class RunStage {
 };
 
 struct RunResult {
-    int exitStatus = 0;  // the process exit status: 0 played, 1 otherwise
     RunStage stage = RunStage::Played;
     PlayOutcome outcome = PlayOutcome::Finished;  // when stage is Played
+    // The process exit status: 0 when the song played, 1 otherwise.
+    int ExitStatus() const { return stage == RunStage::Played ? 0 : 1; }
 };
 
 // The playback run: start, load, play, shut down, with their messages
 // through `printer`. `output` comes from MakeToneOutput with the same
 // settings; the sample loaded is platform::ResolveDataFile(samplePath),
-// while the message shows samplePath as given. The exit status is 0 when
-// the song finished or was stopped, 1 when the library failed to start
-// (StartFailed: nothing shut down) or the samples failed to load
-// (LoadFailed: after a 2500 ms wait and the shutdown). The song block stays
-// the caller's; free it after the call.
+// while the message shows samplePath as given. It ends Played (the song
+// finished or was stopped), StartFailed (the library did not start: nothing
+// shut down) or LoadFailed (the samples did not load: after a 2500 ms wait
+// and the shutdown). The song block stays the caller's; free it after the
+// call.
 RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
                       ToneOutput& output, Clock& clock, RunPrinter& printer);
 

@@ -8,8 +8,6 @@ namespace playback {
 namespace {
 
 constexpr unsigned kLoadFailureWaitMilliseconds = 2500;
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
 
 }  // namespace
 
@@ -20,7 +18,6 @@ RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& se
     if (!Start(output, settings.mixRate)) {
         // Nothing was started, so there is nothing to shut down.
         printer.Message("Failed!\nError starting FMOD!");
-        result.exitStatus = kExitFailure;
         result.stage = RunStage::StartFailed;
         return result;
     }
@@ -36,7 +33,6 @@ RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& se
     } else {
         printer.Message("Failed!\n");
         clock.SleepMs(kLoadFailureWaitMilliseconds);
-        result.exitStatus = kExitFailure;
         result.stage = RunStage::LoadFailed;
     }
 
@@ -44,7 +40,6 @@ RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& se
     printer.Message("Shutting down FMOD...");
     Shutdown(output);
     printer.Message("Done.\n");
-    if (result.stage == RunStage::Played) result.exitStatus = kExitSuccess;
     return result;
 }
 

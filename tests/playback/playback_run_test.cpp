@@ -44,7 +44,7 @@ struct PlaybackRunTest : playback_test::RecordingTest {
         ExactBlock exact(block);
         playback::ToneOutput output = playback::MakeToneOutput(RecordingLibrary(), settings);
         playback::ConsolePrinter printer(out.file());
-        return playback::RunPlayback(exact.view, settings, output, clock, printer).exitStatus;
+        return playback::RunPlayback(exact.view, settings, output, clock, printer).ExitStatus();
     }
 };
 

@@ -107,10 +107,6 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
 // True when standard error is a terminal (for progress bars).
 bool StandardErrorIsTerminal();
 
-// A stream that takes any output and keeps none of it (the null device), or
-// null when it cannot be opened. Close it with fclose.
-std::FILE* OpenDiscardingStream();
-
 // From this call on, SIGINT, SIGTERM and SIGHUP no longer end the process
 // at once; they set a flag that Interrupted() reports, so that a long job
 // can stop and clean up (remove its temporary file) before it ends.

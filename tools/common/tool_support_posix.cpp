@@ -79,8 +79,6 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-std::FILE* OpenDiscardingStream() { return std::fopen("/dev/null", "w"); }
-
 namespace {
 
 volatile sig_atomic_t interruptSignal = 0;

@@ -136,8 +136,6 @@ bool StandardErrorIsTerminal() {
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-std::FILE* OpenDiscardingStream() { return std::fopen("NUL", "w"); }
-
 namespace {
 
 volatile LONG interrupted = 0;

@@ -213,7 +213,7 @@ int Main(int argc, char** argv) {
     playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
     const playback::RunResult run =
         FSOUND_Offline_Enable(1) ? playback::RunPlayback(song, settings, output, clock, printer)
-                                 : playback::RunResult{1, playback::RunStage::StartFailed};
+                                 : playback::RunResult{playback::RunStage::StartFailed};
     const bool flushed = clock.Flush();
     clock.EndProgress();
     if (run.stage == playback::RunStage::StartFailed) {
