@@ -41,8 +41,10 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing)
 
 double ScheduledFrame(Engine& engine, std::int64_t timeNs) {
     Schedule& schedule = engine.schedule;
+    // One row's calls share one moment, and a call waiting for a later block
+    // is looked at again each block: the frame is worked out once.
+    if (schedule.running && timeNs == schedule.timeNs) return schedule.frame;
     const double clockFrame = FrameAtTime(engine.clock, timeNs) + engine.latencyFrames;
-    if (schedule.running && timeNs == schedule.timeNs) return schedule.frame;  // one row's calls
     // Anything the clock moves by more than this is no jitter: a restarted
     // clock, a program stopped and continued.
     const double largestError = engine.blockFrames;
