@@ -47,6 +47,9 @@ struct ToneOutput {
     FSOUND_SAMPLE* samples[4] = {};
     bool stopNotesEachRow = true;  // stop every channel before each row
     bool stereoPanning = true;     // voices 0, 1 left and 2, 3 right; else centred
+    // A muted voice is silent in every row SetVoices sounds, whatever its
+    // rate (for hearing a part alone; the player mutes none).
+    bool muted[4] = {};
 };
 
 // A tone output over `library` with the two flags of `settings`.
@@ -61,7 +64,8 @@ bool Start(ToneOutput& output, int mixRate);
 // when none failed, and only then are `samples` filled. Needs Start; after a
 // failure the library stays started and Shutdown is still due.
 bool LoadVoiceSamples(ToneOutput& output, const char* path);
-// Sounds one row: rates[k] is voice k's playback rate in Hz, or kSilentRate.
+// Sounds one row: rates[k] is voice k's playback rate in Hz, or kSilentRate
+// (as which a muted voice counts).
 // With stopNotesEachRow every channel is stopped first; otherwise earlier
 // rows go on sounding. Each sample gets the row's rate (kSilentRate leaves it
 // as it was), volume 63 of 255 and the default pan 128 (centre); each

@@ -52,8 +52,11 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path) {
     return true;
 }
 
-void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs) {
+void SetVoices(ToneOutput& output, const int rowRates[4], std::int64_t startNs) {
     const platform::SoundLibrary& library = *output.library;
+    int rates[4];
+    for (int voice = 0; voice < 4; ++voice)
+        rates[voice] = output.muted[voice] ? kSilentRate : rowRates[voice];
     // The row's calls take effect at the moment it was meant to start, not
     // at the moment the main thread woke to make them.
     const bool timed = startNs != 0 && library.SetCallTime != nullptr &&

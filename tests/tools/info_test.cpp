@@ -74,9 +74,11 @@ TEST_F(InfoTest, GivesBackWhatTheSourceSaid) {
     EXPECT_EQ(songJson["artist"].get<std::string>(), "Anon");
     EXPECT_EQ(songJson["album"].get<std::string>(), "Tests");
     ASSERT_EQ(songJson["order"].size(), 3u);
-    EXPECT_EQ(songJson["order"][0]["section"].get<double>(), 0);
-    EXPECT_EQ(songJson["order"][1]["section"].get<double>(), 1);
-    EXPECT_EQ(songJson["order"][2]["section"].get<double>(), 0);
+    // Entries, sections and rows count from 1, in the JSON as in the text.
+    EXPECT_EQ(songJson["order"][2]["number"].get<double>(), 3);
+    EXPECT_EQ(songJson["order"][0]["section_number"].get<double>(), 1);
+    EXPECT_EQ(songJson["order"][1]["section_number"].get<double>(), 2);
+    EXPECT_EQ(songJson["order"][2]["section_number"].get<double>(), 1);
     EXPECT_TRUE(songJson["order_terminated"].get<bool>());
 
     Json a = songJson["sections"][0];
@@ -84,6 +86,9 @@ TEST_F(InfoTest, GivesBackWhatTheSourceSaid) {
     Json first = a["rows"][0];
     EXPECT_EQ(first["periods"][0].get<double>(), 71);
     EXPECT_EQ(first["rates"][0].get<double>(), 14084);
+    EXPECT_EQ(first["pitches"][0].get<double>(), 440.1);  // with the default sample
+    EXPECT_TRUE(first["pitches"][1].is_null());
+    EXPECT_EQ(a["rows"][1]["number"].get<double>(), 2);
     EXPECT_EQ(first["notes"][0]["name"].get<std::string>(), "A4");
     EXPECT_NEAR(first["notes"][0]["cents"].get<double>(), 0.5, 0.051);
     EXPECT_TRUE(first["notes"][1].is_null());  // a rest
@@ -96,7 +101,7 @@ TEST_F(InfoTest, GivesBackWhatTheSourceSaid) {
     EXPECT_EQ(a["rows"][1]["notes"][1]["name"].get<std::string>(), "B2");
     EXPECT_EQ(a["rows"][1]["ticks"].get<double>(), 50);
     EXPECT_EQ(a["end"].get<std::string>(), "end_row");
-    EXPECT_EQ(a["played_at"].size(), 2u);
+    EXPECT_EQ(a["played_at_entries"], Json::parse("[1, 3]"));
     // a twice (150 ticks each) and b once (7 ticks).
     EXPECT_EQ(songJson["total_ticks"].get<double>(), 307);
     EXPECT_EQ(songJson["total_ms"].get<double>(), 1535);
@@ -108,11 +113,14 @@ TEST_F(InfoTest, GivesBackWhatTheSourceSaid) {
          {"  name                 ROUND\n", "  checksum             0x", ", matches\n",
           "  title                \"Round\"\n",
           "  length               307 ticks = 1535 ms (0:01.535), then the player waits 2500 ms\n",
-          "played at order entries 0, 2\n", "No problems found.\n"}) {
+          "played at order entries 1, 3\n", "       3  section 1 at 0x", "No problems found.\n"}) {
         EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
     }
-    // A row: offset, then period, rate, note and cents of each voice.
-    EXPECT_NE(text.out.find(" 71  14084 Hz A4    +0   0 silent"), std::string::npos) << text.out;
+    // A row: its number and offset, then period, rate, pitch, note and cents
+    // of each voice.
+    EXPECT_NE(text.out.find("     1 0x"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find(" 71   14084 Hz   440.1 Hz A4    +0   0 silent"), std::string::npos)
+        << text.out;
 }
 
 TEST_F(InfoTest, SaysWhenTheChecksumOrTheHeaderFieldsDisagree) {

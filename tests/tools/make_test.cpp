@@ -76,7 +76,9 @@ TEST_F(MakeTest, WritesTheSongTheSourceDescribes) {
     RunResult run = Make({Source(kTwoSections), out});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out, "");
+    // (133 + 67 + 200 + 130) x 2 + 65536 ticks = 332.98 s; 2 sections, 6 rows.
+    EXPECT_EQ(run.out, out + ": " + std::to_string(std::filesystem::file_size(out)) +
+                           " bytes, 5:32.9 long, 2 sections, 6 rows\n");
     ASSERT_NO_FATAL_FAILURE(Load(out));
 
     EXPECT_EQ(songfile::NameText(file), "TWOSEC");
@@ -139,6 +141,26 @@ TEST_F(MakeTest, LeavesOutSectionsThatAreNeverPlayed) {
     // "FENK1", 0, "t", three NULs, two order words, one row and the end row,
     // and the reader's two checksum bytes: nothing of the spare section.
     EXPECT_EQ(file.data.size(), 6u + 1 + 3 + 4 + 12 + 2);
+}
+
+// A byte-order mark is skipped; high notes the square cannot reach within
+// 30 cents are named once each; texts the calculator cannot show are named.
+TEST_F(MakeTest, WarnsAboutNotesOffPitchAndTextsTheCalculatorCannotShow) {
+    const std::string out = dir.File("song.8xp");
+    const std::string source = Source("\xEF\xBB\xBFname X\ntitle \"Caf\xC3\xA9\"\n"
+                                      "section a\n D7 A4 - - 5t\n D7 - - - 5t\n F#7 - - - 5t\nend\n"
+                                      "order a\n");
+    RunResult run = Make({source, out});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.err,
+              source + ":2: warning: the title holds characters other than printable ASCII, "
+                       "which the calculator cannot show\n" +
+              source + ":4: warning: note D7 sounds 40 cents sharp with the default sample "
+                       "(period 13: 2403.8 Hz)\n" +
+              source + ":6: warning: note F#7 sounds 71 cents flat with the default sample "
+                       "(period 11: 2840.9 Hz)\n");
+    ASSERT_NO_FATAL_FAILURE(Load(out));
+    EXPECT_EQ(songfile::NameText(file), "X");
 }
 
 struct Mistake {

@@ -223,6 +223,32 @@ TEST_F(RenderTest, WritesTheFormatTheExtensionNames) {
     }
 }
 
+// A part alone: order entries 2..2 of three, voice 2 (1-based) muted; and
+// Opus, which takes no 32000 Hz, at its own 48000 Hz.
+TEST_F(RenderTest, RendersAPartAloneAndOpusAtItsOwnRate) {
+    const std::string song = Song({{Row(71, 0, 0, 0, 40)}, {Row(0, 80, 100, 0, 40)}}, {0, 1, 0});
+    const Audio part = RenderWav(song, {"--from", "2", "--to", "2", "--mute", "2"});
+    EXPECT_EQ(part.Frames(), (40 * 5 + 2500) * 32u);
+    const std::size_t rowEnd = 40 * 160;
+    EXPECT_LT(Rms(part, false, 0, part.Frames()), 1e-4);  // voice 1 not played, voice 2 muted
+    const double expectedHz = playback::RateForPeriod(100) / 32.0;
+    EXPECT_NEAR(Frequency(part, true, 320, rowEnd), expectedHz, expectedHz * 0.002);
+
+    EXPECT_EQ(Render({song, dir.File("x.wav"), "--from", "3", "--to", "2"}).err,
+              "fenk-render: --from 3 comes after --to 2\n");
+    EXPECT_EQ(Render({song, dir.File("x.wav"), "--to", "4"}).err,
+              "fenk-render: the song has 3 order entries; --from and --to take 1 to 3\n");
+
+    const std::string opus = dir.File("song.opus");
+    RunResult run = Render({song, opus});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(opus.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.samplerate, 48000);
+    sf_close(file);
+}
+
 TEST_F(RenderTest, ReplacesTheOutputOnlyWhenTheRenderSucceeds) {
     const std::string song = Song({{Row(71, 0, 0, 0, 2)}}, {0});
     const std::string out = dir.Write("out.wav", test_support::Text("old"));
@@ -313,7 +339,7 @@ TEST_F(RenderTest, PlaysTheRowsAndTicksThatFenkInfoCounts) {
     ASSERT_FALSE(report.is_discarded());
     std::size_t rows = 0;
     for (const nlohmann::json& entry : report.at("song").at("order")) {
-        rows += report.at("song").at("sections").at(entry.at("section").get<std::size_t>()).at("rows").size();
+        rows += report.at("song").at("sections").at(entry.at("section_number").get<std::size_t>() - 1).at("rows").size();
     }
     const auto ticks = report.at("song").at("total_ticks").get<unsigned>();
     EXPECT_EQ(rows, 5u);

@@ -48,6 +48,15 @@ std::string VersionLine(const char* program) {
     return std::string(program) + " (Fenk) " FENK_VERSION "\n";
 }
 
+std::string FormatPlayingTime(std::uint64_t milliseconds) {
+    char text[32];
+    const std::uint64_t tenths = milliseconds / 100;
+    std::snprintf(text, sizeof text, "%llu:%02u.%u",
+                  static_cast<unsigned long long>(tenths / 600),
+                  static_cast<unsigned>(tenths / 10 % 60), static_cast<unsigned>(tenths % 10));
+    return text;
+}
+
 void PrintError(const char* program, const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", program, message.c_str());
 }

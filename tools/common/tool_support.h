@@ -44,6 +44,10 @@ int RunTool(const char* program, int (*body)(int argc, char** argv), int argc, c
 // "PROGRAM (Fenk) 1.0.0\n", the first line of --version.
 std::string VersionLine(const char* program);
 
+// A playing time of `milliseconds` ms as "M:SS.s" (tenths truncated), e.g.
+// 34567 -> "0:34.5", 3723000 -> "62:03.0".
+std::string FormatPlayingTime(std::uint64_t milliseconds);
+
 // Prints "PROGRAM: MESSAGE\n" on standard error.
 void PrintError(const char* program, const std::string& message);
 

@@ -264,16 +264,19 @@ std::string Duration(std::uint64_t milliseconds) {
     return buffer;
 }
 
+// A voice of a row: its period, the playback rate, the pitch it sounds with
+// the default sample, and the nearest note with its distance in cents.
 std::string VoiceCell(std::uint8_t period) {
-    char buffer[64];
+    char buffer[80];
     if (period == 0) {
-        std::snprintf(buffer, sizeof buffer, "%3u %-18s", 0u, "silent");
+        std::snprintf(buffer, sizeof buffer, "%3u %-30s", 0u, "silent");
     } else {
         const notes::PeriodNote note = notes::NoteForPeriod(period);
         char cents[16];
         std::snprintf(cents, sizeof cents, "%+.0f", note.cents);
-        std::snprintf(buffer, sizeof buffer, "%3u %6d Hz %-4s%4s", period,
-                      notes::PeriodRate(period), note.name.c_str(), cents);
+        std::snprintf(buffer, sizeof buffer, "%3u %7d Hz %7.1f Hz %-4s%4s", period,
+                      notes::PeriodRate(period), notes::PeriodFrequency(period),
+                      note.name.c_str(), cents);
     }
     return buffer;
 }
@@ -355,7 +358,7 @@ void FormatSong(const Report& report, std::string& out) {
                                                       : ", cut off by the block's end"));
     for (std::size_t index = 0; index < song.order.size(); ++index) {
         char buffer[96];
-        std::snprintf(buffer, sizeof buffer, "    %4zu  section %zu at %s\n", index,
+        std::snprintf(buffer, sizeof buffer, "    %4zu  section %zu at %s\n", index + 1,
                       song.order[index].section + 1,
                       Hex4(song.order[index].sectionOffset).c_str());
         out += buffer;
@@ -369,23 +372,24 @@ void FormatSong(const Report& report, std::string& out) {
         const SectionReport& section = song.sections[index];
         std::string played;
         for (std::size_t entry : section.playedAt) {
-            played += (played.empty() ? "" : ", ") + Decimal(entry);
+            played += (played.empty() ? "" : ", ") + Decimal(entry + 1);
         }
         out += "\nSection " + Decimal(index + 1) + " at " + Hex4(section.offset) + ": " +
                Decimal(section.rows.size()) + " rows, " + Decimal(section.ticks) + " ticks (" +
                Decimal(section.ticks * songfile::kTickMilliseconds) + " ms), played at order " +
                (section.playedAt.size() == 1 ? "entry " : "entries ") + played + "\n";
         if (!section.rows.empty()) {
-            char heading[160];
-            std::snprintf(heading, sizeof heading, "  %4s %6s  %-22s %-22s %-22s %-22s %6s %7s\n",
-                          "row", "offset", "voice 0", "voice 1", "voice 2", "voice 3", "ticks",
-                          "ms");
+            char heading[200];
+            std::snprintf(heading, sizeof heading,
+                          "  %4s %6s  %-34s %-34s %-34s %-34s %6s %7s\n", "row", "offset",
+                          "voice 0: period, rate, pitch", "voice 1", "voice 2", "voice 3",
+                          "ticks", "ms");
             out += heading;
         }
         for (std::size_t row = 0; row < section.rows.size(); ++row) {
             const RowReport& r = section.rows[row];
-            char buffer[200];
-            std::snprintf(buffer, sizeof buffer, "  %4zu %6s  %s %s %s %s %6u %7u\n", row,
+            char buffer[240];
+            std::snprintf(buffer, sizeof buffer, "  %4zu %6s  %s %s %s %s %6u %7u\n", row + 1,
                           Hex4(r.offset).c_str(), VoiceCell(r.periods[0]).c_str(),
                           VoiceCell(r.periods[1]).c_str(), VoiceCell(r.periods[2]).c_str(),
                           VoiceCell(r.periods[3]).c_str(), static_cast<unsigned>(r.ticks),
@@ -475,42 +479,53 @@ Json HeaderJson(const HeaderReport& header) {
             {"checksum_matches", checksumMatches}};
 }
 
-Json RowJson(const RowReport& row) {
-    Json periods = Json::array(), rates = Json::array(), names = Json::array();
+// Order entries, sections and rows are numbered from 1, as the text shows
+// them (and fenk-live and fenk-render --from/--to count them).
+Json RowJson(const RowReport& row, std::size_t number) {
+    Json periods = Json::array(), rates = Json::array(), pitches = Json::array(),
+         names = Json::array();
     for (int voice = 0; voice < 4; ++voice) {
         const std::uint8_t period = row.periods[voice];
         periods.push_back(period);
         rates.push_back(songfile::RateForPeriod(period));
         if (period == 0) {
+            pitches.push_back(nullptr);
             names.push_back(nullptr);
             continue;
         }
+        // Hz to one decimal, as the text shows it.
+        pitches.push_back(std::round(notes::PeriodFrequency(period) * 10.0) / 10.0);
         const notes::PeriodNote note = notes::NoteForPeriod(period);
         // Cents to one decimal, as the text shows them.
         names.push_back({{"name", note.name}, {"cents", std::round(note.cents * 10.0) / 10.0}});
     }
-    return {{"offset", row.offset}, {"periods", periods}, {"rates", rates}, {"notes", names},
+    return {{"number", number}, {"offset", row.offset}, {"periods", periods}, {"rates", rates},
+            {"pitches", pitches}, {"notes", names},
             {"ticks", row.ticks}, {"ms", row.ticks * songfile::kTickMilliseconds}};
 }
 
 Json SongJson(const SongReport& song) {
     Json order = Json::array();
     for (const OrderEntryReport& entry : song.order) {
-        order.push_back({{"position", entry.position},
+        order.push_back({{"number", order.size() + 1},
+                         {"position", entry.position},
                          {"section_offset", entry.sectionOffset},
-                         {"section", entry.section}});
+                         {"section_number", entry.section + 1}});
     }
     Json sections = Json::array();
     for (const SectionReport& section : song.sections) {
         Json rows = Json::array();
-        for (const RowReport& row : section.rows) rows.push_back(RowJson(row));
-        sections.push_back({{"offset", section.offset},
+        for (const RowReport& row : section.rows) rows.push_back(RowJson(row, rows.size() + 1));
+        std::vector<std::size_t> playedAt;
+        for (std::size_t entry : section.playedAt) playedAt.push_back(entry + 1);
+        sections.push_back({{"number", sections.size() + 1},
+                            {"offset", section.offset},
                             {"end", section.end == SectionEnd::EndRow         ? "end_row"
                                     : section.end == SectionEnd::OutsideBlock ? "outside_block"
                                                                               : "cut_short"},
                             {"end_offset", section.endOffset},
                             {"ticks", section.ticks},
-                            {"played_at", section.playedAt},
+                            {"played_at_entries", playedAt},
                             {"rows", rows}});
     }
     return {{"title", AsUtf8(song.title)},

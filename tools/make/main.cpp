@@ -68,6 +68,16 @@ int Main(int argc, char** argv) {
         tools::PrintError(kProgram, error);
         return 1;
     }
+    std::uint64_t ticks = 0;
+    std::size_t rows = 0;
+    for (std::size_t section : compiled.song.order) {
+        for (const songfile::SongRow& row : compiled.song.sections[section]) ticks += row.duration;
+    }
+    for (const std::vector<songfile::SongRow>& section : compiled.song.sections) rows += section.size();
+    const std::size_t sections = compiled.song.sections.size();
+    std::printf("%s: %zu bytes, %s long, %zu %s, %zu %s\n", outputPath.c_str(), file.size(),
+                tools::FormatPlayingTime(ticks * songfile::kTickMilliseconds).c_str(), sections,
+                sections == 1 ? "section" : "sections", rows, rows == 1 ? "row" : "rows");
     return 0;
 }
 

@@ -46,6 +46,7 @@ struct Compiler {
     std::map<std::string, std::size_t> sectionIndex;
     std::vector<OrderName> order;
     bool sawOrder = false;
+    std::map<std::string, bool> warnedNotes;  // note names already warned about
 
     void Error(int line, const std::string& text) { errors.push_back({line, text}); }
 
@@ -258,6 +259,37 @@ bool IsVariableName(const std::string& text) {
     return true;
 }
 
+// A note whose nearest period still sounds far from it with the default
+// sample (the high notes, where periods are coarse): said once per name.
+void WarnWhenFarOff(Compiler& compiler, int line, const std::string& voice, std::uint8_t period) {
+    const notes::ParsedNote note = notes::ParseNoteName(voice);
+    if (!note.ok || period == 0 || compiler.warnedNotes.count(voice) != 0) return;
+    const double sounding = notes::PeriodFrequency(period);
+    const double cents = 1200.0 * std::log2(sounding / notes::NoteFrequency(note.midiNumber));
+    if (std::fabs(cents) <= kFarOffCents) return;
+    compiler.warnedNotes[voice] = true;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "note %s sounds %.0f cents %s with the default sample (period %u: %.1f Hz)",
+                  voice.c_str(), std::fabs(cents), cents > 0 ? "sharp" : "flat",
+                  static_cast<unsigned>(period), sounding);
+    compiler.warnings.push_back({line, text});
+}
+
+// The calculator's font has the printable ASCII characters; anything else
+// (accents, other scripts) shows as some other glyph there.
+void WarnWhenNotShowable(Compiler& compiler, int line, const std::string& what,
+                         const std::string& text) {
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) continue;
+        compiler.warnings.push_back(
+            {line, "the " + what + " holds characters other than printable ASCII, "
+                   "which the calculator cannot show"});
+        return;
+    }
+}
+
 void HandleText(Compiler& compiler, int line, const std::vector<Token>& tokens,
                 std::string* field) {
     const std::string& directive = tokens[0].text;
@@ -271,6 +303,7 @@ void HandleText(Compiler& compiler, int line, const std::vector<Token>& tokens,
         return;
     }
     *field = tokens[1].text;
+    WarnWhenNotShowable(compiler, line, directive, *field);
 }
 
 void HandleHeader(Compiler& compiler, int line, const std::vector<Token>& tokens) {
@@ -318,6 +351,7 @@ void HandleRow(Compiler& compiler, int line, const std::vector<Token>& tokens) {
             compiler.Error(line, tokens[voice].quoted ? "a voice cannot be a quoted text" : error);
             return;
         }
+        WarnWhenFarOff(compiler, line, tokens[voice].text, row.periods[voice]);
     }
     if (tokens[4].quoted || !ParseDuration(tokens[4].text, compiler.tempo, &row.duration, &error)) {
         compiler.Error(line, tokens[4].quoted ? "a duration cannot be a quoted text" : error);
@@ -393,7 +427,8 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
 CompileResult CompileSongText(const std::string& text) {
     Compiler compiler;
     int lineNumber = 0;
-    std::size_t start = 0;
+    // An editor's UTF-8 byte-order mark is not part of the first line.
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
@@ -449,19 +484,21 @@ CompileResult CompileSongText(const std::string& text) {
         }
         songIndex[index] = result.song.sections.size();
         result.song.sections.push_back(compiler.sections[index].rows);
+        result.sectionNames.push_back(compiler.sections[index].name);
     }
     for (const OrderName& entry : compiler.order) {
         auto found = compiler.sectionIndex.find(entry.name);
         if (found != compiler.sectionIndex.end()) result.song.order.push_back(songIndex[found->second]);
     }
 
+    const auto byLine = [](const Message& a, const Message& b) { return a.line < b.line; };
+    std::stable_sort(compiler.warnings.begin(), compiler.warnings.end(), byLine);
     result.warnings = compiler.warnings;
     if (!compiler.errors.empty()) {
         CompileResult failed;
         failed.errors = compiler.errors;
         // Errors found at the end (missing lines, unknown sections) sort in.
-        std::stable_sort(failed.errors.begin(), failed.errors.end(),
-                         [](const Message& a, const Message& b) { return a.line < b.line; });
+        std::stable_sort(failed.errors.begin(), failed.errors.end(), byLine);
         failed.warnings = compiler.warnings;
         return failed;
     }

@@ -12,6 +12,7 @@ struct KnownFormat {
     const char* extension;
     int format;
     const char* description;
+    int defaultRate = 0;
 };
 
 const KnownFormat kFormats[] = {
@@ -19,7 +20,8 @@ const KnownFormat kFormats[] = {
     {".flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "FLAC, 16-bit"},
     {".ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis"},
     {".oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS, "Ogg Vorbis"},
-    {".opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, "Ogg Opus"},
+    // libsndfile's Opus encoder takes 8000, 12000, 16000, 24000 or 48000 Hz.
+    {".opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, "Ogg Opus", 48000},
     {".aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "AIFF, 16-bit"},
     {".aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, "AIFF, 16-bit"},
     {".au", SF_FORMAT_AU | SF_FORMAT_PCM_16, "AU, 16-bit"},
@@ -46,6 +48,7 @@ AudioFormat FormatForPath(const std::string& path) {
             result.ok = true;
             result.sndfileFormat = known.format;
             result.description = known.description;
+            result.defaultRate = known.defaultRate;
         }
     }
     return result;

@@ -17,6 +17,9 @@ struct AudioFormat {
     bool ok = false;          // false: an extension this writer does not know
     int sndfileFormat = 0;    // SF_FORMAT_* major | subtype
     std::string description;  // for messages, e.g. "WAV, 16-bit"
+    // The one rate to use, in Hz, when the format takes only a few and the
+    // command line chose none (Opus: 48000); 0 when any rate will do.
+    int defaultRate = 0;
 };
 
 // .wav, .flac, .ogg/.oga (Vorbis), .opus, .aif/.aiff, .au, .caf, .w64 (any

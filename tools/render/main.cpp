@@ -1,7 +1,9 @@
 // fenk-render SONG OUT [sample] [-switches] [--rate HZ]: plays a song into
 // an audio file instead of the sound card, through the player's own tone
 // output and sequencer, with the sound library in offline mode.
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
@@ -107,6 +109,42 @@ private:
     std::string error_;
 };
 
+// The number of entries in the song's order list, up to its 0 entry (or the
+// block's end).
+std::size_t OrderEntryCount(const songfile::SongView& song) {
+    std::size_t count = 0;
+    while (songfile::OrderEntryAt(song, song.orderList + count * songfile::kOrderEntryBytes) != 0)
+        ++count;
+    return count;
+}
+
+// Cuts the order list of `block` (which `song` views) to entries
+// first..last (1-based, within the list): the view starts at entry `first`
+// and a 0 word takes the place of the entry after `last`. The sections stay
+// where they are, so every offset still holds.
+void CutOrderList(std::vector<std::uint8_t>& block, songfile::SongView& song, std::size_t first,
+                  std::size_t last, std::size_t count) {
+    if (last < count) {
+        const std::size_t end = song.orderList + last * songfile::kOrderEntryBytes;
+        block[end] = 0;
+        block[end + 1] = 0;
+    }
+    song.orderList += (first - 1) * songfile::kOrderEntryBytes;
+}
+
+// Voices "1".."4" as given to --mute ("13", "1,3", "2 4"); false for
+// anything else.
+bool ParseVoiceList(const std::string& text, bool muted[4]) {
+    for (char c : text) {
+        if (c >= '1' && c <= '4') {
+            muted[c - '1'] = true;
+        } else if (c != ',' && c != ' ') {
+            return false;
+        }
+    }
+    return true;
+}
+
 // How long the sequencer will wait in all, in ms: every row it plays and
 // the final wait.
 std::uint64_t PlayingTimeMs(const songfile::SongView& song, std::uint64_t* rows) {
@@ -138,11 +176,18 @@ int Main(int argc, char** argv) {
     std::string songPath, outputPath;
     std::vector<std::string> samples;
     int rate = 0;
+    std::size_t from = 0, to = 0;
+    std::string mute;
     app.add_option("SONG", songPath, "the song file")->required();
     app.add_option("OUT", outputPath, "the audio file to write")->required();
     app.add_option("sample", samples, "the voice sample (default square.wav)");
     app.add_option("--rate", rate, "output rate in Hz (default 32000, 8000 with l)")
         ->check(CLI::Range(kMinimumRate, kMaximumRate));
+    app.add_option("--from", from, "the first order entry to play, from 1 (default 1)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--to", to, "the last order entry to play (default the last)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--mute", mute, "voices to leave silent, 1 to 4, such as 24 or 1,3");
     // fenk's switch groups (-x, -m, -l, -xml...) are no options of ours: they
     // come back as the arguments CLI11 leaves.
     app.allow_extras();
@@ -168,12 +213,20 @@ int Main(int argc, char** argv) {
     for (const std::string& word : rest) words.push_back(word.c_str());
     playback::PlaybackSettings settings =
         playback::ParseSettings(static_cast<int>(words.size()), words.data());
-    if (rate != 0) settings.mixRate = rate;
-
     const render::AudioFormat format = render::FormatForPath(outputPath);
     if (!format.ok) {
         return Fail("cannot tell an audio format from the name '" + outputPath + "' (use " +
                     render::KnownExtensions() + ")");
+    }
+    if (rate != 0) {
+        settings.mixRate = rate;
+    } else if (format.defaultRate != 0 && settings.mixRate != 8000) {
+        // Opus takes the low-quality switch's 8000 Hz, not the usual 32000.
+        settings.mixRate = format.defaultRate;
+    }
+    bool muted[4] = {};
+    if (!ParseVoiceList(mute, muted)) {
+        return Fail("--mute takes voices 1 to 4, such as 24 or 1,3; not '" + mute + "'");
     }
 
     // Neither the song nor the sample may be what the render replaces.
@@ -196,7 +249,19 @@ int Main(int argc, char** argv) {
                      kProgram, read.file.data.size(),
                      static_cast<unsigned>(read.file.declaredLength));
     }
-    const songfile::SongView& song = parsed.view;
+    // The part to play: a copy of the block whose order list is cut.
+    std::vector<std::uint8_t> block = read.file.data;
+    songfile::SongView song = songfile::ParseSong(block.data(), block.size()).view;
+    const std::size_t entries = OrderEntryCount(song);
+    const std::size_t first = from == 0 ? 1 : from;
+    const std::size_t last = to == 0 ? entries : to;
+    if ((from != 0 || to != 0) && (first > entries || last > entries)) {
+        return Fail("the song has " + std::to_string(entries) + " order entries; --from and --to "
+                    "take 1 to " + std::to_string(entries));
+    }
+    if (first > last) return Fail("--from " + std::to_string(first) + " comes after --to " +
+                                  std::to_string(last));
+    if (entries != 0) CutOrderList(block, song, first, last, entries);
     std::uint64_t rows = 0;
     const std::uint64_t expectedMs = PlayingTimeMs(song, &rows);
 
@@ -211,6 +276,7 @@ int Main(int argc, char** argv) {
     RenderClock clock(audio, settings.mixRate, expectedMs, tools::StandardErrorIsTerminal());
     playback::SilentPrinter printer;
     playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
+    std::copy(std::begin(muted), std::end(muted), std::begin(output.muted));
     const playback::RunResult run =
         FSOUND_Offline_Enable(1) ? playback::RunPlayback(song, settings, output, clock, printer)
                                  : playback::RunResult{playback::RunStage::StartFailed};
