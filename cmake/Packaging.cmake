@@ -1,6 +1,6 @@
 # Install layout and the Debian package.
 #
-#   bin/                 fenk, fenk-make, fenk-info, fenk-render
+#   bin/                 fenk, fenk-make, fenk-info, fenk-render, fenk-live
 #   lib/ (libdir)        libfsound.so (installed by fsound/)
 #   share/fenk/          square.wav (installed by data/square/)
 #   share/fenk/songs/    the demo songs, compiled
@@ -13,7 +13,7 @@
 #   cmake -S . -B build/deb -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 #   cmake --build build/deb && (cd build/deb && cpack -G DEB)
 
-set(fenk_programs fenk fenk-make fenk-info fenk-render)
+set(fenk_programs fenk fenk-make fenk-info fenk-render fenk-live)
 foreach(program IN LISTS fenk_programs)
   if(NOT TARGET ${program})
     message(FATAL_ERROR "Packaging: the program ${program} is not defined")
@@ -28,7 +28,7 @@ set_target_properties(${fenk_programs} PROPERTIES
   INSTALL_RPATH "$ORIGIN/${fenk_bin_to_lib}")
 
 # fenk installs itself (src/app); the tools are installed here.
-install(TARGETS fenk-make fenk-info fenk-render
+install(TARGETS fenk-make fenk-info fenk-render fenk-live
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${FENK_DEMO_SONGS} DESTINATION ${FENK_DATA_INSTALL_DIR}/songs)

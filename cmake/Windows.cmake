@@ -3,7 +3,7 @@
 # under Wine too), and the zip package.
 #
 #   fenk-<version>-win64/
-#     fenk.exe fenk-render.exe fenk-info.exe fenk-make.exe
+#     fenk.exe fenk-render.exe fenk-info.exe fenk-make.exe fenk-live.exe
 #     fsound.dll SDL2.dll libsndfile.dll and the compiler's runtime DLLs
 #     square.wav songs/*.8xp docs/ licences/ include/ lib/
 #
@@ -13,7 +13,7 @@
 set(FENK_WINDOWS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/windows/fenk.manifest)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/fenk.rc.in
                ${CMAKE_BINARY_DIR}/fenk_manifest.rc @ONLY)
-foreach(program IN ITEMS fenk fenk-make fenk-info fenk-render make_square_wav)
+foreach(program IN ITEMS fenk fenk-make fenk-info fenk-render fenk-live make_square_wav)
   if(TARGET ${program})
     target_sources(${program} PRIVATE ${CMAKE_BINARY_DIR}/fenk_manifest.rc)
   endif()

@@ -117,5 +117,9 @@ bool StandardErrorIsTerminal();
 void WatchInterrupts();
 // True once one of those signals has arrived after WatchInterrupts.
 bool Interrupted();
+// Ends the process as the signal that Interrupted() saw would have ended it
+// (POSIX: the signal again, at its default action; Windows: the Ctrl+C
+// exit status). For a program that has cleaned up after an interrupt.
+[[noreturn]] void ExitAsInterrupted();
 
 }  // namespace tools

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 
 #include "tool_support.h"
@@ -96,5 +97,12 @@ void WatchInterrupts() {
 }
 
 bool Interrupted() { return interruptSignal != 0; }
+
+void ExitAsInterrupted() {
+    const int number = interruptSignal != 0 ? interruptSignal : SIGINT;
+    std::signal(number, SIG_DFL);
+    std::raise(number);
+    _exit(128 + number);  // only when the signal is blocked
+}
 
 }  // namespace tools

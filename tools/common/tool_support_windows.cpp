@@ -158,4 +158,9 @@ void WatchInterrupts() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
 
 bool Interrupted() { return InterlockedCompareExchange(&interrupted, 0, 0) != 0; }
 
+void ExitAsInterrupted() {
+    std::fflush(nullptr);
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
 }  // namespace tools
