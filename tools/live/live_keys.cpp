@@ -52,6 +52,18 @@ std::vector<KeyPress> ParseKeyBytes(const std::string& bytes) {
     return keys;
 }
 
+bool EndsInsideEscape(const std::string& bytes) {
+    const std::size_t escape = bytes.rfind('\x1B');
+    if (escape == std::string::npos) return false;
+    if (escape + 1 == bytes.size()) return true;
+    const char introducer = bytes[escape + 1];
+    if (introducer != '[' && introducer != 'O') return false;
+    for (std::size_t at = escape + 2; at < bytes.size(); ++at) {
+        if (bytes[at] >= 0x40 && bytes[at] <= 0x7E) return false;
+    }
+    return true;
+}
+
 void WriteScreen(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);

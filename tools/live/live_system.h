@@ -32,6 +32,10 @@ struct KeyPress {
 // lone ESC (Escape: at the end of `bytes`, or before another ESC). Other
 // escape sequences and control bytes are dropped.
 std::vector<KeyPress> ParseKeyBytes(const std::string& bytes);
+// True when `bytes` ends inside an escape sequence (an ESC, or ESC [ and
+// parameters without the final byte): the rest may still be on its way,
+// and a lone ESC read too early would be taken for the Escape key.
+bool EndsInsideEscape(const std::string& bytes);
 
 // ---------------------------------------------------------------------------
 // Screen and keyboard

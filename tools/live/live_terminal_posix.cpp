@@ -1,6 +1,7 @@
 // The screen and keyboard on a POSIX terminal: the player's keyboard mode
 // (non-canonical, no echo, restored at exit and on ending signals), the
 // alternate screen and a hidden cursor.
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -34,15 +35,32 @@ void EndScreen() {
     platform::EndKeyboardPolling();
 }
 
-std::vector<KeyPress> ReadKeys() {
-    // FIONREAD and a read of what it counts: a read that cannot block
-    // without making standard input (shared with the shell) non-blocking.
+namespace {
+
+// FIONREAD and a read of what it counts: a read that cannot block, without
+// making standard input (shared with the shell) non-blocking.
+bool ReadWaitingBytes(std::string& bytes) {
     int waiting = 0;
-    if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0 || waiting <= 0) return {};
-    std::string bytes(static_cast<std::size_t>(waiting), '\0');
-    const ssize_t got = read(STDIN_FILENO, &bytes[0], bytes.size());
-    if (got <= 0) return {};
-    bytes.resize(static_cast<std::size_t>(got));
+    if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0 || waiting <= 0) return false;
+    std::string more(static_cast<std::size_t>(waiting), '\0');
+    const ssize_t got = read(STDIN_FILENO, &more[0], more.size());
+    if (got <= 0) return false;
+    bytes.append(more, 0, static_cast<std::size_t>(got));
+    return true;
+}
+
+}  // namespace
+
+std::vector<KeyPress> ReadKeys() {
+    std::string bytes;
+    if (!ReadWaitingBytes(bytes)) return {};
+    // An arrow key's bytes may come in two reads (a slow link): the rest of
+    // a sequence is waited for a moment.
+    constexpr int kSequenceWaitMs = 30;
+    for (int attempt = 0; attempt < 3 && EndsInsideEscape(bytes); ++attempt) {
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        if (poll(&input, 1, kSequenceWaitMs) <= 0 || !ReadWaitingBytes(bytes)) break;
+    }
     return ParseKeyBytes(bytes);
 }
 

@@ -329,8 +329,10 @@ int Main(int argc, char** argv) {
     }
 
     live::FileWatch watch = live::StartWatching(songPath);
-    tools::WatchInterrupts();
     live::BeginScreen();
+    // After the keyboard mode's own handlers, which would end the program
+    // without putting the screen back: here an interrupt ends the loop.
+    tools::WatchInterrupts();
     playback::SystemClock clock;
     std::string shownFrame;
     std::int64_t reloadAtNs = 0, wholeDrawnNs = 0;
