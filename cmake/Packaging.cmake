@@ -38,6 +38,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/docs/man/fenk-make.1
   ${PROJECT_SOURCE_DIR}/docs/man/fenk-info.1
   ${PROJECT_SOURCE_DIR}/docs/man/fenk-render.1
+  ${PROJECT_SOURCE_DIR}/docs/man/fenk-live.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES

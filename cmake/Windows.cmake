@@ -59,7 +59,7 @@ foreach(dll IN LISTS fenk_windows_dlls)
 endforeach()
 install(FILES ${fenk_stripped_dlls} DESTINATION .)
 
-install(TARGETS fenk-make fenk-info fenk-render RUNTIME DESTINATION .)
+install(TARGETS fenk-make fenk-info fenk-render fenk-live RUNTIME DESTINATION .)
 install(FILES ${FENK_DEMO_SONGS} DESTINATION songs)
 install(FILES
   ${PROJECT_SOURCE_DIR}/README.md

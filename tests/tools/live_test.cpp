@@ -181,7 +181,7 @@ TEST_F(LiveTerminalTest, PlaysSeeksPausesAndFollowsTheEditsOfTheSong) {
     ASSERT_TRUE(WaitForText("Entry    1/4  intro")) << CurrentScreen(raw);
     const std::string first = CurrentScreen(raw);
     for (const char* line : {"fenk-live  ", "Title    Live One", "Artist   Tests", "Time     0:",
-                             "/ 1:03.0", "Voice 1     Voice 2", "Playing", "q quit"}) {
+                             "/ 1:03.0", "Voice    0 [1]       1 [2]", "Playing", "q quit"}) {
         EXPECT_NE(first.find(line), std::string::npos) << line << "\n" << first;
     }
     // The screen fits 80 x 24.
@@ -204,7 +204,7 @@ TEST_F(LiveTerminalTest, PlaysSeeksPausesAndFollowsTheEditsOfTheSong) {
         return screen.find("Playing") != std::string::npos && TimeShown(screen) != paused;
     })) << CurrentScreen(raw);
 
-    // Voice 1 muted, the entry looped.
+    // Key 1 mutes voice 0; the entry looped.
     Press("1l");
     ASSERT_TRUE(WaitForText("C5 muted")) << CurrentScreen(raw);
     ASSERT_TRUE(WaitForText("Playing, looping this entry")) << CurrentScreen(raw);

@@ -223,11 +223,11 @@ TEST_F(RenderTest, WritesTheFormatTheExtensionNames) {
     }
 }
 
-// A part alone: order entries 2..2 of three, voice 2 (1-based) muted; and
+// A part alone: order entries 2..2 of three, voice 1 muted; and
 // Opus, which takes no 32000 Hz, at its own 48000 Hz.
 TEST_F(RenderTest, RendersAPartAloneAndOpusAtItsOwnRate) {
     const std::string song = Song({{Row(71, 0, 0, 0, 40)}, {Row(0, 80, 100, 0, 40)}}, {0, 1, 0});
-    const Audio part = RenderWav(song, {"--from", "2", "--to", "2", "--mute", "2"});
+    const Audio part = RenderWav(song, {"--from", "2", "--to", "2", "--mute", "1"});
     EXPECT_EQ(part.Frames(), (40 * 5 + 2500) * 32u);
     const std::size_t rowEnd = 40 * 160;
     EXPECT_LT(Rms(part, false, 0, part.Frames()), 1e-4);  // voice 1 not played, voice 2 muted

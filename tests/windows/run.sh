@@ -44,6 +44,18 @@ else
   echo "windows: no PulseAudio server: the sound-output run is skipped"
 fi
 
+# fenk-live.exe draws its screen and takes its keys from a file on standard
+# input (its console keys are Windows' own; Wine draws its console through
+# a terminal of its own).
+live_screen() {
+  local out
+  printf 'q' >"$scratch/q"
+  out=$(SDL_AUDIODRIVER=dummy wine "$windows/bin/fenk-live.exe" "$sources/demo.txt" <"$scratch/q" | tr -d '\r')
+  grep -q "Entry    1/7  opening" <<<"$out" && grep -q "Title    Ode to Joy" <<<"$out" &&
+    [[ "$out" == *$'\e[?25h\e[?1049l' ]]
+}
+check "fenk-live.exe: its screen, and q from standard input" live_screen
+
 # The same files from the Windows tools as from the Linux ones.
 same_files() {
   local song out

@@ -233,7 +233,7 @@ std::vector<std::string> ScreenLines(const Session& session, const playback::Ton
                     tools::FormatPlayingTime(ticks * songfile::kTickMilliseconds) + " / " +
                     tools::FormatPlayingTime(song.totalTicks * songfile::kTickMilliseconds));
     lines.push_back("");
-    lines.push_back("           Voice 1     Voice 2     Voice 3     Voice 4     Ticks");
+    lines.push_back("  Voice    0 [1]       1 [2]       2 [3]       3 [4]       Ticks");
     if (empty || session.state == State::AtEnd) {
         lines.push_back("");
     } else {
@@ -252,7 +252,7 @@ std::vector<std::string> ScreenLines(const Session& session, const playback::Ton
     lines.push_back(std::string("  ") + state + (session.loop ? ", looping this entry" : ""));
     lines.push_back("  " + session.message);
     lines.push_back("");
-    lines.push_back("  Space pause  Left/Right entry  Home start  l loop  1-4 mute  q quit");
+    lines.push_back("  Space pause  Left/Right entry  Home start  l loop  [1]-[4] mute  q quit");
     return lines;
 }
 
@@ -263,8 +263,9 @@ std::string Frame(const std::vector<std::string>& lines, live::ScreenSize size) 
     const std::size_t shown = std::min(lines.size(), static_cast<std::size_t>(size.rows));
     for (std::size_t index = 0; index < shown; ++index) {
         frame += Cut(lines[index], size.columns) + "\x1b[K";
-        // No line feed after the last row: it would scroll the screen.
-        if (index + 1 < shown) frame += "\r\n";
+        // No line feed after the last row: it would scroll the screen. (The
+        // terminal, or Windows' text mode, makes each "\n" a CR LF.)
+        if (index + 1 < shown) frame += "\n";
     }
     return frame + "\x1b[J";
 }
@@ -289,7 +290,7 @@ int Main(int argc, char** argv) {
     // fenk's switch groups (-x, -m, -l, -xml...) are no options of ours.
     app.allow_extras();
     app.footer("Keys: Space pause and resume, Left/Right the previous/next order entry,\n"
-               "Home the start, l loop the entry, 1-4 mute a voice, q or Esc quit.\n"
+               "Home the start, l loop the entry, 1-4 mute voice 0-3, q or Esc quit.\n"
                "The sample and the switches are fenk's: x: extended notes, m: mono,\n"
                "l: low quality (8000 Hz).");
     const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);

@@ -132,12 +132,12 @@ void CutOrderList(std::vector<std::uint8_t>& block, songfile::SongView& song, st
     song.orderList += (first - 1) * songfile::kOrderEntryBytes;
 }
 
-// Voices "1".."4" as given to --mute ("13", "1,3", "2 4"); false for
-// anything else.
+// Voices "0".."3" (as the song format and fenk-info number them) as given
+// to --mute: "13", "1,3", "0 2"; false for anything else.
 bool ParseVoiceList(const std::string& text, bool muted[4]) {
     for (char c : text) {
-        if (c >= '1' && c <= '4') {
-            muted[c - '1'] = true;
+        if (c >= '0' && c <= '3') {
+            muted[c - '0'] = true;
         } else if (c != ',' && c != ' ') {
             return false;
         }
@@ -187,7 +187,7 @@ int Main(int argc, char** argv) {
         ->check(CLI::PositiveNumber);
     app.add_option("--to", to, "the last order entry to play (default the last)")
         ->check(CLI::PositiveNumber);
-    app.add_option("--mute", mute, "voices to leave silent, 1 to 4, such as 24 or 1,3");
+    app.add_option("--mute", mute, "voices to leave silent, 0 to 3, such as 13 or 0,2");
     // fenk's switch groups (-x, -m, -l, -xml...) are no options of ours: they
     // come back as the arguments CLI11 leaves.
     app.allow_extras();
@@ -226,7 +226,7 @@ int Main(int argc, char** argv) {
     }
     bool muted[4] = {};
     if (!ParseVoiceList(mute, muted)) {
-        return Fail("--mute takes voices 1 to 4, such as 24 or 1,3; not '" + mute + "'");
+        return Fail("--mute takes voices 0 to 3, such as 13 or 0,2; not '" + mute + "'");
     }
 
     // Neither the song nor the sample may be what the render replaces.
