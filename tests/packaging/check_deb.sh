@@ -31,8 +31,9 @@ development=$(ls "$work"/packages/fenk-dev_*.deb 2>/dev/null | head -n 1)
 
 dpkg-deb -c "$player" | awk '{print $6}' | sed 's|^\./||' >"$work/player.txt"
 echo "fenk package:"; sed 's/^/  /' "$work/player.txt"
-for wanted in bin/fenk bin/fenk-make bin/fenk-info bin/fenk-render lib/libfsound.so \
-              share/fenk/square.wav share/fenk/songs/demo.8xp share/man/man1/fenk.1; do
+for wanted in bin/fenk bin/fenk-make bin/fenk-info bin/fenk-render bin/fenk-live lib/libfsound.so \
+              share/fenk/square.wav share/fenk/songs/demo.8xp share/man/man1/fenk.1 \
+              share/man/man1/fenk-live.1; do
   grep -q "/$wanted\$" "$work/player.txt" || fail "fenk package lacks $wanted"
 done
 if grep -q '\.h$' "$work/player.txt"; then fail "fenk package holds headers"; fi
