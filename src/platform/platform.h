@@ -33,6 +33,13 @@ void SetUpConsoleOutput();
 // alone and sets the mode when continued in the foreground. Does nothing
 // when standard input is not a terminal.
 void BeginKeyboardPolling();
+// Text for standard output when the terminal is handed back to the shell
+// by a stop (Ctrl+Z) and when it is taken again on continuing: a program
+// that draws a screen of its own leaves and re-enters it there. Both are
+// written from the signal handler, so they must stay valid (string
+// literals); null (the default) writes nothing. POSIX terminals only.
+void SetTerminalHandoverText(const char* whenStopped, const char* whenContinued);
+
 // Restores the terminal as BeginKeyboardPolling found it (TCSANOW, so that
 // bytes typed stay unread). Safe to call when nothing was changed.
 void EndKeyboardPolling();

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -43,6 +44,19 @@ bool g_stopInstalled = false;
 
 bool g_atExitRegistered = false;
 
+// SetTerminalHandoverText's texts and their lengths (strlen is not
+// async-signal-safe).
+const char* g_stoppedText = nullptr;
+std::size_t g_stoppedLength = 0;
+const char* g_continuedText = nullptr;
+std::size_t g_continuedLength = 0;
+
+void WriteFromHandler(const char* text, std::size_t length) {
+    if (text != nullptr && length > 0 && write(STDOUT_FILENO, text, length) < 0) {
+        // Nothing to be done about it in a handler.
+    }
+}
+
 // A background process that changes its terminal's settings is stopped by
 // SIGTTOU unless it blocks that signal; blocking it lets a restore always go
 // through, even from a job that was sent to the background.
@@ -65,11 +79,14 @@ void RestoreTerminal() {
 // Polling mode only while we own the terminal: a job started in the
 // background leaves it alone and takes it over when brought to the
 // foreground (SIGCONT).
-void ApplyPollingTerminal() {
+// True when it changed the terminal.
+bool ApplyPollingTerminal() {
     if (g_polling && !g_terminalChanged && tcgetpgrp(STDIN_FILENO) == getpgrp()) {
         SetTerminal(g_pollingTerminal);
         g_terminalChanged = 1;
+        return true;
     }
+    return false;
 }
 
 void OnEndingSignal(int signalNumber) {
@@ -81,6 +98,7 @@ void OnEndingSignal(int signalNumber) {
 
 void OnStopSignal(int) {
     const int savedErrno = errno;
+    if (g_terminalChanged) WriteFromHandler(g_stoppedText, g_stoppedLength);
     RestoreTerminal();
 
     struct sigaction stopDefault = {};
@@ -98,14 +116,14 @@ void OnStopSignal(int) {
     sigprocmask(SIG_SETMASK, &previous, nullptr);
 
     sigaction(SIGTSTP, &ours, nullptr);
-    ApplyPollingTerminal();
+    if (ApplyPollingTerminal()) WriteFromHandler(g_continuedText, g_continuedLength);
     errno = savedErrno;
 }
 
 void OnContinueSignal(int) {
     const int savedErrno = errno;
     // Also covers a stop by SIGSTOP, which cannot be caught.
-    ApplyPollingTerminal();
+    if (ApplyPollingTerminal()) WriteFromHandler(g_continuedText, g_continuedLength);
     errno = savedErrno;
 }
 
@@ -176,6 +194,13 @@ void SetUpConsoleOutput() {
     } else {
         std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
     }
+}
+
+void SetTerminalHandoverText(const char* whenStopped, const char* whenContinued) {
+    g_stoppedText = whenStopped;
+    g_stoppedLength = whenStopped == nullptr ? 0 : std::strlen(whenStopped);
+    g_continuedText = whenContinued;
+    g_continuedLength = whenContinued == nullptr ? 0 : std::strlen(whenContinued);
 }
 
 void BeginKeyboardPolling() {

@@ -141,6 +141,8 @@ void SetUpConsoleOutput() {
 // input mode, and nothing is echoed until a program reads it: nothing to set.
 // (Wine's console on a terminal echoes keys as they come, whatever the mode.)
 void BeginKeyboardPolling() {}
+// A console program is not stopped by the shell: nothing to hand over.
+void SetTerminalHandoverText(const char*, const char*) {}
 void EndKeyboardPolling() {}
 
 bool KeyPending() {

@@ -21,9 +21,16 @@ void LeaveScreen() { EndScreen(); }
 
 }  // namespace
 
+// The alternate screen with the cursor hidden, and the way back.
+constexpr const char kEnterScreen[] = "\x1b[?1049h\x1b[?25l";
+constexpr const char kLeaveScreen[] = "\x1b[?25h\x1b[?1049l";
+
 void BeginScreen() {
+    // Stopped by Ctrl+Z, the shell gets its own screen back; continued, the
+    // screen is ours again (redrawn within a second).
+    platform::SetTerminalHandoverText(kLeaveScreen, kEnterScreen);
     platform::BeginKeyboardPolling();
-    WriteScreen("\x1b[?1049h\x1b[?25l");
+    WriteScreen(kEnterScreen);
     if (!g_screenTaken) std::atexit(LeaveScreen);
     g_screenTaken = true;
 }
@@ -31,8 +38,9 @@ void BeginScreen() {
 void EndScreen() {
     if (!g_screenTaken) return;
     g_screenTaken = false;
-    WriteScreen("\x1b[?25h\x1b[?1049l");
+    WriteScreen(kLeaveScreen);
     platform::EndKeyboardPolling();
+    platform::SetTerminalHandoverText(nullptr, nullptr);
 }
 
 namespace {
