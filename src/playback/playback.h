@@ -30,6 +30,8 @@ struct PlaybackSettings {
 // is a sample path: its first 255 characters replace samplePath, so the
 // last one given wins. `count` arguments at `arguments` (count >= 0).
 PlaybackSettings ParseSettings(int count, const char* const* arguments);
+// The same for arguments held as strings (the tools' command lines).
+PlaybackSettings ParseSettings(const std::vector<std::string>& arguments);
 
 // The song format's rates (songfile.h): 1,000,000 / period in Hz, or
 // kSilentRate for period 0.

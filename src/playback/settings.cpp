@@ -41,4 +41,11 @@ PlaybackSettings ParseSettings(int count, const char* const* arguments) {
     return settings;
 }
 
+PlaybackSettings ParseSettings(const std::vector<std::string>& arguments) {
+    std::vector<const char*> words;
+    words.reserve(arguments.size());
+    for (const std::string& argument : arguments) words.push_back(argument.c_str());
+    return ParseSettings(static_cast<int>(words.size()), words.data());
+}
+
 }  // namespace playback

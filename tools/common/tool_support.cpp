@@ -48,6 +48,21 @@ std::string VersionLine(const char* program) {
     return std::string(program) + " (Fenk) " FENK_VERSION "\n";
 }
 
+bool FenkStyleArguments(const char* program, const std::vector<std::string>& samples,
+                        const std::vector<std::string>& remaining,
+                        std::vector<std::string>* arguments) {
+    *arguments = samples;
+    for (const std::string& extra : remaining) {
+        if (extra.rfind("--", 0) == 0 || extra.empty() || extra[0] != '-') {
+            PrintError(program, "The following argument was not expected: " + extra + " (try '" +
+                                    program + " --help')");
+            return false;
+        }
+        arguments->push_back(extra);
+    }
+    return true;
+}
+
 std::string FormatPlayingTime(std::uint64_t milliseconds) {
     char text[32];
     const std::uint64_t tenths = milliseconds / 100;

@@ -36,6 +36,16 @@ struct StandardOptionsOutcome {
 StandardOptionsOutcome ParseCommandLine(const char* program, CLI::App& app, int argc,
                                         const char* const* argv);
 
+// The sample and switch groups of a tool that takes them as fenk does
+// ("voice.wav -xm"): the sample positionals, then what CLI11 left over
+// (with allow_extras), which must all be switch groups. False after
+// printing "PROGRAM: The following argument was not expected: X (try
+// 'PROGRAM --help')" for a long option CLI11 did not know or anything
+// after "--".
+bool FenkStyleArguments(const char* program, const std::vector<std::string>& samples,
+                        const std::vector<std::string>& remaining,
+                        std::vector<std::string>* arguments);
+
 // Runs a tool's `body` (its main) and returns its exit status. CLI11 and the
 // standard library report by exceptions; one that reaches this far is a
 // fault of ours: "PROGRAM: internal error: WHAT" on standard error, status 1.

@@ -295,18 +295,9 @@ int Main(int argc, char** argv) {
                "l: low quality (8000 Hz).");
     const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
-    std::vector<std::string> rest = samples;
-    for (const std::string& extra : app.remaining()) {
-        if (extra.rfind("--", 0) == 0 || extra.empty() || extra[0] != '-') {
-            return Fail("The following argument was not expected: " + extra + " (try '" +
-                        kProgram + " --help')");
-        }
-        rest.push_back(extra);
-    }
-    std::vector<const char*> words;
-    for (const std::string& word : rest) words.push_back(word.c_str());
-    const playback::PlaybackSettings settings =
-        playback::ParseSettings(static_cast<int>(words.size()), words.data());
+    std::vector<std::string> fenkArguments;
+    if (!tools::FenkStyleArguments(kProgram, samples, app.remaining(), &fenkArguments)) return 1;
+    const playback::PlaybackSettings settings = playback::ParseSettings(fenkArguments);
 
     Session session;
     session.path = songPath;

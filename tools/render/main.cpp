@@ -199,20 +199,10 @@ int Main(int argc, char** argv) {
     if (!standard.proceed) return standard.exitStatus;
 
     // The sample and switches exactly as fenk reads them.
-    std::vector<std::string> rest = samples;
-    for (const std::string& extra : app.remaining()) {
-        // A long option CLI11 did not know, or what came after "--".
-        if (extra.rfind("--", 0) == 0 || extra.empty() || extra[0] != '-') {
-            return Fail("The following argument was not expected: " + extra + " (try '" + kProgram +
-                        " --help')");
-        }
-        rest.push_back(extra);
-    }
-    std::vector<const char*> words;
-    words.reserve(rest.size());
-    for (const std::string& word : rest) words.push_back(word.c_str());
-    playback::PlaybackSettings settings =
-        playback::ParseSettings(static_cast<int>(words.size()), words.data());
+    std::vector<std::string> fenkArguments;
+    if (!tools::FenkStyleArguments(kProgram, samples, app.remaining(), &fenkArguments)) return 1;
+    playback::PlaybackSettings settings = playback::ParseSettings(fenkArguments);
+
     const render::AudioFormat format = render::FormatForPath(outputPath);
     if (!format.ok) {
         return Fail("cannot tell an audio format from the name '" + outputPath + "' (use " +
