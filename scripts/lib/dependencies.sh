@@ -30,10 +30,12 @@ BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev
                 nlohmann-json3-dev libcli11-dev)
 # What the test suite needs on top: the tests themselves, then the lint
 # (clang-tidy, cppcheck) and fuzz (clang with its libFuzzer and sanitizer
-# runtimes) steps of scripts/test, and valgrind for scripts/ci/valgrind.sh.
+# runtimes) steps of scripts/test, valgrind for scripts/ci/valgrind.sh, and
+# the package checks (lintian, man's warnings, file for CPack).
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                libtifiles-dev pulseaudio pulseaudio-utils sox
-               clang libclang-rt-14-dev clang-tidy cppcheck valgrind)
+               clang libclang-rt-14-dev clang-tidy cppcheck valgrind
+               lintian man-db file)
 # What scripts/windows needs on top of the build: the mingw-w64 compilers
 # of the posix thread model, Ninja, and Wine to run the Windows programs.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix

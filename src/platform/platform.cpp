@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#ifndef FENK_DATA_DIR
-#error "FENK_DATA_DIR must name the installed data directory"
+#if !defined(FENK_DATA_DIR) || !defined(FENK_PACKAGE_DATA_DIR)
+#error "FENK_DATA_DIR and FENK_PACKAGE_DATA_DIR must name the installed data directories"
 #endif
 
 namespace platform {
@@ -42,8 +42,11 @@ std::string ResolveDataFile(const std::string& path) {
             folder.parent_path() / "share" / "fenk" / given;
         if (IsExistingFile(relocated)) return relocated.u8string();
     }
-    const std::filesystem::path installed = std::filesystem::u8path(FENK_DATA_DIR) / given;
-    if (IsExistingFile(installed)) return installed.u8string();
+    // Where `cmake --install` puts the data, then where the packages do.
+    for (const char* dataDirectory : {FENK_DATA_DIR, FENK_PACKAGE_DATA_DIR}) {
+        const std::filesystem::path installed = std::filesystem::u8path(dataDirectory) / given;
+        if (IsExistingFile(installed)) return installed.u8string();
+    }
     return path;
 }
 

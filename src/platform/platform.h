@@ -74,7 +74,8 @@ void SleepUntil(std::int64_t deadlineNs);
 // same relative path beside the executable, then in share/fenk beside the
 // executable's folder (<executable's folder>/../share/fenk, where a tree
 // installed or unpacked under any prefix keeps its data), then in the
-// installed data directory (<prefix>/share/fenk, fixed at build time).
+// installed data directory (<prefix>/share/fenk, fixed at build time), then
+// in the packages' (/usr/share/fenk unless configured otherwise).
 // Returns the first that exists and is not a directory, or `path` unchanged
 // when none does (an empty path stays empty).
 std::string ResolveDataFile(const std::string& path);

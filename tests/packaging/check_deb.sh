@@ -1,15 +1,20 @@
 #!/bin/sh
 # Builds the Debian packages from a configured, built tree and checks them:
-# the player's package holds the programs, libfsound.so, square.wav, the
-# demo songs and the man pages but no headers, which are in fenk-dev; both
-# name a real maintainer. Then the player's package is unpacked under a
-# prefix of its own, far from the one the tree was configured for, and its
-# fenk-render renders a demo song from another folder: the default sample
-# must be found inside the unpacked tree.
-# Usage: check_deb.sh BUILD_DIR WORK_DIR
+# - what each holds: fenk the programs, the data and the man pages;
+#   libfsound1 the versioned library; fenk-dev the headers, the libfsound.so
+#   link, fsound.pc and the CMake package; all under /usr;
+# - lintian: no error and no warning (those we keep are overridden in the
+#   package, with the reason), and man's own warnings on every man page;
+# - the fenk package unpacked under a prefix of its own renders a demo song
+#   with its own square.wav;
+# - with INSTALL=yes, as root: the packages installed with dpkg, fenk plays
+#   the demo song from /usr through SDL's disk driver, and a C program is
+#   built against the installed fenk-dev through pkg-config and through
+#   CMake and run; then the packages are purged again.
+# Usage: check_deb.sh BUILD_DIR WORK_DIR SOURCE_DIR INSTALL(yes|no)
 # Exits 77 (skipped) when cpack or dpkg-deb is not installed.
 set -eu
-build=$1 work=$2
+build=$1 work=$2 source=$3 install=$4
 for tool in cpack dpkg-deb; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIPPED: $tool not found (Debian packages cmake and dpkg)"
@@ -24,44 +29,96 @@ mkdir -p "$work/packages" "$work/unpacked" "$work/elsewhere"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-player=$(ls "$work"/packages/fenk_*.deb 2>/dev/null | head -n 1)
-development=$(ls "$work"/packages/fenk-dev_*.deb 2>/dev/null | head -n 1)
-[ -n "$player" ] || { echo "FAIL: no fenk_*.deb made"; ls "$work/packages"; exit 1; }
-[ -n "$development" ] || fail "no fenk-dev_*.deb made"
+package_file() { ls "$work"/packages/"$1"_*.deb 2>/dev/null | head -n 1; }
+player=$(package_file fenk) library=$(package_file libfsound1) development=$(package_file fenk-dev)
+[ -n "$player" ] && [ -n "$library" ] && [ -n "$development" ] ||
+  { echo "FAIL: fenk, libfsound1 and fenk-dev are not all made"; ls "$work/packages"; exit 1; }
 
-dpkg-deb -c "$player" | awk '{print $6}' | sed 's|^\./||' >"$work/player.txt"
-echo "fenk package:"; sed 's/^/  /' "$work/player.txt"
-for wanted in bin/fenk bin/fenk-make bin/fenk-info bin/fenk-render bin/fenk-live lib/libfsound.so \
-              share/fenk/square.wav share/fenk/songs/demo.8xp share/man/man1/fenk.1 \
-              share/man/man1/fenk-live.1; do
-  grep -q "/$wanted\$" "$work/player.txt" || fail "fenk package lacks $wanted"
-done
-if grep -q '\.h$' "$work/player.txt"; then fail "fenk package holds headers"; fi
-if [ -n "$development" ]; then
-  dpkg-deb -c "$development" | awk '{print $6}' | sed 's|^\./||' >"$work/development.txt"
-  for wanted in include/fsound.h include/fsound_offline.h include/fsound_errors.h include/fsound_timing.h; do
-    grep -q "/$wanted\$" "$work/development.txt" || fail "fenk-dev package lacks $wanted"
+# contents PACKAGE NAME WANTED...: every WANTED path (below usr/) is in it.
+contents() {
+  package=$1 name=$2; shift 2
+  dpkg-deb -c "$package" | awk '{print $6}' | sed 's|^\./||' >"$work/$name.txt"
+  echo "$name:"; sed 's/^/  /' "$work/$name.txt"
+  for wanted in "$@"; do
+    grep -Eq "^usr/$wanted\$" "$work/$name.txt" || fail "$name lacks usr/$wanted"
+  done
+  if grep -v '^usr/' "$work/$name.txt" | grep -q .; then fail "$name installs outside /usr"; fi
+}
+contents "$player" fenk bin/fenk bin/fenk-make bin/fenk-info bin/fenk-render bin/fenk-live \
+  share/fenk/square.wav share/fenk/songs/demo.8xp share/man/man1/fenk.1.gz \
+  share/man/man1/fenk-live.1.gz share/doc/fenk/copyright share/doc/fenk/changelog.gz
+contents "$library" libfsound1 'lib/[^/]*/libfsound\.so\.1' 'lib/[^/]*/libfsound\.so\.1\.[0-9.]*' \
+  share/doc/libfsound1/copyright
+contents "$development" fenk-dev include/fsound.h include/fsound_offline.h \
+  include/fsound_errors.h include/fsound_timing.h 'lib/[^/]*/libfsound\.so' \
+  'lib/[^/]*/pkgconfig/fsound\.pc' 'lib/[^/]*/cmake/fsound/fsoundConfig\.cmake'
+if grep -q '\.h$\|libfsound' "$work/fenk.txt"; then fail "fenk holds the library or headers"; fi
+[ "$(dpkg-deb -f "$library" Section)" = libs ] || fail "libfsound1 is not in section libs"
+dpkg-deb -f "$player" Depends | grep -q 'libfsound1 (= ' || fail "fenk does not depend on libfsound1"
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs 2>/dev/null | grep -q '^libfsound 1 libfsound1' ||
+  fail "libfsound1 has no shlibs entry"
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./triggers 2>/dev/null | grep -qx 'activate-noawait ldconfig' ||
+  fail "libfsound1 has no ldconfig trigger"
+
+# Debian's checker, and man's.
+if command -v lintian >/dev/null 2>&1; then
+  echo "lintian:"
+  lintian --tag-display-limit 0 --fail-on error,warning "$player" "$library" "$development" \
+    >"$work/lintian.log" 2>&1 || fail "lintian found errors or warnings"
+  grep -v 'running with root privileges' "$work/lintian.log" | sed 's/^/  /'
+else
+  echo "lintian not installed: its check is skipped"
+fi
+if command -v man >/dev/null 2>&1; then
+  for page in "$source"/docs/man/*.1; do
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man warns about $(basename "$page"): $warnings"
   done
 fi
-for package in "$player" $development; do
-  maintainer=$(dpkg-deb -f "$package" Maintainer)
-  case $maintainer in
-    *invalid* | "") fail "$(basename "$package"): placeholder maintainer '$maintainer'" ;;
-  esac
-done
 
-# The unpacked tree: <somewhere>/<prefix>/bin, .../lib, .../share/fenk.
-dpkg-deb -x "$player" "$work/unpacked"
-render=$(find "$work/unpacked" -path '*/bin/fenk-render' | head -n 1)
-song=$(find "$work/unpacked" -path '*/share/fenk/songs/demo.8xp' | head -n 1)
-if [ -z "$render" ] || [ -z "$song" ]; then
-  fail "fenk-render or the demo song missing from the unpacked package"
-elif ! (cd "$work/elsewhere" && "$render" "$song" out.wav) >"$work/render.log" 2>&1; then
+# The unpacked tree: <somewhere>/usr/bin, .../lib, .../share/fenk.
+for package in "$player" "$library"; do dpkg-deb -x "$package" "$work/unpacked"; done
+render=$work/unpacked/usr/bin/fenk-render song=$work/unpacked/usr/share/fenk/songs/demo.8xp
+if ! (cd "$work/elsewhere" && LD_LIBRARY_PATH="$(dirname "$(find "$work/unpacked" -name 'libfsound.so.1')")" \
+      "$render" "$song" out.wav) >"$work/render.log" 2>&1; then
   cat "$work/render.log"
   fail "the unpacked fenk-render did not render with its own square.wav"
 elif [ ! -s "$work/elsewhere/out.wav" ]; then
   fail "the unpacked fenk-render wrote no sound"
 fi
 
+if [ "$install" = yes ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "not root: the packages are not installed here"
+  elif dpkg-query -W fenk libfsound1 fenk-dev >/dev/null 2>&1; then
+    fail "a fenk package is installed already; the installed packages are not checked"
+  else
+    trap 'dpkg --purge fenk-dev fenk libfsound1 >/dev/null 2>&1 || true' EXIT
+    if ! dpkg -i "$player" "$library" "$development" >"$work/dpkg.log" 2>&1; then
+      cat "$work/dpkg.log"; fail "the packages do not install"
+    else
+      # The demo song from /usr for a second, then a key on standard input.
+      (cd "$work/elsewhere" && (sleep 1; echo k) |
+        SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/installed.raw" /usr/bin/fenk \
+          /usr/share/fenk/songs/demo.8xp) >"$work/play.log" 2>&1 || fail "the installed fenk failed"
+      grep -q "Loading sample 'square.wav'...Done." "$work/play.log" ||
+        { cat "$work/play.log"; fail "the installed fenk did not find /usr/share/fenk/square.wav"; }
+      [ -s "$work/installed.raw" ] || fail "the installed fenk sent no sound to the disk driver"
+      # A C program against the installed fenk-dev: pkg-config, then CMake.
+      cc -o "$work/client-pkgconfig" "$source/tests/packaging/client/client.c" \
+        $(pkg-config --cflags --libs fsound) -lm >"$work/client.log" 2>&1 &&
+        "$work/client-pkgconfig" >>"$work/client.log" 2>&1 ||
+        { cat "$work/client.log"; fail "the client built through pkg-config did not play"; }
+      cmake -S "$source/tests/packaging/client" -B "$work/client-cmake" >>"$work/client.log" 2>&1 &&
+        cmake --build "$work/client-cmake" >>"$work/client.log" 2>&1 &&
+        "$work/client-cmake/fsound_client" >>"$work/client.log" 2>&1 ||
+        { cat "$work/client.log"; fail "the client built through CMake did not play"; }
+      grep '^fsound' "$work/client.log" || true
+      dpkg --purge fenk-dev fenk libfsound1 >"$work/purge.log" 2>&1 || fail "the packages do not purge"
+      [ ! -e /usr/share/fenk ] || fail "purging left /usr/share/fenk behind"
+    fi
+  fi
+fi
+
 [ "$failures" -eq 0 ] || exit 1
-echo "packages and the unpacked player are as they should be"
+echo "packages, lintian, the unpacked player and the installed packages are as they should be"
