@@ -80,6 +80,10 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path);
 // the row's calls take effect then, however late they are made (up to the
 // library's latency).
 void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs = 0);
+// As SetVoices, but every channel is stopped first whatever stopNotesEachRow
+// says, and the calls take effect at once: what sounds is exactly `rates`
+// (fenk-live's pause, resume, seek and mute).
+void RestartVoices(ToneOutput& output, const int rates[4]);
 // The library's processing load in percent (0..100), for the status line.
 float CpuUsage(const ToneOutput& output);
 // Closes the library and forgets the sample handles; after it nothing

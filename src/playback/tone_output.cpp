@@ -52,7 +52,9 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path) {
     return true;
 }
 
-void SetVoices(ToneOutput& output, const int rowRates[4], std::int64_t startNs) {
+namespace {
+
+void SoundRow(ToneOutput& output, const int rowRates[4], std::int64_t startNs, bool stopFirst) {
     const platform::SoundLibrary& library = *output.library;
     int rates[4];
     for (int voice = 0; voice < 4; ++voice)
@@ -63,7 +65,7 @@ void SetVoices(ToneOutput& output, const int rowRates[4], std::int64_t startNs) 
                        library.SetCallTime(startNs) != 0;
     // The library's results are ignored on purpose: a voice that cannot be
     // started is simply not heard.
-    if (output.stopNotesEachRow) library.StopSound(FSOUND_ALL);
+    if (stopFirst) library.StopSound(FSOUND_ALL);
     for (int voice = 0; voice < 4; ++voice)
         library.SampleSetDefaults(output.samples[voice], rates[voice],
                                   kVoiceVolume, kDefaultPan, kKeepPriority);
@@ -78,6 +80,16 @@ void SetVoices(ToneOutput& output, const int rowRates[4], std::int64_t startNs) 
         library.SetPaused(channel, 0);
     }
     if (timed) library.SetCallTime(0);
+}
+
+}  // namespace
+
+void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs) {
+    SoundRow(output, rates, startNs, output.stopNotesEachRow);
+}
+
+void RestartVoices(ToneOutput& output, const int rates[4]) {
+    SoundRow(output, rates, 0, true);
 }
 
 float CpuUsage(const ToneOutput& output) {

@@ -28,6 +28,7 @@ bool BuildTimeline(Song& song, const std::string& path, const std::vector<std::s
         return false;
     }
     const songfile::SongView view = parsed.view;
+    song.layout = view;
     song.title = songfile::TitleText(view);
     song.artist = songfile::ArtistText(view);
     std::map<std::uint16_t, SectionSize> sizes;  // by section offset
@@ -84,7 +85,10 @@ bool IsProgramFile(const std::vector<std::uint8_t>& bytes) {
 }  // namespace
 
 songfile::SongView View(const Song& song) {
-    return songfile::ParseSong(song.block.data(), song.block.size()).view;
+    songfile::SongView view = song.layout;
+    view.data = song.block.data();
+    view.length = song.block.size();
+    return view;
 }
 
 LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -27,13 +27,17 @@ struct Entry {
 
 struct Song {
     std::vector<std::uint8_t> block;  // the song block (a .8xp's data block)
+    // The block as parsed: its offsets hold wherever the block is moved or
+    // copied; View() points them at `block`.
+    songfile::SongView layout;
     std::string title, artist;
     std::size_t orderCount = 0;       // entries in the order list
     std::vector<Entry> entries;       // the entries that play, in order
     std::uint64_t totalTicks = 0;     // the whole order list, 5 ms each
 };
 
-// A checked view of `song`'s block; valid while the block is unchanged.
+// The checked view of `song`'s block (its layout over its bytes), without
+// parsing it again; valid while the block is unchanged.
 songfile::SongView View(const Song& song);
 
 struct LoadResult {

@@ -51,19 +51,10 @@ void RowRates(const Session& session, int rates[4]) {
     for (int voice = 0; voice < 4; ++voice) rates[voice] = playback::RateForPeriod(row.periods[voice]);
 }
 
-// Stops every channel, then starts `rates` at once: pause, resume, seek,
-// mute and reload change what sounds now, whatever the switches say.
-void Resound(playback::ToneOutput& output, const int rates[4]) {
-    const bool stopEachRow = output.stopNotesEachRow;
-    output.stopNotesEachRow = true;
-    playback::SetVoices(output, rates);
-    output.stopNotesEachRow = stopEachRow;
-}
-
 void Silence(playback::ToneOutput& output) {
     const int silent[4] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
                            playback::kSilentRate};
-    Resound(output, silent);
+    playback::RestartVoices(output, silent);
 }
 
 // The row at the current position, from its start; heard at once when
@@ -72,7 +63,7 @@ void StartRowNow(Session& session, playback::ToneOutput& output) {
     session.tick = 0;
     session.rowStartDue = false;
     RowRates(session, session.sounding);
-    if (session.state == State::Playing) Resound(output, session.sounding);
+    if (session.state == State::Playing) playback::RestartVoices(output, session.sounding);
 }
 
 void JumpTo(Session& session, playback::ToneOutput& output, live::Position position) {
@@ -102,7 +93,7 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const live::KeyPr
             if (session.tick == 0) {
                 session.rowStartDue = true;
             } else {
-                Resound(output, session.sounding);
+                playback::RestartVoices(output, session.sounding);
             }
         } else if (!empty) {  // at the end: from the top
             session.state = State::Playing;
@@ -142,7 +133,7 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const live::KeyPr
     if (key.character >= '1' && key.character <= '4') {
         bool& muted = output.muted[key.character - '1'];
         muted = !muted;
-        if (session.state == State::Playing) Resound(output, session.sounding);
+        if (session.state == State::Playing) playback::RestartVoices(output, session.sounding);
     }
     return true;
 }
@@ -170,7 +161,8 @@ void Reload(Session& session, playback::ToneOutput& output) {
     const unsigned ticks = live::RowAt(session.song, kept).duration;
     session.tick = std::min(session.tick, ticks - 1);
     RowRates(session, session.sounding);
-    if (session.state == State::Playing && !session.rowStartDue) Resound(output, session.sounding);
+    if (session.state == State::Playing && !session.rowStartDue)
+        playback::RestartVoices(output, session.sounding);
 }
 
 // ---------------------------------------------------------------------------
@@ -193,8 +185,8 @@ std::string Cut(const std::string& line, int columns) {
     return line;
 }
 
-std::string VoiceText(const Session& session, const playback::ToneOutput& output, int voice) {
-    const songfile::SongRow row = live::RowAt(session.song, session.position);
+std::string VoiceText(const Session& session, const playback::ToneOutput& output,
+                      const songfile::SongRow& row, int voice) {
     const std::uint8_t period = row.periods[voice];
     std::string text = period == 0 ? "-"
                        : session.defaultSample ? notes::NoteForPeriod(period).name
@@ -237,12 +229,14 @@ std::vector<std::string> ScreenLines(const Session& session, const playback::Ton
     if (empty || session.state == State::AtEnd) {
         lines.push_back("");
     } else {
+        const songfile::SongRow row = live::RowAt(song, session.position);
         std::string notesLine = "  Now      ";
         for (int voice = 0; voice < 4; ++voice) {
-            std::snprintf(buffer, sizeof buffer, "%-12s", VoiceText(session, output, voice).c_str());
+            std::snprintf(buffer, sizeof buffer, "%-12s",
+                          VoiceText(session, output, row, voice).c_str());
             notesLine += buffer;
         }
-        notesLine += std::to_string(live::RowAt(song, session.position).duration);
+        notesLine += std::to_string(row.duration);
         lines.push_back(notesLine);
     }
     lines.push_back("");
