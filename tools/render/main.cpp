@@ -241,7 +241,8 @@ int Main(int argc, char** argv) {
     }
     // The part to play: a copy of the block whose order list is cut.
     std::vector<std::uint8_t> block = read.file.data;
-    songfile::SongView song = songfile::ParseSong(block.data(), block.size()).view;
+    songfile::SongView song = parsed.view;  // the same layout, over the copy
+    song.data = block.data();
     const std::size_t entries = OrderEntryCount(song);
     const std::size_t first = from == 0 ? 1 : from;
     const std::size_t last = to == 0 ? entries : to;
