@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
+#include <sys/mount.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "fixtures.h"
 #include "notes.h"
@@ -369,6 +373,51 @@ TEST_F(RenderTest, RendersATruncatedSongWithAWarning) {
                            " bytes)\n");
     // Only the first row is whole: 4 ticks, then the end wait.
     EXPECT_EQ(ReadAudio(out).Frames(), (4 * 5 + 2500) * 32u);
+}
+
+// A small file system that fills up: a render (and fenk-make) that runs out
+// of room says so, leaves the file that was there as it was, and leaves no
+// temporary file. Needs root to mount the tmpfs.
+TEST_F(RenderTest, AFullDiskLeavesTheEarlierFileAsItWas) {
+    const std::string small = dir.File("small");
+    std::filesystem::create_directory(small);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    const auto writeText = [](const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+
+    // 10 s of 16-bit stereo at 32000 Hz: 1.3 MB, five times the room.
+    const std::string song = Song({{Row(71, 0, 0, 0, 1500), Row(80, 0, 0, 0, 500)}}, {0});
+    const std::string earlier(20000, 'w');
+    const std::string out = small + "/out.wav";
+    writeText(out, earlier);
+    RunResult run = Render({song, out});
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err, "fenk-render: cannot write '" + out + "': System error : No space left on device.\n");
+    EXPECT_EQ(tool_tests::ReadFile(out), earlier);
+    EXPECT_EQ(tool_tests::EntriesIn(small), 1u);
+
+    // The same for fenk-make, once nothing at all is left.
+    const std::string made = small + "/song.8xp";
+    writeText(made, "old song");
+    std::FILE* filler = std::fopen((small + "/filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    const std::string block(4096, 'f');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {}
+    std::fclose(filler);
+    const std::string text = dir.Write("song.txt", test_support::Text(
+        "name X\ntitle \"t\"\nsection a\n 100 - - - 5t\nend\norder a\n"));
+    RunResult make = tool_tests::Run(FENK_MAKE_PATH, {text, made});
+    EXPECT_EQ(make.exitStatus, 1);
+    EXPECT_EQ(make.err, "fenk-make: cannot write '" + made + "': No space left on device\n");
+    EXPECT_EQ(tool_tests::ReadFile(made), "old song");
+    EXPECT_EQ(tool_tests::EntriesIn(small), 3u);  // out.wav, song.8xp, filler
 }
 
 }  // namespace

@@ -84,20 +84,7 @@ bool WriteFileReplacing(const std::string& path,
         *error = pending.error;
         return false;
     }
-    std::FILE* stream = fdopen(pending.file.descriptor, "wb");
-    if (stream == nullptr) {
-        *error = "cannot write '" + path + "': " + std::strerror(errno);
-        DiscardPendingFile(pending.file);
-        return false;
-    }
-    pending.file.descriptor = -1;  // the stream owns it now
-    const bool written =
-        std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
-    const int writeErrno = errno;
-    const bool closed = std::fclose(stream) == 0;
-    if (!written || !closed) {
-        *error = "cannot write '" + path + "': " +
-                 std::strerror(written ? errno : writeErrno);
+    if (!WritePendingFile(pending.file, bytes.data(), bytes.size(), error)) {
         DiscardPendingFile(pending.file);
         return false;
     }

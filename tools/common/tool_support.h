@@ -64,12 +64,14 @@ void PrintError(const char* program, const std::string& message);
 // ---------------------------------------------------------------------------
 // Output files
 
-// A new file being written beside its final path. Commit renames it over
-// the final path (replacing what was there at once); Discard removes it.
+// A new file being written beside its final path. Commit forces it to the
+// disk and renames it over the final path (replacing what was there at
+// once); Discard removes it. Either way the final path holds a whole file,
+// the old one or the new one, even after a crash or a power loss.
 struct PendingFile {
     std::string finalPath;
     std::string temporaryPath;  // in the same folder as finalPath
-    int descriptor = -1;        // open for writing; -1 once handed off/closed
+    int descriptor = -1;        // open for writing until Commit or Discard; -1 after
 };
 
 struct PendingFileResult {
@@ -82,9 +84,20 @@ struct PendingFileResult {
 // a newly created file would be (permissions from the umask).
 PendingFileResult BeginPendingFile(const std::string& finalPath);
 
-// Closes the descriptor (unless already closed) and renames the temporary
-// file to the final path. False with `error` set when that fails; the
-// temporary file is removed then.
+// Appends `size` bytes at `bytes` to the file. False with `error` set
+// ("cannot write 'OUT': No space left on device") when the system takes
+// fewer; the file is still pending then (Discard it).
+bool WritePendingFile(PendingFile& file, const void* bytes, std::size_t size,
+                      std::string* error);
+
+// Makes the file durable and puts it in place: the data is forced to the
+// disk (fsync; FlushFileBuffers on Windows), the descriptor closed, the file
+// renamed over the final path (MOVEFILE_WRITE_THROUGH on Windows) and, on
+// POSIX, the folder forced to the disk so that the rename survives too.
+// False with `error` set when a sync, the close or the rename fails (a full
+// disk, an I/O error): the temporary file is removed then and the final
+// path keeps what it had. A sync of the folder that fails after the rename
+// is reported too, though the new file is in place by then.
 bool CommitPendingFile(PendingFile& file, std::string* error);
 
 // Closes the descriptor (unless already closed) and removes the temporary

@@ -57,11 +57,52 @@ PendingFileResult BeginPendingFile(const std::string& finalPath) {
     return result;
 }
 
+bool WritePendingFile(PendingFile& file, const void* bytes, std::size_t size,
+                      std::string* error) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t written = write(file.descriptor, next, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            // A write that takes nothing without an error would loop forever.
+            *error = "cannot write '" + file.finalPath + "': " +
+                     std::strerror(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 bool CommitPendingFile(PendingFile& file, std::string* error) {
-    CloseDescriptor(file);
+    // The data must be on the disk before the rename makes it the file: a
+    // file system may commit the rename first, and a crash in between would
+    // leave an empty or short file under the final name.
+    const bool synced = fsync(file.descriptor) == 0;
+    int failure = errno;
+    const bool closed = close(file.descriptor) == 0;
+    if (synced && !closed) failure = errno;
+    file.descriptor = -1;
+    if (!synced || !closed) {
+        *error = "cannot write '" + file.finalPath + "': " + std::strerror(failure);
+        unlink(file.temporaryPath.c_str());
+        return false;
+    }
     if (std::rename(file.temporaryPath.c_str(), file.finalPath.c_str()) != 0) {
         *error = "cannot write '" + file.finalPath + "': " + std::strerror(errno);
         unlink(file.temporaryPath.c_str());
+        return false;
+    }
+    // The rename lives in the folder: sync it so that the new name survives.
+    const int folder = open(FolderOf(file.finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return true;  // a folder we may not open for reading: nothing to sync
+    // Some file systems cannot sync a folder (EINVAL); that is no failure.
+    const bool folderSynced = fsync(folder) == 0 || errno == EINVAL;
+    failure = errno;
+    close(folder);
+    if (!folderSynced) {
+        *error = "cannot write '" + file.finalPath + "': " + std::strerror(failure);
         return false;
     }
     return true;

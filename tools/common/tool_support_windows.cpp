@@ -89,10 +89,39 @@ PendingFileResult BeginPendingFile(const std::string& finalPath) {
     return result;
 }
 
+bool WritePendingFile(PendingFile& file, const void* bytes, std::size_t size,
+                      std::string* error) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        // _write takes an unsigned int count.
+        const unsigned int chunk = size < (1u << 30) ? static_cast<unsigned int>(size) : (1u << 30);
+        const int written = _write(file.descriptor, next, chunk);
+        if (written <= 0) {
+            *error = "cannot write '" + file.finalPath + "': " +
+                     std::strerror(written < 0 ? errno : ENOSPC);
+            return false;
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 bool CommitPendingFile(PendingFile& file, std::string* error) {
-    CloseDescriptor(file);
+    // The data must be on the disk before the move makes it the file.
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.descriptor));
+    const bool flushed = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
+    const DWORD flushError = GetLastError();
+    const bool closed = _close(file.descriptor) == 0;
+    file.descriptor = -1;
+    if (!flushed || !closed) {
+        *error = "cannot write '" + file.finalPath + "': " +
+                 (flushed ? std::string(std::strerror(errno)) : SystemMessage(flushError));
+        _wunlink(Wide(file.temporaryPath).c_str());
+        return false;
+    }
     // std::rename fails on Windows when the target exists; this replaces it
-    // in one step.
+    // in one step, and returns only once the move is on the disk.
     if (!MoveFileExW(Wide(file.temporaryPath).c_str(), Wide(file.finalPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         *error = "cannot write '" + file.finalPath + "': " + SystemMessage(GetLastError());

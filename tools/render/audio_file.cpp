@@ -79,14 +79,14 @@ OpenAudioResult OpenAudioFile(const std::string& path, int sampleRate) {
         return result;
     }
     result.audio.pending = pending.file;
-    // libsndfile closes the descriptor with the file from here on.
-    result.audio.file = sf_open_fd(result.audio.pending.descriptor, SFM_WRITE, &info, SF_TRUE);
+    // The descriptor stays ours (SF_FALSE): after sf_close the pending file
+    // forces it to the disk before putting it in place.
+    result.audio.file = sf_open_fd(result.audio.pending.descriptor, SFM_WRITE, &info, SF_FALSE);
     if (result.audio.file == nullptr) {
         result.error = "cannot write '" + path + "': " + sf_strerror(nullptr);
         tools::DiscardPendingFile(result.audio.pending);
         return result;
     }
-    result.audio.pending.descriptor = -1;
     // Samples of exactly 1.0 would wrap in 16-bit PCM without this.
     sf_command(result.audio.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     result.ok = true;
