@@ -5,7 +5,7 @@
 #   fenk-<version>-win64/
 #     fenk.exe fenk-render.exe fenk-info.exe fenk-make.exe fenk-live.exe
 #     fsound.dll SDL2.dll libsndfile.dll and the compiler's runtime DLLs
-#     square.wav songs/*.8xp docs/ licences/ include/ lib/
+#     LICENSE.txt square.wav songs/*.8xp docs/ licences/ include/ lib/
 #
 # FENK_WINDOWS_PREFIX names where SDL2 and libsndfile for Windows are
 # installed (scripts/windows builds them).
@@ -69,6 +69,8 @@ install(FILES
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/songs/
   DESTINATION docs/examples
   FILES_MATCHING PATTERN "*.txt" PATTERN "CMakeLists.txt" EXCLUDE)
+# Fenk's own licence at the top, the third parties' under licences/.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 # (scripts/windows keeps the two libraries' licences in its prefix.)
 if(EXISTS ${FENK_WINDOWS_PREFIX}/licences)
   install(DIRECTORY ${FENK_WINDOWS_PREFIX}/licences/ DESTINATION licences)

@@ -52,6 +52,10 @@ contents "$library" libfsound1 'lib/[^/]*/libfsound\.so\.1' 'lib/[^/]*/libfsound
 contents "$development" fenk-dev include/fsound.h include/fsound_offline.h \
   include/fsound_errors.h include/fsound_timing.h 'lib/[^/]*/libfsound\.so' \
   'lib/[^/]*/pkgconfig/fsound\.pc' 'lib/[^/]*/cmake/fsound/fsoundConfig\.cmake'
+for package in "$player" "$library" "$development"; do
+  dpkg-deb --fsys-tarfile "$package" | tar -xO --wildcards './usr/share/doc/*/copyright' |
+    grep -q '^License: Expat$' || fail "$(basename "$package"): the copyright file names no Expat licence"
+done
 if grep -q '\.h$\|libfsound' "$work/fenk.txt"; then fail "fenk holds the library or headers"; fi
 [ "$(dpkg-deb -f "$library" Section)" = libs ] || fail "libfsound1 is not in section libs"
 dpkg-deb -f "$player" Depends | grep -q 'libfsound1 (= ' || fail "fenk does not depend on libfsound1"

@@ -100,6 +100,7 @@ unpacked_zip() {
   [ "$(sed 's/CPU:[0-9.]*%/CPU:#/g' <<<"$out")" = "$(sed 's/CPU:[0-9.]*%/CPU:#/g' <<<"$expected")" ] || {
     echo "fenk.exe from the zip printed:"; echo "$out" | head -20; return 1; }
   grep -q "Loading sample 'square.wav'...Done." <<<"$out" || return 1
+  cmp "$sources/../../LICENSE" "$(dirname "$fenk")/LICENSE.txt" || { echo "the zip's LICENSE.txt is not LICENSE"; return 1; }
   out=$(cd "$songs" && wine "$fenk" "Été manquant ♪.8xp" </dev/null | sed 's/\r$//'; true)
   grep -qx "Error loading Été manquant ♪.8xp!" <<<"$out"
 }
