@@ -8,7 +8,9 @@
 
 #include "songfile.h"
 #include "test_support.h"
+#ifdef FENK_HAVE_TIFILES_PEER
 #include "tifiles_peer.h"
+#endif
 #include "tool_runner.h"
 
 namespace {
@@ -113,6 +115,7 @@ TEST_F(MakeTest, WritesTheSongTheSourceDescribes) {
     EXPECT_EQ(chorus[1].duration, 1);
 }
 
+#ifdef FENK_HAVE_TIFILES_PEER
 TEST_F(MakeTest, LibtifilesReadsTheOutputAsAValidTi83PlusProgram) {
     const std::string out = dir.File("peer.8xp");
     ASSERT_EQ(Make({Source(kTwoSections), out}).exitStatus, 0);
@@ -125,6 +128,7 @@ TEST_F(MakeTest, LibtifilesReadsTheOutputAsAValidTi83PlusProgram) {
     ASSERT_EQ(peer.data.size(), file.declaredLength);
     EXPECT_TRUE(std::equal(peer.data.begin() + 2, peer.data.end(), file.data.begin()));
 }
+#endif
 
 TEST_F(MakeTest, LeavesOutSectionsThatAreNeverPlayed) {
     const std::string out = dir.File("song.8xp");
