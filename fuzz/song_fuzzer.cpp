@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "song_engine.h"
 #include "songfile.h"
 
 namespace {
@@ -100,26 +101,54 @@ songfile::SongRow CheckedRow(const songfile::SongView& song, std::size_t offset)
     return row;
 }
 
-// Walks the song with the walk the player uses, checking each row against
-// the block's bytes; the checks keep the walk from being optimised away.
-void CheckWalk(const songfile::SongView& song) {
-    std::size_t rowsWalked = 0;
-    songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
-        const std::size_t position = song.orderList + walked.orderIndex * songfile::kOrderEntryBytes;
+// Plays the song through the engine the player uses, checking each row
+// against the block's bytes and the timeline against the ticks played; the
+// checks keep the walk from being optimised away.
+void CheckPlay(const songfile::SongView& song) {
+    playback::SongPlayer player = playback::MakeSongPlayer(song);
+    const playback::SongTimeline& timeline = player.timeline;
+    for (const playback::TimelineEntry& entry : timeline.entries) {
+        const std::size_t position = song.orderList + entry.orderIndex * songfile::kOrderEntryBytes;
         // The list ends at the block's end at the latest, so the walk of
         // the order list is bounded by the block itself.
         FUZZ_CHECK(position + songfile::kOrderEntryBytes <= song.length);
-        FUZZ_CHECK(CheckedEntry(song, position) == walked.sectionOffset);
-        FUZZ_CHECK(walked.rowOffset == walked.sectionOffset + walked.rowIndex * songfile::kRowBytes);
-        const songfile::SongRow row = CheckedRow(song, walked.rowOffset);
-        FUZZ_CHECK(row.duration == walked.row.duration && row.duration != 0);
+        FUZZ_CHECK(CheckedEntry(song, position) == entry.sectionOffset);
+        FUZZ_CHECK(entry.rows >= 1 && entry.ticks >= entry.rows);
+    }
+    std::size_t rowsPlayed = 0;
+    std::uint64_t ticksPlayed = 0;
+    // Long rows are skipped over by seeking to their last tick.
+    while (rowsPlayed < kMaxWalkedRows) {
+        const std::uint64_t tick = playback::TickAtPosition(timeline, player.position);
+        FUZZ_CHECK(tick == ticksPlayed);
+        const playback::SongPosition at = playback::PositionAtTick(timeline, tick);
+        FUZZ_CHECK(at.entry == player.position.entry && at.row == player.position.row &&
+                   at.tick == player.position.tick);
+        const playback::PlayedTick played = playback::PlayTick(player);
+        if (played.ended) break;
+        FUZZ_CHECK(played.rowStarted);
+        ++ticksPlayed;
+        ++rowsPlayed;
+        const playback::RowStart& row = played.row;
+        const songfile::SongRow stored =
+            CheckedRow(song, row.sectionOffset + row.rowIndex * songfile::kRowBytes);
+        FUZZ_CHECK(stored.duration == row.duration && row.duration != 0);
         for (int voice = 0; voice < 4; ++voice) {
-            FUZZ_CHECK(row.periods[voice] == walked.row.periods[voice]);
-            const int rate = songfile::RateForPeriod(row.periods[voice]);
-            FUZZ_CHECK(rate == songfile::kSilentRate || (rate >= 3921 && rate <= 1000000));
+            FUZZ_CHECK(stored.periods[voice] == row.periods[voice]);
+            const int rate = row.rates[voice];
+            FUZZ_CHECK(rate == playback::RateForPeriod(row.periods[voice]));
+            FUZZ_CHECK(rate == playback::kSilentRate || (rate >= 3921 && rate <= 1000000));
         }
-        return ++rowsWalked < kMaxWalkedRows;
-    });
+        if (row.duration > 1) {
+            playback::SeekToTick(player, ticksPlayed + row.duration - 2);
+            ticksPlayed += row.duration - 2;
+            FUZZ_CHECK(!playback::PlayTick(player).rowStarted);
+            ++ticksPlayed;
+        }
+    }
+    if (rowsPlayed < kMaxWalkedRows) {
+        FUZZ_CHECK(rowsPlayed == timeline.rows && ticksPlayed == timeline.totalTicks);
+    }
 }
 
 }  // namespace
@@ -134,6 +163,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckParse(parsed, block.data(), block.size());
     if (!parsed.ok) return 0;
 
-    CheckWalk(parsed.view);
+    CheckPlay(parsed.view);
     return 0;
 }

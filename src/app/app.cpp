@@ -64,7 +64,8 @@ int Run(int argc, const char* const* argv, const Environment& environment) {
     const playback::PlaybackSettings settings = playback::ParseSettings(argc - 2, argv + 2);
     playback::ToneOutput output = playback::MakeToneOutput(*environment.library, settings);
     playback::ConsolePrinter printer(out);
-    return playback::RunPlayback(song.view, settings, output, *environment.clock, printer).ExitStatus();
+    playback::SongPlayer player = playback::MakeSongPlayer(song.view);
+    return playback::RunPlayback(player, settings, output, *environment.clock, printer).ExitStatus();
 }
 
 int Main(int argc, const char* const* argv) {

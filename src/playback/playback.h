@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "song_engine.h"
 #include "songfile.h"
 
 namespace playback {
@@ -33,11 +34,6 @@ PlaybackSettings ParseSettings(int count, const char* const* arguments);
 // The same for arguments held as strings (the tools' command lines).
 PlaybackSettings ParseSettings(const std::vector<std::string>& arguments);
 
-// The song format's rates (songfile.h): 1,000,000 / period in Hz, or
-// kSilentRate for period 0.
-using songfile::kSilentRate;
-using songfile::RateForPeriod;
-
 // ---------------------------------------------------------------------------
 // Tone output: the program's only contact with the sound library.
 
@@ -49,9 +45,6 @@ struct ToneOutput {
     FSOUND_SAMPLE* samples[4] = {};
     bool stopNotesEachRow = true;  // stop every channel before each row
     bool stereoPanning = true;     // voices 0, 1 left and 2, 3 right; else centred
-    // A muted voice is silent in every row SetVoices sounds, whatever its
-    // rate (for hearing a part alone; the player mutes none).
-    bool muted[4] = {};
 };
 
 // A tone output over `library` with the two flags of `settings`.
@@ -66,8 +59,7 @@ bool Start(ToneOutput& output, int mixRate);
 // when none failed, and only then are `samples` filled. Needs Start; after a
 // failure the library stays started and Shutdown is still due.
 bool LoadVoiceSamples(ToneOutput& output, const char* path);
-// Sounds one row: rates[k] is voice k's playback rate in Hz, or kSilentRate
-// (as which a muted voice counts).
+// Sounds one row: rates[k] is voice k's playback rate in Hz, or kSilentRate.
 // With stopNotesEachRow every channel is stopped first; otherwise earlier
 // rows go on sounding. Each sample gets the row's rate (kSilentRate leaves it
 // as it was), volume 63 of 255 and the default pan 128 (centre); each
@@ -181,15 +173,15 @@ public:
     void Status(const RowStatus&) override {}
 };
 
-// Plays the song from the first order entry to the end of the list, or until
-// the clock asks to stop at a tick. For every row (songfile::WalkSong) it
-// calls SetVoices, then hands the row's status to `printer`, then waits the
-// row's duration: per tick one clock.StopRequested() and one
-// clock.SleepMs(5). A stop prints the message "\n" and returns StoppedByKey
-// at once; the end of the order list waits clock.SleepMs(2500) (stops not
-// watched) and returns Finished. Needs `output` started and loaded.
-PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
-                     Clock& clock, RunPrinter& printer);
+// Plays `player` from its position to its end (SongPlayer::endEntry, or
+// the end of the order list), or until the clock asks to stop at a tick.
+// Each tick is one PlayTick: a row that starts is sounded by SetVoices at
+// clock.RowStartNs() and its status handed to `printer`; then, per tick,
+// one clock.StopRequested() and one clock.SleepMs(5). A stop prints the
+// message "\n" and returns StoppedByKey at once; the end waits
+// clock.SleepMs(kEndWaitMilliseconds) (stops not watched) and returns
+// Finished. Needs `output` started and loaded.
+PlayOutcome PlaySong(SongPlayer& player, ToneOutput& output, Clock& clock, RunPrinter& printer);
 
 // Where a playback run ended.
 enum class RunStage {
@@ -211,9 +203,9 @@ struct RunResult {
 // while the message shows samplePath as given. It ends Played (the song
 // finished or was stopped), StartFailed (the library did not start: nothing
 // shut down) or LoadFailed (the samples did not load: after a 2500 ms wait
-// and the shutdown). The song block stays the caller's; free it after the
-// call.
-RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
+// and the shutdown). The song block, which the player views, stays the
+// caller's; free it after the call.
+RunResult RunPlayback(SongPlayer& player, const PlaybackSettings& settings,
                       ToneOutput& output, Clock& clock, RunPrinter& printer);
 
 }  // namespace playback

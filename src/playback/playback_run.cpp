@@ -11,7 +11,7 @@ constexpr unsigned kLoadFailureWaitMilliseconds = 2500;
 
 }  // namespace
 
-RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& settings,
+RunResult RunPlayback(SongPlayer& player, const PlaybackSettings& settings,
                       ToneOutput& output, Clock& clock, RunPrinter& printer) {
     RunResult result;
     printer.Message("Starting FMOD...");
@@ -29,7 +29,7 @@ RunResult RunPlayback(const songfile::SongView& song, const PlaybackSettings& se
     const std::string resolvedPath = platform::ResolveDataFile(settings.samplePath);
     if (LoadVoiceSamples(output, resolvedPath.c_str())) {
         printer.Message("Done.\nPlaying... (press any key to stop)\n");
-        result.outcome = PlaySong(song, output, clock, printer);
+        result.outcome = PlaySong(player, output, clock, printer);
     } else {
         printer.Message("Failed!\n");
         clock.SleepMs(kLoadFailureWaitMilliseconds);

@@ -1,6 +1,5 @@
-// The sequencer: walks the order list and each listed section row by row,
-// straight out of the song block, sounding each row and waiting out its
-// duration in 5 ms ticks while it watches the keyboard.
+// The sequencer: steps the song engine tick by tick, sounding each row as
+// it starts and waiting out every tick while it watches the keyboard.
 #include <cassert>
 #include <cstddef>
 
@@ -36,35 +35,29 @@ void SystemClock::SleepMs(unsigned milliseconds) {
     platform::SleepUntil(deadlineNs_);
 }
 
-PlayOutcome PlaySong(const songfile::SongView& song, ToneOutput& output,
-                     Clock& clock, RunPrinter& printer) {
+PlayOutcome PlaySong(SongPlayer& player, ToneOutput& output, Clock& clock, RunPrinter& printer) {
     assert(output.library != nullptr);
-    // The walk reads through OrderEntryAt and RowAt, which end the list or
-    // the section where the block ends, so a song whose offsets run past the
-    // block is never read outside it.
-    const bool finished = songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
-        int rates[4];
-        for (int voice = 0; voice < 4; ++voice) rates[voice] = RateForPeriod(walked.row.periods[voice]);
-        SetVoices(output, rates, clock.RowStartNs());
-        RowStatus status;
-        status.note = static_cast<int>(walked.rowIndex);
-        status.section = static_cast<int>(walked.orderIndex);
-        status.sectionOffset = walked.sectionOffset;
-        status.cpuUsage = CpuUsage(output);
-        printer.Status(status);
-        for (unsigned tick = 0; tick < walked.row.duration; ++tick) {
-            if (clock.StopRequested()) {
-                printer.Message("\n");
-                return false;
-            }
-            clock.SleepMs(songfile::kTickMilliseconds);
+    for (;;) {
+        const PlayedTick played = PlayTick(player);
+        if (played.ended) break;
+        if (played.rowStarted) {
+            SetVoices(output, played.row.rates, clock.RowStartNs());
+            RowStatus status;
+            status.note = static_cast<int>(played.row.rowIndex);
+            status.section = static_cast<int>(played.row.orderIndex);
+            status.sectionOffset = played.row.sectionOffset;
+            status.cpuUsage = CpuUsage(output);
+            printer.Status(status);
         }
-        return true;
-    });
-    if (!finished) return PlayOutcome::StoppedByKey;
+        if (clock.StopRequested()) {
+            printer.Message("\n");
+            return PlayOutcome::StoppedByKey;
+        }
+        clock.SleepMs(songfile::kTickMilliseconds);
+    }
     // The last row's voices go on sounding through this wait; the keyboard
     // is not watched during it.
-    clock.SleepMs(songfile::kEndWaitMilliseconds);
+    clock.SleepMs(kEndWaitMilliseconds);
     return PlayOutcome::Finished;
 }
 

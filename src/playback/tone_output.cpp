@@ -54,11 +54,8 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path) {
 
 namespace {
 
-void SoundRow(ToneOutput& output, const int rowRates[4], std::int64_t startNs, bool stopFirst) {
+void SoundRow(ToneOutput& output, const int rates[4], std::int64_t startNs, bool stopFirst) {
     const platform::SoundLibrary& library = *output.library;
-    int rates[4];
-    for (int voice = 0; voice < 4; ++voice)
-        rates[voice] = output.muted[voice] ? kSilentRate : rowRates[voice];
     // The row's calls take effect at the moment it was meant to start, not
     // at the moment the main thread woke to make them.
     const bool timed = startNs != 0 && library.SetCallTime != nullptr &&

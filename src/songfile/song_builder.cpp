@@ -91,6 +91,7 @@ BuildSongResult BuildSong(const SongSource& source) {
     BuildSongResult result;
     result.ok = true;
     result.body = std::move(body);
+    result.sectionOffsets.assign(sectionOffsets.begin(), sectionOffsets.end());
     return result;
 }
 

@@ -71,25 +71,6 @@ std::uint16_t OrderEntryAt(const SongView& song, std::size_t position) {
     return WordAt(song.data + position);
 }
 
-int RateForPeriod(std::uint8_t period) {
-    if (period == 0) return kSilentRate;
-    return 1000000 / period;
-}
-
-bool WalkSong(const SongView& song, const std::function<bool(const WalkedRow&)>& visit) {
-    WalkedRow walked;
-    for (std::size_t position = song.orderList;; position += kOrderEntryBytes, ++walked.orderIndex) {
-        walked.sectionOffset = OrderEntryAt(song, position);
-        if (walked.sectionOffset == 0) return true;
-        walked.rowOffset = walked.sectionOffset;
-        for (walked.rowIndex = 0;; ++walked.rowIndex, walked.rowOffset += kRowBytes) {
-            walked.row = RowAt(song, walked.rowOffset);
-            if (walked.row.duration == 0) break;
-            if (!visit(walked)) return false;
-        }
-    }
-}
-
 SongRow RowAt(const SongView& song, std::size_t offset) {
     SongRow row;
     if (song.length < kRowBytes || offset > song.length - kRowBytes) return row;

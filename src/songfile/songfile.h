@@ -12,7 +12,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -183,7 +182,7 @@ std::uint16_t OrderEntryAt(const SongView& song, std::size_t position);
 SongRow RowAt(const SongView& song, std::size_t offset);
 
 // ---------------------------------------------------------------------------
-// Playing a song: its order and its timing, as the player reads them
+// The song's order and its timing unit
 
 // The block starts with this signature (5 bytes, no NUL); byte 5 is ignored.
 constexpr char kSongSignature[] = "FENK1";
@@ -192,32 +191,6 @@ constexpr std::size_t kSongSignatureBytes = sizeof kSongSignature - 1;
 constexpr std::size_t kOrderEntryBytes = 2;
 // A row's duration counts ticks of this many ms.
 constexpr unsigned kTickMilliseconds = 5;
-// The player waits this long after the last row, in ms, the last row's
-// voices sounding on.
-constexpr unsigned kEndWaitMilliseconds = 2500;
-
-// The rate that marks a silent voice.
-constexpr int kSilentRate = -1;
-// Playback rate in Hz for a period byte: 1,000,000 / period, truncated, or
-// kSilentRate for period 0.
-int RateForPeriod(std::uint8_t period);
-
-// One row on the way through a song, where the player meets it.
-struct WalkedRow {
-    std::size_t orderIndex = 0;       // entry of the order list, from 0
-    std::uint16_t sectionOffset = 0;  // that entry: the section's offset in the block
-    std::size_t rowIndex = 0;         // row of the section, from 0
-    std::size_t rowOffset = 0;        // the row's offset in the block
-    SongRow row;                      // its duration is never 0
-};
-
-// Visits every row the player plays, in playing order: each order entry up
-// to the list's end (OrderEntryAt gives 0), each of its section's rows up to
-// the first of duration 0 (RowAt), so nothing outside the block is read. An
-// entry whose section has no rows is passed over (its orderIndex is not
-// visited). `visit` returns false to stop the walk; WalkSong returns true
-// when it reached the end of the order list, false when `visit` stopped it.
-bool WalkSong(const SongView& song, const std::function<bool(const WalkedRow&)>& visit);
 
 // What a song is written from; the builder lays it out.
 struct SongSource {
@@ -233,6 +206,9 @@ struct BuildSongResult {
     bool ok = false;
     std::string error;               // why it failed, when !ok
     std::vector<std::uint8_t> body;  // the song block (program body)
+    // Where each of the source's sections was laid, in bytes from the
+    // block's start (sectionOffsets[k] for sections[k]).
+    std::vector<std::uint16_t> sectionOffsets;
 };
 
 // Lays out a song block: "FENK1", one zero byte, the three texts with their

@@ -128,7 +128,8 @@ TEST(ExtendedNotes, ThousandsOfRowsStayWithin32ChannelsAndFlatMemory) {
     RenderingClock clock;
     playback::SilentPrinter printer;
     const double cpuBefore = CpuSeconds();
-    EXPECT_EQ(playback::PlaySong(parsed.view, output, clock, printer), playback::PlayOutcome::Finished);
+    playback::SongPlayer player = playback::MakeSongPlayer(parsed.view);
+    EXPECT_EQ(playback::PlaySong(player, output, clock, printer), playback::PlayOutcome::Finished);
     const double cpuSeconds = CpuSeconds() - cpuBefore;
     const double cpuLastRows = CpuSeconds() - clock.cpuAtRow500;
     const float libraryLoad = playback::CpuUsage(output);

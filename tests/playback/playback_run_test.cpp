@@ -44,7 +44,8 @@ struct PlaybackRunTest : playback_test::RecordingTest {
         ExactBlock exact(block);
         playback::ToneOutput output = playback::MakeToneOutput(RecordingLibrary(), settings);
         playback::ConsolePrinter printer(out.file());
-        return playback::RunPlayback(exact.view, settings, output, clock, printer).ExitStatus();
+        playback::SongPlayer player = playback::MakeSongPlayer(exact.view);
+        return playback::RunPlayback(player, settings, output, clock, printer).ExitStatus();
     }
 };
 

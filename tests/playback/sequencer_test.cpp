@@ -21,7 +21,8 @@ struct SequencerTest : playback_test::RecordingTest {
     PlayOutcome Play(const SongBlock& block) {
         ExactBlock exact(block);
         playback::ConsolePrinter printer(out.file());
-        return playback::PlaySong(exact.view, output, clock, printer);
+        playback::SongPlayer player = playback::MakeSongPlayer(exact.view);
+        return playback::PlaySong(player, output, clock, printer);
     }
 
     // The rate each SetDefaults gave, in call order.
@@ -250,8 +251,8 @@ TEST_F(SequencerTest, OrderListWithoutItsEndEntryEndsAtTheBlockEnd) {
 
     ExactBlock exact(block, 21);
     playback::ConsolePrinter printer(out.file());
-    EXPECT_EQ(playback::PlaySong(exact.view, output, clock, printer),
-              PlayOutcome::Finished);
+    playback::SongPlayer player = playback::MakeSongPlayer(exact.view);
+    EXPECT_EQ(playback::PlaySong(player, output, clock, printer), PlayOutcome::Finished);
     EXPECT_EQ(out.Text(),
               "Note:000 Section:000=0009 CPU:0.37%\r"
               "Note:000 Section:001=0009 CPU:0.37%\r");

@@ -19,6 +19,7 @@
 #include "audio_analysis.h"
 #include "child_process.h"
 #include "live_song.h"
+#include "song_engine.h"
 #include "test_support.h"
 
 namespace {
@@ -40,17 +41,27 @@ live::Song Load(const std::string& text) {
     return loaded.song;
 }
 
+// The song engine over fenk-live's song: its timeline, named entries and
+// the mapping between ticks and positions.
 TEST(LiveSongTest, EntriesThatPlayWithTheirNamesAndTimes) {
     const live::Song song = Load(kSong);
     EXPECT_EQ(song.title, "Live One");
-    EXPECT_EQ(song.orderCount, 4u);
-    ASSERT_EQ(song.entries.size(), 3u);  // the empty section's entry is passed over
-    EXPECT_EQ(song.entries[0].name, "intro");
-    EXPECT_EQ(song.entries[1].name, "verse");
-    EXPECT_EQ(song.entries[1].orderIndex, 2u);
-    EXPECT_EQ(song.entries[2].startTick, 12300u);
-    EXPECT_EQ(song.totalTicks, 12600u);
-    EXPECT_EQ(live::TickAt(song, {1, 2}), 8300u);
+    const playback::SongTimeline timeline = playback::MeasureSong(live::View(song));
+    EXPECT_EQ(timeline.orderCount, 4u);
+    ASSERT_EQ(timeline.entries.size(), 3u);  // the empty section's entry is passed over
+    EXPECT_EQ(timeline.sections.size(), 3u);  // intro measured once, the empty one too
+    EXPECT_EQ(live::SectionName(song, timeline.entries[0].sectionOffset), "intro");
+    EXPECT_EQ(live::SectionName(song, timeline.entries[1].sectionOffset), "verse");
+    EXPECT_EQ(timeline.entries[1].orderIndex, 2u);
+    EXPECT_EQ(timeline.entries[2].startTick, 12300u);
+    EXPECT_EQ(timeline.totalTicks, 12600u);
+    EXPECT_EQ(timeline.rows, 7u);
+    EXPECT_EQ(playback::TickAtPosition(timeline, {1, 2, 7}), 8307u);
+    for (std::uint64_t tick : {0u, 99u, 100u, 8307u, 12599u}) {
+        EXPECT_EQ(playback::TickAtPosition(timeline, playback::PositionAtTick(timeline, tick)), tick);
+    }
+    EXPECT_EQ(playback::PositionAtTick(timeline, 12600).entry, 3u);  // the end
+    EXPECT_EQ(playback::EntryAtOrderIndex(timeline, 1), 1u);  // the empty entry: the next
 
     // A program file: sections go by their offsets.
     test_support::SongParts parts;
@@ -60,47 +71,82 @@ TEST(LiveSongTest, EntriesThatPlayWithTheirNamesAndTimes) {
     const live::LoadResult program =
         live::LoadSongBytes("song.8xp", std::vector<std::uint8_t>(file.begin(), file.end()));
     ASSERT_TRUE(program.ok);
-    EXPECT_EQ(program.song.entries[1].name.rfind("0x00", 0), 0u);
+    const playback::SongTimeline programTimeline = playback::MeasureSong(live::View(program.song));
+    EXPECT_EQ(live::SectionName(program.song, programTimeline.entries[1].sectionOffset).rfind("0x00", 0), 0u);
 
     const live::LoadResult mistake = live::LoadSongBytes("song.txt", {'x', '\n'});
     EXPECT_EQ(mistake.error.rfind("song.txt:1: unknown line starting with 'x'", 0), 0u)
         << mistake.error;
 }
 
+// Plays `player` until a row starts (or the end), and returns the row's
+// first period.
+int NextRowPeriod(playback::SongPlayer& player) {
+    for (;;) {
+        const playback::PlayedTick played = playback::PlayTick(player);
+        if (played.ended || played.paused) return -1;
+        if (played.rowStarted) return played.row.periods[0];
+    }
+}
+
 TEST(LiveSongTest, MovesAlongTheEntriesAndKeepsItsPlaceAcrossEdits) {
     const live::Song song = Load(kSong);
-    live::Position position{0, 1};
-    ASSERT_TRUE(live::AdvanceRow(song, position, false));  // intro's last row -> verse
-    EXPECT_EQ(position.entry, 1u);
-    EXPECT_EQ(position.row, 0u);
-    position = {1, 2};
-    ASSERT_TRUE(live::AdvanceRow(song, position, true));  // looping: verse again
-    EXPECT_EQ(position.entry, 1u);
-    EXPECT_EQ(position.row, 0u);
-    position = {2, 1};
-    EXPECT_FALSE(live::AdvanceRow(song, position, false));  // the end
-    EXPECT_FALSE(live::NextEntry(song, position));
-    live::PreviousEntry(position);
-    EXPECT_EQ(position.entry, 1u);
-    position = {0, 1};
-    live::PreviousEntry(position);  // at the first entry: its first row
-    EXPECT_EQ(position.entry, 0u);
-    EXPECT_EQ(position.row, 0u);
+    playback::SongPlayer player = playback::MakeSongPlayer(live::View(song));
+    const int a4 = NextRowPeriod(player), b4 = NextRowPeriod(player), c5 = NextRowPeriod(player);
+    EXPECT_EQ(player.position.entry, 1u);  // intro's last row -> verse
+    EXPECT_EQ(playback::TickAtPosition(player.timeline, player.position), 301u);
 
-    // Verse cut to one row and the last entry dropped: row 3 of verse
-    // becomes its only row; the last intro, gone, falls back to verse.
+    player.loopEntry = true;
+    playback::SeekTo(player, 1, 2);
+    EXPECT_TRUE(player.jumped);
+    const playback::PlayedTick jumped = playback::PlayTick(player);
+    EXPECT_TRUE(jumped.rowStarted && jumped.row.jumped && jumped.row.rowIndex == 2u);
+    EXPECT_EQ(NextRowPeriod(player), c5);  // looping: verse again
+    EXPECT_EQ(player.position.entry, 1u);
+    player.loopEntry = false;
+
+    player.muted[0] = true;
+    playback::SeekTo(player, 2);
+    playback::PlayedTick muted = playback::PlayTick(player);
+    EXPECT_EQ(muted.row.periods[0], a4);
+    EXPECT_EQ(muted.row.rates[0], playback::kSilentRate);
+    player.muted[0] = false;
+    player.paused = true;
+    EXPECT_TRUE(playback::PlayTick(player).paused);
+    player.paused = false;
+    EXPECT_EQ(NextRowPeriod(player), b4);
+    EXPECT_EQ(NextRowPeriod(player), -1);  // the end
+    EXPECT_TRUE(playback::AtEnd(player));
+
+    // Playing a part: the engine ends before endEntry.
+    playback::SeekTo(player, 0);
+    player.endEntry = 1;
+    EXPECT_EQ(NextRowPeriod(player), a4);
+    EXPECT_EQ(NextRowPeriod(player), b4);
+    EXPECT_EQ(NextRowPeriod(player), -1);
+
+    // Verse cut to one row, intro's second row halved and the last entry
+    // dropped: row 3 of verse becomes its only row; the last intro, gone,
+    // falls back to verse.
     std::string shorter = kSong;
+    shorter.replace(shorter.find("200t"), 4, "100t");
     shorter.replace(shorter.find(" D5"), 32, "");  // " D5 - - - 4000t\n E5 - - - 4000t\n"
     shorter.replace(shorter.find("verse intro"), 11, "verse");
-    const live::Song edited = Load(shorter);
+    const playback::SongTimeline edited = playback::MeasureSong(live::View(Load(shorter)));
     ASSERT_EQ(edited.entries[1].rows, 1u);
-    live::Position kept;
-    ASSERT_TRUE(live::KeepPlace(song, {1, 2}, edited, kept));
+    playback::SongPosition kept;
+    ASSERT_TRUE(live::KeepPlace(player.timeline, {1, 2, 3900}, edited, kept));
     EXPECT_EQ(kept.entry, 1u);
     EXPECT_EQ(kept.row, 0u);
-    ASSERT_TRUE(live::KeepPlace(song, {2, 1}, edited, kept));
+    EXPECT_EQ(kept.tick, 3900u);
+    ASSERT_TRUE(live::KeepPlace(player.timeline, {2, 1, 150}, edited, kept));
     EXPECT_EQ(kept.entry, 1u);
-    EXPECT_FALSE(live::KeepPlace(song, {1, 0}, Load("name X\ntitle \"t\"\nsection e\nend\norder e\n"), kept));
+    EXPECT_EQ(kept.tick, 150u);
+    ASSERT_TRUE(live::KeepPlace(player.timeline, {0, 1, 199}, edited, kept));
+    EXPECT_EQ(kept.tick, 99u);  // intro's second row got shorter: its last tick
+    const playback::SongTimeline empty =
+        playback::MeasureSong(live::View(Load("name X\ntitle \"t\"\nsection e\nend\norder e\n")));
+    EXPECT_FALSE(live::KeepPlace(player.timeline, {1, 0, 0}, empty, kept));
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "song_engine.h"
 #include "songfile.h"
 
 namespace notes {
@@ -55,7 +56,7 @@ double NoteFrequency(int midiNumber) {
 
 int PeriodRate(std::uint8_t period) {
     assert(period != 0);
-    return songfile::RateForPeriod(period);
+    return playback::RateForPeriod(period);
 }
 
 double PeriodFrequency(std::uint8_t period) {

@@ -33,7 +33,7 @@ ParsedNote ParseNoteName(const std::string& text);
 double NoteFrequency(int midiNumber);
 
 // The playback rate of period `period` (1..255) in Hz: 1,000,000 / period,
-// truncated (songfile::RateForPeriod).
+// truncated (playback::RateForPeriod).
 int PeriodRate(std::uint8_t period);
 
 // The frequency in Hz that period `period` (1..255) sounds with the default

@@ -1,5 +1,6 @@
 #include "song_report.h"
 
+#include <cassert>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "notes.h"
+#include "song_engine.h"
 #include "songfile.h"
 #include "tool_support.h"
 
@@ -225,13 +227,16 @@ SongReport InspectSong(const songfile::SongView& song, std::vector<std::string>&
             for (int voice = 0; voice < 4; ++voice) rowReport.periods[voice] = row.periods[voice];
             rowReport.ticks = row.duration;
             section.rows.push_back(rowReport);
-            section.ticks += row.duration;
             offset += songfile::kRowBytes;
         }
     }
-    for (const OrderEntryReport& entry : report.order) {
-        report.totalTicks += report.sections[entry.section].ticks;
-    }
+    // The lengths as the player plays them. The engine measures the same
+    // sections in the same order (of first use).
+    const playback::SongTimeline timeline = playback::MeasureSong(song);
+    assert(timeline.sections.size() == report.sections.size());
+    for (std::size_t k = 0; k < report.sections.size(); ++k)
+        report.sections[k].ticks = timeline.sections[k].Ticks();
+    report.totalTicks = timeline.totalTicks;
     return report;
 }
 
@@ -366,7 +371,7 @@ void FormatSong(const Report& report, std::string& out) {
     const std::uint64_t milliseconds = song.totalTicks * songfile::kTickMilliseconds;
     Line(out, "length", Decimal(song.totalTicks) + " ticks = " + Decimal(milliseconds) + " ms (" +
                             Duration(milliseconds) + "), then the player waits " +
-                            Decimal(songfile::kEndWaitMilliseconds) + " ms");
+                            Decimal(playback::kEndWaitMilliseconds) + " ms");
 
     for (std::size_t index = 0; index < song.sections.size(); ++index) {
         const SectionReport& section = song.sections[index];
@@ -487,7 +492,7 @@ Json RowJson(const RowReport& row, std::size_t number) {
     for (int voice = 0; voice < 4; ++voice) {
         const std::uint8_t period = row.periods[voice];
         periods.push_back(period);
-        rates.push_back(songfile::RateForPeriod(period));
+        rates.push_back(playback::RateForPeriod(period));
         if (period == 0) {
             pitches.push_back(nullptr);
             names.push_back(nullptr);
@@ -537,7 +542,7 @@ Json SongJson(const SongReport& song) {
             {"sections", sections},
             {"total_ticks", song.totalTicks},
             {"total_ms", song.totalTicks * songfile::kTickMilliseconds},
-            {"end_wait_ms", songfile::kEndWaitMilliseconds}};
+            {"end_wait_ms", playback::kEndWaitMilliseconds}};
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
 
 #include "song_text.h"
 #include "tool_support.h"
@@ -11,71 +10,6 @@
 namespace live {
 
 namespace {
-
-struct SectionSize {
-    std::size_t rows = 0;
-    std::uint64_t ticks = 0;
-};
-
-// Lays out the order list of a parsed block. Each section is measured once,
-// however often the order names it, so a long list over long sections
-// costs little.
-bool BuildTimeline(Song& song, const std::string& path, const std::vector<std::string>& names,
-                   std::string* error) {
-    const songfile::ParseResult parsed = songfile::ParseSong(song.block.data(), song.block.size());
-    if (!parsed.ok) {
-        *error = "'" + path + "' holds no Fenk song";
-        return false;
-    }
-    const songfile::SongView view = parsed.view;
-    song.layout = view;
-    song.title = songfile::TitleText(view);
-    song.artist = songfile::ArtistText(view);
-    std::map<std::uint16_t, SectionSize> sizes;  // by section offset
-    for (std::size_t index = 0;; ++index) {
-        const std::uint16_t offset =
-            songfile::OrderEntryAt(view, view.orderList + index * songfile::kOrderEntryBytes);
-        if (offset == 0) {
-            song.orderCount = index;
-            break;
-        }
-        auto known = sizes.find(offset);
-        if (known == sizes.end()) {
-            SectionSize size;
-            for (std::size_t rowOffset = offset;; rowOffset += songfile::kRowBytes) {
-                const songfile::SongRow row = songfile::RowAt(view, rowOffset);
-                if (row.duration == 0) break;
-                ++size.rows;
-                size.ticks += row.duration;
-            }
-            known = sizes.emplace(offset, size).first;
-        }
-        if (known->second.rows == 0) continue;
-        Entry entry;
-        entry.orderIndex = index;
-        entry.sectionOffset = offset;
-        entry.rows = known->second.rows;
-        entry.ticks = known->second.ticks;
-        entry.startTick = song.totalTicks;
-        song.totalTicks += entry.ticks;
-        song.entries.push_back(entry);
-    }
-    // The compiler lays its sections out once each, in their order, and the
-    // order list names every one: the k-th lowest offset is section k.
-    std::map<std::uint16_t, std::size_t> sectionIndex;
-    for (const auto& section : sizes) sectionIndex.emplace(section.first, sectionIndex.size());
-    const bool named = sectionIndex.size() == names.size();
-    for (Entry& entry : song.entries) {
-        if (named) {
-            entry.name = names[sectionIndex[entry.sectionOffset]];
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%04X", static_cast<unsigned>(entry.sectionOffset));
-            entry.name = hex;
-        }
-    }
-    return true;
-}
 
 bool IsProgramFile(const std::vector<std::uint8_t>& bytes) {
     return bytes.size() >= songfile::kTiSignatureBytes &&
@@ -91,10 +25,17 @@ songfile::SongView View(const Song& song) {
     return view;
 }
 
+std::string SectionName(const Song& song, std::uint16_t sectionOffset) {
+    const auto named = song.sectionNames.find(sectionOffset);
+    if (named != song.sectionNames.end()) return named->second;
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04X", static_cast<unsigned>(sectionOffset));
+    return hex;
+}
+
 LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     LoadResult result;
     Song song;
-    std::vector<std::string> names;
     if (IsProgramFile(bytes)) {
         const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
         song.block = read.file.data;
@@ -112,9 +53,17 @@ LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t
             return result;
         }
         song.block = built.body;
-        names = compiled.sectionNames;
+        for (std::size_t k = 0; k < built.sectionOffsets.size() && k < compiled.sectionNames.size(); ++k)
+            song.sectionNames.emplace(built.sectionOffsets[k], compiled.sectionNames[k]);
     }
-    if (!BuildTimeline(song, path, names, &result.error)) return result;
+    const songfile::ParseResult parsed = songfile::ParseSong(song.block.data(), song.block.size());
+    if (!parsed.ok) {
+        result.error = "'" + path + "' holds no Fenk song";
+        return result;
+    }
+    song.layout = parsed.view;
+    song.title = songfile::TitleText(parsed.view);
+    song.artist = songfile::ArtistText(parsed.view);
     result.ok = true;
     result.song = std::move(song);
     return result;
@@ -127,52 +76,19 @@ LoadResult LoadSongFile(const std::string& path) {
     return LoadSongBytes(path, bytes);
 }
 
-songfile::SongRow RowAt(const Song& song, Position position) {
-    const Entry& entry = song.entries[position.entry];
-    return songfile::RowAt(View(song), entry.sectionOffset + position.row * songfile::kRowBytes);
-}
-
-std::uint64_t TickAt(const Song& song, Position position) {
-    const Entry& entry = song.entries[position.entry];
-    const songfile::SongView view = View(song);
-    std::uint64_t ticks = entry.startTick;
-    for (std::size_t row = 0; row < position.row; ++row) {
-        ticks += songfile::RowAt(view, entry.sectionOffset + row * songfile::kRowBytes).duration;
-    }
-    return ticks;
-}
-
-bool NextEntry(const Song& song, Position& position) {
-    if (position.entry + 1 >= song.entries.size()) return false;
-    position = {position.entry + 1, 0};
-    return true;
-}
-
-void PreviousEntry(Position& position) {
-    position = {position.entry == 0 ? 0 : position.entry - 1, 0};
-}
-
-bool AdvanceRow(const Song& song, Position& position, bool loopEntry) {
-    if (position.row + 1 < song.entries[position.entry].rows) {
-        ++position.row;
-        return true;
-    }
-    if (loopEntry) {
-        position.row = 0;
-        return true;
-    }
-    return NextEntry(song, position);
-}
-
-bool KeepPlace(const Song& before, Position position, const Song& now, Position& kept) {
+bool KeepPlace(const playback::SongTimeline& before, playback::SongPosition position,
+               const playback::SongTimeline& now, playback::SongPosition& kept) {
     if (now.entries.empty()) return false;
     const std::size_t orderIndex =
-        before.entries.empty() ? 0 : before.entries[position.entry].orderIndex;
+        position.entry < before.entries.size() ? before.entries[position.entry].orderIndex : 0;
     std::size_t entry = 0;
     while (entry + 1 < now.entries.size() && now.entries[entry + 1].orderIndex <= orderIndex)
         ++entry;
     kept.entry = entry;
     kept.row = std::min(position.row, now.entries[entry].rows - 1);
+    const std::vector<std::uint64_t>& starts = now.sections[now.entries[entry].section].rowStartTicks;
+    const std::uint64_t rowTicks = starts[kept.row + 1] - starts[kept.row];
+    kept.tick = static_cast<unsigned>(std::min<std::uint64_t>(position.tick, rowTicks - 1));
     return true;
 }
 

@@ -32,13 +32,10 @@ enum class State { Playing, Paused, AtEnd };
 struct Session {
     std::string path;
     live::Song song;
-    live::Position position;
-    unsigned tick = 0;       // ticks of the current row played so far
-    State state = State::Playing;
-    bool loop = false;       // the current entry plays again and again
-    bool rowStartDue = true; // the current row is to sound from its start
-    // What each voice sounds now, so that a voice can be muted, or the row
-    // resumed, without waiting for the next row.
+    // Plays `song`'s block: rebuilt whenever the song is read again.
+    playback::SongPlayer player;
+    // What each voice sounds now, its mute aside, so that a voice can be
+    // muted, or the row resumed, without waiting for the next row.
     int sounding[4] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
                        playback::kSilentRate};
     bool defaultSample = true;  // note names mean something only with it
@@ -46,9 +43,17 @@ struct Session {
     unsigned reloads = 0;
 };
 
-void RowRates(const Session& session, int rates[4]) {
-    const songfile::SongRow row = live::RowAt(session.song, session.position);
-    for (int voice = 0; voice < 4; ++voice) rates[voice] = playback::RateForPeriod(row.periods[voice]);
+State StateOf(const Session& session) {
+    if (playback::AtEnd(session.player)) return State::AtEnd;
+    return session.player.paused ? State::Paused : State::Playing;
+}
+
+// What sounds now, mutes applied, from the start again.
+void Resound(Session& session, playback::ToneOutput& output) {
+    int rates[4];
+    std::copy(std::begin(session.sounding), std::end(session.sounding), rates);
+    playback::ApplyMutes(session.player, rates);
+    playback::RestartVoices(output, rates);
 }
 
 void Silence(playback::ToneOutput& output) {
@@ -57,83 +62,82 @@ void Silence(playback::ToneOutput& output) {
     playback::RestartVoices(output, silent);
 }
 
-// The row at the current position, from its start; heard at once when
-// playing.
-void StartRowNow(Session& session, playback::ToneOutput& output) {
-    session.tick = 0;
-    session.rowStartDue = false;
-    RowRates(session, session.sounding);
-    if (session.state == State::Playing) playback::RestartVoices(output, session.sounding);
+// A row the player has just started. One reached by a seek or a reload
+// sounds alone, at once; one played on to sounds as the player sounds it,
+// at the moment it was meant to start.
+void SoundRow(Session& session, playback::ToneOutput& output, const playback::RowStart& row,
+              std::int64_t startNs) {
+    for (int voice = 0; voice < 4; ++voice) {
+        const int rate = playback::RateForPeriod(row.periods[voice]);
+        if (row.jumped || output.stopNotesEachRow || rate != playback::kSilentRate)
+            session.sounding[voice] = rate;
+    }
+    if (row.jumped) {
+        Resound(session, output);
+    } else {
+        playback::SetVoices(output, row.rates, startNs);
+    }
 }
 
-void JumpTo(Session& session, playback::ToneOutput& output, live::Position position) {
-    session.position = position;
-    if (session.state == State::AtEnd) session.state = State::Paused;
-    StartRowNow(session, output);
+// Moves to an entry's first row; a seek from the end leaves the player
+// paused there. The row sounds from the next tick on when playing.
+void JumpTo(Session& session, std::size_t entry) {
+    if (StateOf(session) == State::AtEnd) session.player.paused = true;
+    playback::SeekTo(session.player, entry);
 }
 
 void GoToEnd(Session& session, playback::ToneOutput& output) {
-    session.state = State::AtEnd;
-    session.tick = 0;
+    playback::SeekToEnd(session.player);
     Silence(output);
 }
 
 // False when the key ends the program.
 bool HandleKey(Session& session, playback::ToneOutput& output, const live::KeyPress& key) {
-    const bool empty = session.song.entries.empty();
+    playback::SongPlayer& player = session.player;
+    const std::size_t entries = player.timeline.entries.size();
+    const State state = StateOf(session);
     switch (key.key) {
     case live::Key::Escape:
         return false;
     case live::Key::Space:
-        if (session.state == State::Playing) {
-            session.state = State::Paused;
+        if (state == State::Playing) {
+            player.paused = true;
             Silence(output);
-        } else if (session.state == State::Paused) {
-            session.state = State::Playing;
-            if (session.tick == 0) {
-                session.rowStartDue = true;
-            } else {
-                playback::RestartVoices(output, session.sounding);
-            }
-        } else if (!empty) {  // at the end: from the top
-            session.state = State::Playing;
-            JumpTo(session, output, {0, 0});
+        } else if (state == State::Paused) {
+            player.paused = false;
+            // A row begun sounds again; one not begun starts at the next tick.
+            if (player.position.tick != 0) Resound(session, output);
+        } else if (entries != 0) {  // at the end: from the top
+            playback::SeekTo(player, 0);
+            player.paused = false;
         }
         return true;
     case live::Key::Right:
-        if (empty) return true;
-        if (session.state != State::AtEnd) {
-            live::Position next = session.position;
-            if (live::NextEntry(session.song, next)) {
-                JumpTo(session, output, next);
-            } else {
-                GoToEnd(session, output);
-            }
-        }
-        return true;
-    case live::Key::Left: {
-        if (empty) return true;
-        live::Position previous = session.position;
-        if (session.state == State::AtEnd) {
-            previous = {session.song.entries.size() - 1, 0};
+        if (state == State::AtEnd) return true;
+        if (player.position.entry + 1 < entries) {
+            JumpTo(session, player.position.entry + 1);
         } else {
-            live::PreviousEntry(previous);
+            GoToEnd(session, output);
         }
-        JumpTo(session, output, previous);
         return true;
-    }
+    case live::Key::Left:
+        if (entries == 0) return true;
+        JumpTo(session, state == State::AtEnd ? entries - 1
+                        : player.position.entry == 0 ? 0
+                                                     : player.position.entry - 1);
+        return true;
     case live::Key::Home:
-        if (!empty) JumpTo(session, output, {0, 0});
+        if (entries != 0) JumpTo(session, 0);
         return true;
     case live::Key::Character:
         break;
     }
     if (key.character == 'q' || key.character == 'Q') return false;
-    if (key.character == 'l' || key.character == 'L') session.loop = !session.loop;
+    if (key.character == 'l' || key.character == 'L') player.loopEntry = !player.loopEntry;
     if (key.character >= '1' && key.character <= '4') {
-        bool& muted = output.muted[key.character - '1'];
+        bool& muted = player.muted[key.character - '1'];
         muted = !muted;
-        if (session.state == State::Playing) playback::RestartVoices(output, session.sounding);
+        if (state == State::Playing) Resound(session, output);
     }
     return true;
 }
@@ -144,25 +148,34 @@ void Reload(Session& session, playback::ToneOutput& output) {
         session.message = loaded.error;
         return;
     }
-    live::Position kept;
-    const bool playable = live::KeepPlace(session.song, session.position, loaded.song, kept);
+    const playback::SongPlayer before = session.player;
     session.song = std::move(loaded.song);
+    playback::SongPlayer& player = session.player;
+    player = playback::MakeSongPlayer(live::View(session.song));
+    player.loopEntry = before.loopEntry;
+    player.paused = before.paused;
+    std::copy(std::begin(before.muted), std::end(before.muted), std::begin(player.muted));
     ++session.reloads;
     session.message = "Read again (" + std::to_string(session.reloads) + ")";
-    if (!playable) {
-        session.position = {};
+    playback::SongPosition kept;
+    if (!live::KeepPlace(before.timeline, before.position, player.timeline, kept)) {
         GoToEnd(session, output);
         session.message += ": it has nothing to play";
         return;
     }
-    session.position = kept;
-    if (session.state == State::AtEnd) return;
+    if (playback::AtEnd(before)) {
+        playback::SeekToEnd(player);
+        return;
+    }
     // The row may have changed: it sounds anew from where it was.
-    const unsigned ticks = live::RowAt(session.song, kept).duration;
-    session.tick = std::min(session.tick, ticks - 1);
-    RowRates(session, session.sounding);
-    if (session.state == State::Playing && !session.rowStartDue)
-        playback::RestartVoices(output, session.sounding);
+    player.position = kept;
+    player.jumped = true;
+    if (kept.tick == 0) return;  // the next tick starts it
+    const playback::RowStart row = playback::CurrentRow(player);
+    for (int voice = 0; voice < 4; ++voice)
+        session.sounding[voice] = playback::RateForPeriod(row.periods[voice]);
+    player.jumped = false;
+    if (!player.paused) Resound(session, output);
 }
 
 // ---------------------------------------------------------------------------
@@ -185,65 +198,64 @@ std::string Cut(const std::string& line, int columns) {
     return line;
 }
 
-std::string VoiceText(const Session& session, const playback::ToneOutput& output,
-                      const songfile::SongRow& row, int voice) {
+std::string VoiceText(const Session& session, const playback::RowStart& row, int voice) {
     const std::uint8_t period = row.periods[voice];
     std::string text = period == 0 ? "-"
                        : session.defaultSample ? notes::NoteForPeriod(period).name
                                                : "p" + std::to_string(period);
-    if (output.muted[voice]) text += " muted";
+    if (session.player.muted[voice]) text += " muted";
     return text;
 }
 
-std::vector<std::string> ScreenLines(const Session& session, const playback::ToneOutput& output) {
+std::vector<std::string> ScreenLines(const Session& session) {
     std::vector<std::string> lines;
-    const live::Song& song = session.song;
+    const playback::SongPlayer& player = session.player;
+    const playback::SongTimeline& timeline = player.timeline;
+    const State state = StateOf(session);
     char buffer[160];
     lines.push_back("fenk-live  " + session.path);
     lines.push_back("");
-    lines.push_back("  Title    " + Printable(song.title));
-    lines.push_back("  Artist   " + Printable(song.artist));
+    lines.push_back("  Title    " + Printable(session.song.title));
+    lines.push_back("  Artist   " + Printable(session.song.artist));
     lines.push_back("");
-    const bool empty = song.entries.empty();
-    std::uint64_t ticks = song.totalTicks;
-    if (empty) {
-        lines.push_back("  Entry    -/" + std::to_string(song.orderCount) + "  (nothing to play)");
+    if (timeline.entries.empty()) {
+        lines.push_back("  Entry    -/" + std::to_string(timeline.orderCount) + "  (nothing to play)");
         lines.push_back("");
     } else {
-        const live::Entry& entry = song.entries[session.position.entry];
+        // At the end the last entry's place is shown.
+        const std::size_t shown = std::min(player.position.entry, timeline.entries.size() - 1);
+        const playback::TimelineEntry& entry = timeline.entries[shown];
         std::snprintf(buffer, sizeof buffer, "  Entry    %zu/%zu  %s", entry.orderIndex + 1,
-                      song.orderCount, entry.name.c_str());
+                      timeline.orderCount,
+                      live::SectionName(session.song, entry.sectionOffset).c_str());
         lines.push_back(buffer);
-        std::snprintf(buffer, sizeof buffer, "  Row      %zu/%zu", session.position.row + 1,
+        std::snprintf(buffer, sizeof buffer, "  Row      %zu/%zu", player.position.row + 1,
                       entry.rows);
         lines.push_back(buffer);
-        if (session.state != State::AtEnd) {
-            ticks = live::TickAt(song, session.position) + session.tick;
-        }
     }
+    const std::uint64_t ticks = playback::TickAtPosition(timeline, player.position);
     lines.push_back("  Time     " +
                     tools::FormatPlayingTime(ticks * songfile::kTickMilliseconds) + " / " +
-                    tools::FormatPlayingTime(song.totalTicks * songfile::kTickMilliseconds));
+                    tools::FormatPlayingTime(timeline.totalTicks * songfile::kTickMilliseconds));
     lines.push_back("");
     lines.push_back("  Voice    0 [1]       1 [2]       2 [3]       3 [4]       Ticks");
-    if (empty || session.state == State::AtEnd) {
+    if (state == State::AtEnd) {
         lines.push_back("");
     } else {
-        const songfile::SongRow row = live::RowAt(song, session.position);
+        const playback::RowStart row = playback::CurrentRow(player);
         std::string notesLine = "  Now      ";
         for (int voice = 0; voice < 4; ++voice) {
-            std::snprintf(buffer, sizeof buffer, "%-12s",
-                          VoiceText(session, output, row, voice).c_str());
+            std::snprintf(buffer, sizeof buffer, "%-12s", VoiceText(session, row, voice).c_str());
             notesLine += buffer;
         }
         notesLine += std::to_string(row.duration);
         lines.push_back(notesLine);
     }
     lines.push_back("");
-    const char* state = session.state == State::Playing  ? "Playing"
-                        : session.state == State::Paused ? "Paused"
-                                                         : "At the end (paused)";
-    lines.push_back(std::string("  ") + state + (session.loop ? ", looping this entry" : ""));
+    const char* stateText = state == State::Playing  ? "Playing"
+                            : state == State::Paused ? "Paused"
+                                                     : "At the end (paused)";
+    lines.push_back(std::string("  ") + stateText + (player.loopEntry ? ", looping this entry" : ""));
     lines.push_back("  " + session.message);
     lines.push_back("");
     lines.push_back("  Space pause  Left/Right entry  Home start  l loop  [1]-[4] mute  q quit");
@@ -299,7 +311,7 @@ int Main(int argc, char** argv) {
     live::LoadResult loaded = live::LoadSongFile(songPath);
     if (!loaded.ok) return Fail(loaded.error);
     session.song = std::move(loaded.song);
-    if (session.song.entries.empty()) session.state = State::AtEnd;
+    session.player = playback::MakeSongPlayer(live::View(session.song));
 
     platform::SetUpConsoleOutput();
     playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
@@ -324,19 +336,19 @@ int Main(int argc, char** argv) {
     std::int64_t reloadAtNs = 0, wholeDrawnNs = 0;
     unsigned ticksSinceDraw = kDrawEveryTicks;
     bool running = true;
+    bool silencedAtEnd = false;
     while (running && !tools::Interrupted()) {
-        if (session.state == State::Playing && session.rowStartDue) {
-            // As the player sounds a row: at the moment it was meant to start.
-            int rates[4];
-            RowRates(session, rates);
-            playback::SetVoices(output, rates, clock.RowStartNs());
-            for (int voice = 0; voice < 4; ++voice) {
-                if (output.stopNotesEachRow || rates[voice] != playback::kSilentRate)
-                    session.sounding[voice] = rates[voice];
-            }
-            session.rowStartDue = false;
+        const playback::PlayedTick played = playback::PlayTick(session.player);
+        if (played.rowStarted) {
+            SoundRow(session, output, played.row, clock.RowStartNs());
             ticksSinceDraw = kDrawEveryTicks;
         }
+        // The last row has played out: silence, once.
+        if (played.ended && !silencedAtEnd) {
+            Silence(output);
+            ticksSinceDraw = kDrawEveryTicks;
+        }
+        silencedAtEnd = played.ended;
         for (const live::KeyPress& key : live::ReadKeys()) {
             running = running && HandleKey(session, output, key);
             ticksSinceDraw = kDrawEveryTicks;
@@ -350,7 +362,7 @@ int Main(int argc, char** argv) {
         }
         if (ticksSinceDraw >= kDrawEveryTicks) {
             ticksSinceDraw = 0;
-            const std::string frame = Frame(ScreenLines(session, output), live::GetScreenSize());
+            const std::string frame = Frame(ScreenLines(session), live::GetScreenSize());
             if (frame != shownFrame || now - wholeDrawnNs >= kRedrawWholeNs) {
                 live::WriteScreen(frame);
                 shownFrame = frame;
@@ -359,14 +371,6 @@ int Main(int argc, char** argv) {
         }
         ++ticksSinceDraw;
         clock.SleepMs(songfile::kTickMilliseconds);
-        if (session.state != State::Playing || session.rowStartDue) continue;
-        if (++session.tick < live::RowAt(session.song, session.position).duration) continue;
-        session.tick = 0;
-        if (live::AdvanceRow(session.song, session.position, session.loop)) {
-            session.rowStartDue = true;
-        } else {
-            GoToEnd(session, output);
-        }
     }
     live::EndScreen();
     live::StopWatching(watch);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio_file.h"
+#include "render_clock.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"
 #include "platform.h"
@@ -23,114 +24,6 @@ namespace {
 constexpr const char* kProgram = "fenk-render";
 constexpr int kMinimumRate = 4000;  // the sound library's range
 constexpr int kMaximumRate = 65535;
-// Frames mixed per call and buffered before each write.
-constexpr std::size_t kChunkFrames = 4096;
-
-// The sequencer's waits turned into audio: SleepMs(ms) mixes exactly the
-// frames that bring the total to (all ms so far) x rate / 1000, so no
-// fraction of a frame is ever lost. No keyboard: an interrupt signal, or a
-// failed write, stops playback.
-class RenderClock : public playback::Clock {
-public:
-    RenderClock(render::AudioFile& audio, int rate, std::uint64_t expectedMs, bool progress)
-        : audio_(audio), rate_(rate), expectedMs_(expectedMs), progress_(progress),
-          buffer_(2 * kChunkFrames) {}
-
-    bool StopRequested() override { return failed_ || tools::Interrupted(); }
-
-    void SleepMs(unsigned milliseconds) override {
-        if (failed_) return;
-        elapsedMs_ += milliseconds;
-        const std::uint64_t target = elapsedMs_ * static_cast<std::uint64_t>(rate_) / 1000;
-        while (rendered_ < target && !failed_) {
-            const std::size_t room = kChunkFrames - buffered_;
-            const std::uint64_t due = target - rendered_;
-            const int frames = static_cast<int>(due < room ? due : room);
-            const int got = FSOUND_Offline_Render(buffer_.data() + 2 * buffered_, frames);
-            if (got != frames) {
-                Fail("the sound library stopped rendering");
-                return;
-            }
-            buffered_ += static_cast<std::size_t>(frames);
-            rendered_ += static_cast<std::uint64_t>(frames);
-            if (buffered_ == kChunkFrames) Flush();
-        }
-        ShowProgress();
-    }
-
-    // Writes what is buffered; true when nothing failed so far.
-    bool Flush() {
-        if (!failed_ && buffered_ > 0) {
-            std::string error;
-            if (!render::WriteAudioFrames(audio_, buffer_.data(), buffered_, &error)) Fail(error);
-        }
-        buffered_ = 0;
-        return !failed_;
-    }
-
-    void EndProgress() {
-        if (progress_ && shownPercent_ >= 0) std::fprintf(stderr, "\r%*s\r", 72, "");
-    }
-
-    std::uint64_t Frames() const { return rendered_; }
-    const std::string& Error() const { return error_; }
-    bool Failed() const { return failed_; }
-
-private:
-    void Fail(const std::string& error) {
-        failed_ = true;
-        error_ = error;
-    }
-
-    void ShowProgress() {
-        if (!progress_ || expectedMs_ == 0) return;
-        std::uint64_t percent = elapsedMs_ * 100 / expectedMs_;
-        if (percent > 100) percent = 100;
-        if (static_cast<int>(percent) == shownPercent_) return;
-        shownPercent_ = static_cast<int>(percent);
-        constexpr int kWidth = 40;
-        const int filled = static_cast<int>(percent * kWidth / 100);
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %.1f of %.1f s", filled,
-                     "########################################", kWidth - filled, "",
-                     shownPercent_, elapsedMs_ / 1000.0, expectedMs_ / 1000.0);
-        std::fflush(stderr);
-    }
-
-    render::AudioFile& audio_;
-    int rate_;
-    std::uint64_t expectedMs_;
-    bool progress_;
-    std::vector<float> buffer_;
-    std::size_t buffered_ = 0;
-    std::uint64_t elapsedMs_ = 0;
-    std::uint64_t rendered_ = 0;
-    int shownPercent_ = -1;
-    bool failed_ = false;
-    std::string error_;
-};
-
-// The number of entries in the song's order list, up to its 0 entry (or the
-// block's end).
-std::size_t OrderEntryCount(const songfile::SongView& song) {
-    std::size_t count = 0;
-    while (songfile::OrderEntryAt(song, song.orderList + count * songfile::kOrderEntryBytes) != 0)
-        ++count;
-    return count;
-}
-
-// Cuts the order list of `block` (which `song` views) to entries
-// first..last (1-based, within the list): the view starts at entry `first`
-// and a 0 word takes the place of the entry after `last`. The sections stay
-// where they are, so every offset still holds.
-void CutOrderList(std::vector<std::uint8_t>& block, songfile::SongView& song, std::size_t first,
-                  std::size_t last, std::size_t count) {
-    if (last < count) {
-        const std::size_t end = song.orderList + last * songfile::kOrderEntryBytes;
-        block[end] = 0;
-        block[end + 1] = 0;
-    }
-    song.orderList += (first - 1) * songfile::kOrderEntryBytes;
-}
 
 // Voices "0".."3" (as the song format and fenk-info number them) as given
 // to --mute: "13", "1,3", "0 2"; false for anything else.
@@ -143,19 +36,6 @@ bool ParseVoiceList(const std::string& text, bool muted[4]) {
         }
     }
     return true;
-}
-
-// How long the sequencer will wait in all, in ms: every row it plays and
-// the final wait.
-std::uint64_t PlayingTimeMs(const songfile::SongView& song, std::uint64_t* rows) {
-    std::uint64_t ticks = 0;
-    *rows = 0;
-    songfile::WalkSong(song, [&](const songfile::WalkedRow& walked) {
-        ticks += walked.row.duration;
-        ++*rows;
-        return true;
-    });
-    return ticks * songfile::kTickMilliseconds + songfile::kEndWaitMilliseconds;
 }
 
 // The sound library's reason for its latest failure.
@@ -239,11 +119,12 @@ int Main(int argc, char** argv) {
                      kProgram, read.file.data.size(),
                      static_cast<unsigned>(read.file.declaredLength));
     }
-    // The part to play: a copy of the block whose order list is cut.
-    std::vector<std::uint8_t> block = read.file.data;
-    songfile::SongView song = parsed.view;  // the same layout, over the copy
-    song.data = block.data();
-    const std::size_t entries = OrderEntryCount(song);
+    // The part to play, by order entries (empty ones count, as the player
+    // counts them): the engine starts at the first and ends before the one
+    // after the last.
+    playback::SongPlayer player = playback::MakeSongPlayer(parsed.view);
+    const playback::SongTimeline& timeline = player.timeline;
+    const std::size_t entries = timeline.orderCount;
     const std::size_t first = from == 0 ? 1 : from;
     const std::size_t last = to == 0 ? entries : to;
     if ((from != 0 || to != 0) && (first > entries || last > entries)) {
@@ -252,9 +133,16 @@ int Main(int argc, char** argv) {
     }
     if (first > last) return Fail("--from " + std::to_string(first) + " comes after --to " +
                                   std::to_string(last));
-    if (entries != 0) CutOrderList(block, song, first, last, entries);
-    std::uint64_t rows = 0;
-    const std::uint64_t expectedMs = PlayingTimeMs(song, &rows);
+    playback::SeekTo(player, playback::EntryAtOrderIndex(timeline, first - 1));
+    player.endEntry = playback::EntryAtOrderIndex(timeline, last);
+    std::copy(std::begin(muted), std::end(muted), std::begin(player.muted));
+    std::uint64_t rows = 0, ticks = 0;
+    for (std::size_t entry = player.position.entry; entry < player.endEntry; ++entry) {
+        rows += timeline.entries[entry].rows;
+        ticks += timeline.entries[entry].ticks;
+    }
+    const std::uint64_t expectedMs =
+        ticks * songfile::kTickMilliseconds + playback::kEndWaitMilliseconds;
 
     render::OpenAudioResult opened = render::OpenAudioFile(outputPath, settings.mixRate);
     if (!opened.ok) return Fail(opened.error);
@@ -264,12 +152,11 @@ int Main(int argc, char** argv) {
     // rendered, nothing shown but the progress.
     tools::WatchInterrupts();
     const auto started = std::chrono::steady_clock::now();
-    RenderClock clock(audio, settings.mixRate, expectedMs, tools::StandardErrorIsTerminal());
+    render::RenderClock clock(audio, settings.mixRate, expectedMs, tools::StandardErrorIsTerminal());
     playback::SilentPrinter printer;
     playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
-    std::copy(std::begin(muted), std::end(muted), std::begin(output.muted));
     const playback::RunResult run =
-        FSOUND_Offline_Enable(1) ? playback::RunPlayback(song, settings, output, clock, printer)
+        FSOUND_Offline_Enable(1) ? playback::RunPlayback(player, settings, output, clock, printer)
                                  : playback::RunResult{playback::RunStage::StartFailed};
     const bool flushed = clock.Flush();
     clock.EndProgress();

@@ -1,0 +1,75 @@
+#include "render_clock.h"
+
+#include <cstdio>
+
+#include "fsound_offline.h"
+#include "tool_support.h"
+
+namespace render {
+
+namespace {
+
+// Frames mixed per call and buffered before each write.
+constexpr std::size_t kChunkFrames = 4096;
+
+}  // namespace
+
+RenderClock::RenderClock(AudioFile& audio, int rate, std::uint64_t expectedMs, bool progress)
+    : audio_(audio), rate_(rate), expectedMs_(expectedMs), progress_(progress),
+      buffer_(2 * kChunkFrames) {}
+
+bool RenderClock::StopRequested() { return failed_ || tools::Interrupted(); }
+
+void RenderClock::SleepMs(unsigned milliseconds) {
+    if (failed_) return;
+    elapsedMs_ += milliseconds;
+    const std::uint64_t target = elapsedMs_ * static_cast<std::uint64_t>(rate_) / 1000;
+    while (rendered_ < target && !failed_) {
+        const std::size_t room = kChunkFrames - buffered_;
+        const std::uint64_t due = target - rendered_;
+        const int frames = static_cast<int>(due < room ? due : room);
+        const int got = FSOUND_Offline_Render(buffer_.data() + 2 * buffered_, frames);
+        if (got != frames) {
+            Fail("the sound library stopped rendering");
+            return;
+        }
+        buffered_ += static_cast<std::size_t>(frames);
+        rendered_ += static_cast<std::uint64_t>(frames);
+        if (buffered_ == kChunkFrames) Flush();
+    }
+    ShowProgress();
+}
+
+bool RenderClock::Flush() {
+    if (!failed_ && buffered_ > 0) {
+        std::string error;
+        if (!WriteAudioFrames(audio_, buffer_.data(), buffered_, &error)) Fail(error);
+    }
+    buffered_ = 0;
+    return !failed_;
+}
+
+void RenderClock::EndProgress() {
+    if (progress_ && shownPercent_ >= 0) std::fprintf(stderr, "\r%*s\r", 72, "");
+}
+
+void RenderClock::Fail(const std::string& error) {
+    failed_ = true;
+    error_ = error;
+}
+
+void RenderClock::ShowProgress() {
+    if (!progress_ || expectedMs_ == 0) return;
+    std::uint64_t percent = elapsedMs_ * 100 / expectedMs_;
+    if (percent > 100) percent = 100;
+    if (static_cast<int>(percent) == shownPercent_) return;
+    shownPercent_ = static_cast<int>(percent);
+    constexpr int kWidth = 40;
+    const int filled = static_cast<int>(percent * kWidth / 100);
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %.1f of %.1f s", filled,
+                 "########################################", kWidth - filled, "",
+                 shownPercent_, elapsedMs_ / 1000.0, expectedMs_ / 1000.0);
+    std::fflush(stderr);
+}
+
+}  // namespace render
