@@ -20,16 +20,44 @@ namespace songfile {
 // ---------------------------------------------------------------------------
 // TI-83 Plus program file
 
-// Size of the fixed header before the data block, in bytes (offset 74).
-constexpr std::size_t kTiHeaderBytes = 74;
 // The first 11 bytes of every TI-83 Plus file: "**TI83F*" 1A 0A 00.
 constexpr std::uint8_t kTiSignature[] = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
                                          0x46, 0x2A, 0x1A, 0x0A, 0x00};
 constexpr std::size_t kTiSignatureBytes = sizeof kTiSignature;
-// Where the header's fields start, in bytes from the file's start.
-constexpr std::size_t kTiCommentOffset = 11;      // 42 bytes
-constexpr std::size_t kTiNameOffset = 60;         // 8 bytes
-constexpr std::size_t kTiDataLengthOffset = 70;   // L, a word
+
+// A field of the header: where it starts, in bytes from the file's start,
+// and how many bytes it has. Words are little-endian.
+struct TiField {
+    std::size_t offset;
+    std::size_t size;
+};
+
+// The header of a TI-83 Plus program file with one variable, the one layout
+// that the reader, the writer and fenk-info all go by.
+struct TiHeaderLayout {
+    TiField signature;          // kTiSignature
+    TiField comment;            // text, NUL-padded (or not ended at all)
+    TiField dataSectionLength;  // bytes from offset 55 up to the checksum
+    TiField entryHeaderLength;  // 13 with version and flags; the data section starts here
+    TiField variableLength;     // the variable's data length (again at 70)
+    TiField type;               // 0x05 program, 0x06 protected program
+    TiField name;               // the variable's name, NUL-padded
+    TiField version;
+    TiField flags;
+    TiField dataLength;         // L: the variable's data, size word included
+    TiField sizeWord;           // the program body's size, L - 2
+    std::size_t size;           // the whole header: the data block starts here
+};
+
+constexpr TiHeaderLayout kTiHeader = {
+    {0, kTiSignatureBytes}, {11, 42}, {53, 2}, {55, 2}, {57, 2}, {59, 1},
+    {60, 8}, {68, 1}, {69, 1}, {70, 2}, {72, 2}, 74};
+// The entry header that carries version and flags (TI-83 Plus): data
+// length, type, name, version, flags.
+constexpr std::uint16_t kTiEntryHeaderLength = 13;
+// The data section's bytes around the variable data: the entry header's
+// length word, the entry header, the second data length word.
+constexpr std::size_t kTiDataSectionOverhead = 2 + kTiEntryHeaderLength + 2;
 
 // The first variable of a TI-83 Plus program file, as the reader returns it.
 struct TiProgramFile {
@@ -74,7 +102,7 @@ struct ReadResult {
 ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length);
 
 // Reads the first variable of the program file at `path` (UTF-8), forward,
-// once, never seeking, and no more than kTiHeaderBytes + 65535 bytes of it. Only the signature (bytes 0..10) is checked; the
+// once, never seeking, and no more than kTiHeader.size + 65535 bytes of it. Only the signature (bytes 0..10) is checked; the
 // other header fields are skipped unchecked (type, lengths, checksum).
 // - OpenFailed: `path` is null, names nothing, is not a regular file (a
 //   directory, a FIFO, a device; checked before opening, so a FIFO never

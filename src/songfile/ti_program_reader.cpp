@@ -49,21 +49,25 @@ ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
         !std::equal(kTiSignature, kTiSignature + kTiSignatureBytes, bytes)) {
         return result;
     }
-    if (length < kTiDataLengthOffset + 2) return result;
+    const TiHeaderLayout& header = kTiHeader;
+    if (length < header.dataLength.offset + header.dataLength.size) return result;
 
     TiProgramFile file;
-    for (std::size_t i = 0; i < sizeof file.comment; ++i) {
-        file.comment[i] = static_cast<char>(bytes[kTiCommentOffset + i]);
+    static_assert(sizeof file.comment == kTiHeader.comment.size, "the comment field");
+    static_assert(sizeof file.name == kTiHeader.name.size + 1, "the name and its NUL");
+    for (std::size_t i = 0; i < header.comment.size; ++i) {
+        file.comment[i] = static_cast<char>(bytes[header.comment.offset + i]);
     }
-    for (std::size_t i = 0; i < 8; ++i) file.name[i] = static_cast<char>(bytes[kTiNameOffset + i]);
-    file.name[8] = '\0';
-    file.declaredLength = WordAt(bytes + kTiDataLengthOffset);
+    for (std::size_t i = 0; i < header.name.size; ++i)
+        file.name[i] = static_cast<char>(bytes[header.name.offset + i]);
+    file.name[header.name.size] = '\0';
+    file.declaredLength = WordAt(bytes + header.dataLength.offset);
 
     // 72: the program's size word, then the block of L bytes at 74. A file
     // that ends early keeps what it has; IsTruncated tells the caller.
-    if (length > kTiHeaderBytes) {
-        const std::size_t available = std::min<std::size_t>(length - kTiHeaderBytes, file.declaredLength);
-        file.data.assign(bytes + kTiHeaderBytes, bytes + kTiHeaderBytes + available);
+    if (length > header.size) {
+        const std::size_t available = std::min<std::size_t>(length - header.size, file.declaredLength);
+        file.data.assign(bytes + header.size, bytes + header.size + available);
     }
     result.failure = ReadFailure::None;
     result.file = std::move(file);
@@ -89,7 +93,7 @@ ReadResult ReadTiProgramFile(const char* path) {
     FileCloser closer{stream};
     // Read once, forward: no more than the header and the longest block
     // that L can declare, whatever the file's size.
-    std::vector<std::uint8_t> bytes(kTiHeaderBytes + 65535);
+    std::vector<std::uint8_t> bytes(kTiHeader.size + 65535);
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), stream);
     return ReadTiProgramBytes(bytes.data(), got);
 }

@@ -1,20 +1,12 @@
 // Writing TI-83 Plus program files with one variable.
 #include "songfile.h"
 
+#include <cassert>
+
 #include "little_endian.h"
 
 namespace songfile {
 namespace {
-
-// Offsets of the fields the writer and the checksum depend on.
-constexpr std::size_t kDataSectionLengthOffset = 53;
-constexpr std::size_t kDataSectionOffset = 55;  // the checksum starts here
-// The entry header that carries version and flags (TI-83 Plus layout):
-// data length, type, name, version, flags.
-constexpr std::uint16_t kEntryHeaderLength = 13;
-// Entry bytes around the variable data: header length word, the header
-// itself and the second data length word.
-constexpr std::size_t kEntryOverhead = 2 + kEntryHeaderLength + 2;
 
 // Appends `text` cut or NUL-padded to exactly `width` bytes.
 void AppendField(std::vector<std::uint8_t>& out, const std::string& text,
@@ -38,33 +30,40 @@ std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec) {
     // The variable data is the program's size word followed by the body.
     const std::size_t variableLength = spec.body.size() + 2;
 
+    // Each field is appended where the layout puts it.
+    const TiHeaderLayout& header = kTiHeader;
     std::vector<std::uint8_t> file(kTiSignature, kTiSignature + kTiSignatureBytes);
-    file.reserve(kTiHeaderBytes + spec.body.size() + 2);
-    AppendField(file, spec.comment, 42);                  // 11
-    AppendWord(file, kEntryOverhead + variableLength);    // 53
-    AppendWord(file, kEntryHeaderLength);                 // 55
-    AppendWord(file, variableLength);                     // 57
-    file.push_back(spec.type);                            // 59
-    AppendField(file, spec.name, 8);                      // 60
-    file.push_back(spec.version);                         // 68
-    file.push_back(spec.flags);                           // 69
-    AppendWord(file, variableLength);                     // 70
-    AppendWord(file, spec.body.size());                   // 72
-    file.insert(file.end(), spec.body.begin(), spec.body.end());  // 74
-    AppendWord(file, SumBytes(file, kDataSectionOffset, file.size()));
+    file.reserve(header.size + spec.body.size() + 2);
+    assert(file.size() == header.comment.offset);
+    AppendField(file, spec.comment, header.comment.size);
+    AppendWord(file, kTiDataSectionOverhead + variableLength);
+    AppendWord(file, kTiEntryHeaderLength);
+    AppendWord(file, variableLength);
+    assert(file.size() == header.type.offset);
+    file.push_back(spec.type);
+    AppendField(file, spec.name, header.name.size);
+    assert(file.size() == header.version.offset);
+    file.push_back(spec.version);
+    file.push_back(spec.flags);
+    assert(file.size() == header.dataLength.offset);
+    AppendWord(file, variableLength);
+    AppendWord(file, spec.body.size());
+    assert(file.size() == header.size);
+    file.insert(file.end(), spec.body.begin(), spec.body.end());
+    // The checksum: the data section's bytes, from the entry header's length.
+    AppendWord(file, SumBytes(file, header.entryHeaderLength.offset, file.size()));
     return file;
 }
 
 bool ComputeTiChecksum(const std::vector<std::uint8_t>& file,
                        std::uint16_t* checksum) {
     if (checksum == nullptr) return false;
-    if (file.size() < kDataSectionOffset) return false;
-    const std::size_t sectionLength = file[kDataSectionLengthOffset] |
-                                      (file[kDataSectionLengthOffset + 1] << 8);
+    const std::size_t start = kTiHeader.entryHeaderLength.offset;  // the data section
+    if (file.size() < start) return false;
+    const std::size_t sectionLength = WordAt(file.data() + kTiHeader.dataSectionLength.offset);
     // The data section and the two checksum bytes after it must be there.
-    if (file.size() - kDataSectionOffset < sectionLength + 2) return false;
-    *checksum = SumBytes(file, kDataSectionOffset,
-                         kDataSectionOffset + sectionLength);
+    if (file.size() - start < sectionLength + 2) return false;
+    *checksum = SumBytes(file, start, start + sectionLength);
     return true;
 }
 

@@ -120,7 +120,7 @@ TEST(FenkProgramTest, TruncatedDataIsWarnedAboutRightAfterTheLoadedLine) {
     song.title = "A rather long title";
     Bytes file = test_support::SongFile(song);
     const std::size_t declared = test_support::SongBody(song).size() + 2;
-    file.resize(songfile::kTiHeaderBytes + 12);  // inside the title
+    file.resize(songfile::kTiHeader.size + 12);  // inside the title
     const std::string path = dir.Write("cut.8xp", file);
     ExpectRun(Fenk({path}),
               kBanner + "Loaded file SONG ()\nWarning: the song data is truncated (12 of " +

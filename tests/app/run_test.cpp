@@ -118,7 +118,7 @@ TEST_F(RunTest, TruncatedSongIsWarnedAboutAndStillPlayed) {
     test_support::Bytes file = test_support::SongFile(song);
     const std::size_t declared = test_support::SongBody(song).size() + 2;
     // Header (74) + "FENK1", 0, "T", 0, 0, 0 (10) + one byte of the order list.
-    file.resize(songfile::kTiHeaderBytes + 11);
+    file.resize(songfile::kTiHeader.size + 11);
     const std::string path = dir.Write("cut.8xp", file);
 
     const std::string output = Run({"fenk", path, "/fake/voice.wav"});

@@ -17,25 +17,6 @@ namespace info {
 
 namespace {
 
-// Offsets of the TI-83 Plus program file header.
-constexpr std::size_t kCommentOffset = 11;
-constexpr std::size_t kCommentBytes = 42;
-constexpr std::size_t kDataSectionLengthOffset = 53;
-constexpr std::size_t kDataSectionOffset = 55;  // also the entry header length
-constexpr std::size_t kVariableLengthOffset = 57;
-constexpr std::size_t kTypeOffset = 59;
-constexpr std::size_t kNameOffset = 60;
-constexpr std::size_t kNameBytes = 8;
-constexpr std::size_t kVersionOffset = 68;
-constexpr std::size_t kFlagsOffset = 69;
-constexpr std::size_t kDataLengthOffset = 70;
-constexpr std::size_t kSizeWordOffset = 72;
-constexpr std::uint16_t kEntryHeaderWithVersion = 13;
-// Data section = entry header length word, entry header, second length word
-// and the variable data.
-constexpr std::size_t kDataSectionOverhead = 2 + kEntryHeaderWithVersion + 2;
-
-
 using Bytes = std::vector<std::uint8_t>;
 
 std::optional<std::uint8_t> ByteAt(const Bytes& bytes, std::size_t offset) {
@@ -53,7 +34,8 @@ std::optional<std::uint16_t> WordAt(const Bytes& bytes, std::size_t offset) {
 
 // A fixed-size text field up to its first NUL; nullopt when the file ends
 // inside the field.
-std::optional<std::string> TextAt(const Bytes& bytes, std::size_t offset, std::size_t size) {
+std::optional<std::string> TextAt(const Bytes& bytes, songfile::TiField field) {
+    const std::size_t offset = field.offset, size = field.size;
     if (offset > bytes.size() || bytes.size() - offset < size) return std::nullopt;
     std::string text;
     for (std::size_t index = 0; index < size && bytes[offset + index] != 0; ++index) {
@@ -79,20 +61,22 @@ HeaderReport InspectHeader(const Bytes& bytes) {
             break;
         }
     }
-    header.comment = TextAt(bytes, kCommentOffset, kCommentBytes);
-    header.dataSectionLength = WordAt(bytes, kDataSectionLengthOffset);
-    header.entryHeaderLength = WordAt(bytes, kDataSectionOffset);
-    header.variableLength = WordAt(bytes, kVariableLengthOffset);
-    header.type = ByteAt(bytes, kTypeOffset);
-    header.name = TextAt(bytes, kNameOffset, kNameBytes);
-    header.version = ByteAt(bytes, kVersionOffset);
-    header.flags = ByteAt(bytes, kFlagsOffset);
-    header.dataLength = WordAt(bytes, kDataLengthOffset);
-    header.sizeWord = WordAt(bytes, kSizeWordOffset);
+    const songfile::TiHeaderLayout& layout = songfile::kTiHeader;
+    header.comment = TextAt(bytes, layout.comment);
+    header.dataSectionLength = WordAt(bytes, layout.dataSectionLength.offset);
+    header.entryHeaderLength = WordAt(bytes, layout.entryHeaderLength.offset);
+    header.variableLength = WordAt(bytes, layout.variableLength.offset);
+    header.type = ByteAt(bytes, layout.type.offset);
+    header.name = TextAt(bytes, layout.name);
+    header.version = ByteAt(bytes, layout.version.offset);
+    header.flags = ByteAt(bytes, layout.flags.offset);
+    header.dataLength = WordAt(bytes, layout.dataLength.offset);
+    header.sizeWord = WordAt(bytes, layout.sizeWord.offset);
     std::uint16_t computed = 0;
     if (header.dataSectionLength && songfile::ComputeTiChecksum(bytes, &computed)) {
         header.computedChecksum = computed;
-        header.storedChecksum = WordAt(bytes, kDataSectionOffset + *header.dataSectionLength);
+        header.storedChecksum =
+            WordAt(bytes, layout.entryHeaderLength.offset + *header.dataSectionLength);
     }
     return header;
 }
@@ -100,7 +84,7 @@ HeaderReport InspectHeader(const Bytes& bytes) {
 void CheckHeader(const HeaderReport& header, std::vector<std::string>& problems) {
     if (!header.dataLength) return;  // the reader refuses the file anyway
     const std::uint16_t length = *header.dataLength;
-    if (header.entryHeaderLength && *header.entryHeaderLength != kEntryHeaderWithVersion) {
+    if (header.entryHeaderLength && *header.entryHeaderLength != songfile::kTiEntryHeaderLength) {
         problems.push_back("the entry header length is " + Decimal(*header.entryHeaderLength) +
                            ", not 13; the player reads the name and the data length at the "
                            "offsets of a 13-byte header all the same");
@@ -110,10 +94,10 @@ void CheckHeader(const HeaderReport& header, std::vector<std::string>& problems)
                            ") differs from the data length at offset 70 (" + Decimal(length) +
                            "), which the player uses");
     }
-    if (header.dataSectionLength && *header.dataSectionLength != kDataSectionOverhead + length) {
+    if (header.dataSectionLength && *header.dataSectionLength != songfile::kTiDataSectionOverhead + length) {
         problems.push_back("the data section length is " + Decimal(*header.dataSectionLength) +
                            "; a single variable of " + Decimal(length) + " bytes needs " +
-                           Decimal(kDataSectionOverhead + length));
+                           Decimal(songfile::kTiDataSectionOverhead + length));
     }
     if (header.sizeWord && length >= 2 && *header.sizeWord != length - 2) {
         problems.push_back("the program size word is " + Decimal(*header.sizeWord) +
@@ -129,14 +113,14 @@ void CheckHeader(const HeaderReport& header, std::vector<std::string>& problems)
         if (header.dataSectionLength) {
             problems.push_back("the file ends before the checksum that the data section length "
                                "promises (at offset " +
-                               Decimal(kDataSectionOffset + *header.dataSectionLength) + ")");
+                               Decimal(songfile::kTiHeader.entryHeaderLength.offset + *header.dataSectionLength) + ")");
         }
     } else if (*header.storedChecksum != *header.computedChecksum) {
         problems.push_back("the checksum does not match: stored " + Hex4(*header.storedChecksum) +
                            ", computed " + Hex4(*header.computedChecksum));
     }
     if (header.dataSectionLength) {
-        const std::size_t end = kDataSectionOffset + *header.dataSectionLength + 2;
+        const std::size_t end = songfile::kTiHeader.entryHeaderLength.offset + *header.dataSectionLength + 2;
         if (header.fileSize > end) {
             problems.push_back(Decimal(header.fileSize - end) +
                                " bytes follow the checksum (another variable?); "
