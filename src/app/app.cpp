@@ -75,7 +75,7 @@ int Main(int argc, const char* const* argv) {
     platform::BeginKeyboardPolling();
     playback::SystemClock clock;
     Environment environment;
-    environment.library = &platform::FsoundLibrary();
+    environment.library = &playback::FsoundLibrary();
     environment.clock = &clock;
     environment.out = stdout;
     const int status = Run(argc, argv, environment);

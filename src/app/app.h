@@ -12,7 +12,7 @@ namespace app {
 
 // What a run talks to besides the song file.
 struct Environment {
-    const platform::SoundLibrary* library = nullptr;  // the sound library calls
+    const playback::SoundLibrary* library = nullptr;  // the sound library calls
     playback::Clock* clock = nullptr;  // keyboard test and sleep while playing
     std::FILE* out = nullptr;          // every message goes here
 };

@@ -1,6 +1,5 @@
-// The player's contact with the operating system and the sound library:
-// console output, the keyboard test, sleeping, finding installed data files,
-// and the table of sound library calls.
+// The player's contact with the operating system: console output, the
+// keyboard test, sleeping and finding installed data files.
 //
 // The per-OS parts live in one file per OS (platform_posix.cpp,
 // platform_windows.cpp); this header is the same on every OS.
@@ -8,9 +7,6 @@
 
 #include <cstdint>
 #include <string>
-
-#include "fsound.h"
-#include "fsound_timing.h"
 
 namespace platform {
 
@@ -83,34 +79,5 @@ std::string ResolveDataFile(const std::string& path);
 // The folder of the running executable, without a trailing separator; empty
 // when the OS does not say.
 std::string ExecutableDirectory();
-
-// ---------------------------------------------------------------------------
-// Sound library
-
-// The ten sound library calls the player makes, and one extension, as a
-// table, so that tests can stand in a recording fake. Same meaning as the
-// fsound.h calls.
-struct SoundLibrary {
-    signed char (*Init)(int mixrate, int maxsoftwarechannels, unsigned int flags);
-    FSOUND_SAMPLE* (*SampleLoad)(int index, const char* name_or_data,
-                                 unsigned int mode, int offset, int length);
-    signed char (*SampleSetDefaults)(FSOUND_SAMPLE* sptr, int deffreq,
-                                     int defvol, int defpan, int defpri);
-    void (*SetPanSeperation)(float pansep);
-    signed char (*StopSound)(int channel);
-    int (*PlaySoundEx)(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* dsp,
-                       signed char startpaused);
-    signed char (*SetPan)(int channel, int pan);
-    signed char (*SetPaused)(int channel, signed char paused);
-    float (*GetCPUUsage)();
-    void (*Close)();
-    // The timing extension (fsound_timing.h): the moment the calls that
-    // follow are meant for, ns on MonotonicNanoseconds' clock, 0 for the
-    // moment each is made. May be null (a library without it).
-    signed char (*SetCallTime)(long long timeNs);
-};
-
-// The table of the real fsound library's calls.
-const SoundLibrary& FsoundLibrary();
 
 }  // namespace platform

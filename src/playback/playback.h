@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "fsound.h"
+#include "fsound_timing.h"
 #include "platform.h"
 #include "song_engine.h"
 #include "songfile.h"
@@ -35,11 +37,40 @@ PlaybackSettings ParseSettings(int count, const char* const* arguments);
 PlaybackSettings ParseSettings(const std::vector<std::string>& arguments);
 
 // ---------------------------------------------------------------------------
+// Sound library
+
+// The ten sound library calls the player makes, and one extension, as a
+// table, so that tests can stand in a recording fake. Same meaning as the
+// fsound.h calls.
+struct SoundLibrary {
+    signed char (*Init)(int mixrate, int maxsoftwarechannels, unsigned int flags);
+    FSOUND_SAMPLE* (*SampleLoad)(int index, const char* name_or_data,
+                                 unsigned int mode, int offset, int length);
+    signed char (*SampleSetDefaults)(FSOUND_SAMPLE* sptr, int deffreq,
+                                     int defvol, int defpan, int defpri);
+    void (*SetPanSeperation)(float pansep);
+    signed char (*StopSound)(int channel);
+    int (*PlaySoundEx)(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* dsp,
+                       signed char startpaused);
+    signed char (*SetPan)(int channel, int pan);
+    signed char (*SetPaused)(int channel, signed char paused);
+    float (*GetCPUUsage)();
+    void (*Close)();
+    // The timing extension (fsound_timing.h): the moment the calls that
+    // follow are meant for, ns on platform::MonotonicNanoseconds' clock, 0 for the
+    // moment each is made. May be null (a library without it).
+    signed char (*SetCallTime)(long long timeNs);
+};
+
+// The table of the real fsound library's calls.
+const SoundLibrary& FsoundLibrary();
+
+// ---------------------------------------------------------------------------
 // Tone output: the program's only contact with the sound library.
 
 struct ToneOutput {
     // The sound library calls; the table must outlive the tone output.
-    const platform::SoundLibrary* library = nullptr;
+    const SoundLibrary* library = nullptr;
     // One per voice 0..3, from a successful LoadVoiceSamples until Shutdown;
     // null otherwise.
     FSOUND_SAMPLE* samples[4] = {};
@@ -48,7 +79,7 @@ struct ToneOutput {
 };
 
 // A tone output over `library` with the two flags of `settings`.
-ToneOutput MakeToneOutput(const platform::SoundLibrary& library,
+ToneOutput MakeToneOutput(const SoundLibrary& library,
                           const PlaybackSettings& settings);
 
 // Starts the library at `mixRate` Hz (4000..65535) with 32 software channels;

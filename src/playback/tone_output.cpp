@@ -25,7 +25,7 @@ constexpr int kRightPan = 255;
 
 }  // namespace
 
-ToneOutput MakeToneOutput(const platform::SoundLibrary& library,
+ToneOutput MakeToneOutput(const playback::SoundLibrary& library,
                           const PlaybackSettings& settings) {
     ToneOutput output;
     output.library = &library;
@@ -55,7 +55,7 @@ bool LoadVoiceSamples(ToneOutput& output, const char* path) {
 namespace {
 
 void SoundRow(ToneOutput& output, const int rates[4], std::int64_t startNs, bool stopFirst) {
-    const platform::SoundLibrary& library = *output.library;
+    const playback::SoundLibrary& library = *output.library;
     // The row's calls take effect at the moment it was meant to start, not
     // at the moment the main thread woke to make them.
     const bool timed = startNs != 0 && library.SetCallTime != nullptr &&

@@ -110,7 +110,7 @@ TEST(ExtendedNotes, ThousandsOfRowsStayWithin32ChannelsAndFlatMemory) {
     const songfile::ParseResult parsed = songfile::ParseSong(body.data(), body.size());
     ASSERT_TRUE(parsed.ok);
 
-    platform::SoundLibrary library = platform::FsoundLibrary();
+    playback::SoundLibrary library = playback::FsoundLibrary();
     library.PlaySoundEx = RecordingPlaySoundEx;
     playback::PlaybackSettings settings;
     settings.stopNotesEachRow = false;

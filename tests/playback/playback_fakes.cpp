@@ -89,7 +89,7 @@ float GetCPUUsage() {
 
 void Close() { Record("Close()"); }
 
-const platform::SoundLibrary recordingTable = {
+const playback::SoundLibrary recordingTable = {
     Init,   SampleLoad, SetDefaults, SetPanSeperation, StopSound,
     PlaySoundEx, SetPan, SetPaused,  GetCPUUsage,      Close,
     nullptr,  // no timing extension: every call at the moment it is made
@@ -104,7 +104,7 @@ RecordingScope::RecordingScope(LibraryLog& log) {
 
 RecordingScope::~RecordingScope() { activeLog = nullptr; }
 
-const platform::SoundLibrary& RecordingLibrary() { return recordingTable; }
+const playback::SoundLibrary& RecordingLibrary() { return recordingTable; }
 
 bool FakeClock::StopRequested() {
     ++polls;

@@ -39,7 +39,7 @@ public:
 };
 
 // The table of recording calls; needs a RecordingScope.
-const platform::SoundLibrary& RecordingLibrary();
+const playback::SoundLibrary& RecordingLibrary();
 
 // A clock that never waits. StopRequested answers true from the poll number
 // `keyAtPoll` on (1 is the first poll; 0 never). Ticks are counted; other

@@ -314,7 +314,7 @@ int Main(int argc, char** argv) {
     session.player = playback::MakeSongPlayer(live::View(session.song));
 
     platform::SetUpConsoleOutput();
-    playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
+    playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), settings);
     if (!playback::Start(output, settings.mixRate)) {
         return Fail("cannot start the sound output: " +
                     std::string(FSOUND_GetErrorText(FSOUND_GetError())));

@@ -154,7 +154,7 @@ int Main(int argc, char** argv) {
     const auto started = std::chrono::steady_clock::now();
     render::RenderClock clock(audio, settings.mixRate, expectedMs, tools::StandardErrorIsTerminal());
     playback::SilentPrinter printer;
-    playback::ToneOutput output = playback::MakeToneOutput(platform::FsoundLibrary(), settings);
+    playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), settings);
     const playback::RunResult run =
         FSOUND_Offline_Enable(1) ? playback::RunPlayback(player, settings, output, clock, printer)
                                  : playback::RunResult{playback::RunStage::StartFailed};

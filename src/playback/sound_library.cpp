@@ -1,8 +1,8 @@
-// The table of the real sound library's calls, in a file of its own so that
-// a program linking the platform without playing sound needs no fsound symbol.
-#include "platform.h"
+// The table of the real sound library's calls, in a file of its own: the
+// tests stand a recording fake in its place.
+#include "playback.h"
 
-namespace platform {
+namespace playback {
 
 const SoundLibrary& FsoundLibrary() {
     static const SoundLibrary library = {
@@ -21,4 +21,4 @@ const SoundLibrary& FsoundLibrary() {
     return library;
 }
 
-}  // namespace platform
+}  // namespace playback
