@@ -15,32 +15,20 @@
 # (always under FENK_PACKAGE_PREFIX) work from any build:
 #   cmake --build build/release && (cd build/release && cpack -G DEB)
 
-set(fenk_programs fenk fenk-make fenk-info fenk-render fenk-live)
-foreach(program IN LISTS fenk_programs)
-  if(NOT TARGET ${program})
-    message(FATAL_ERROR "Packaging: the program ${program} is not defined")
-  endif()
-endforeach()
-
 # Installed programs find libfsound.so in the libdir beside their bin/,
 # wherever the tree is installed.
 file(RELATIVE_PATH fenk_bin_to_lib
      ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-set_target_properties(${fenk_programs} PROPERTIES
+set_target_properties(${FENK_PROGRAMS} PROPERTIES
   INSTALL_RPATH "$ORIGIN/${fenk_bin_to_lib}")
-
-# fenk installs itself (src/app); the tools are installed here.
-install(TARGETS fenk-make fenk-info fenk-render fenk-live
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${FENK_DEMO_SONGS} DESTINATION ${FENK_DATA_INSTALL_DIR}/songs)
 
 # Man pages and the Debian changelog go in compressed, as Debian wants them
 # (gzip -n: no name or time stamp, so the same sources give the same bytes).
 find_program(FENK_GZIP gzip REQUIRED)
-set(fenk_man_pages fenk fenk-make fenk-info fenk-render fenk-live)
 set(fenk_compressed)
-foreach(page IN LISTS fenk_man_pages)
+foreach(page IN LISTS FENK_PROGRAMS)
   set(source ${PROJECT_SOURCE_DIR}/docs/man/${page}.1)
   set(compressed ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
   add_custom_command(OUTPUT ${compressed}

@@ -13,7 +13,7 @@
 set(FENK_WINDOWS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/windows/fenk.manifest)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/fenk.rc.in
                ${CMAKE_BINARY_DIR}/fenk_manifest.rc @ONLY)
-foreach(program IN ITEMS fenk fenk-make fenk-info fenk-render fenk-live make_square_wav)
+foreach(program IN LISTS FENK_PROGRAMS ITEMS make_square_wav)
   if(TARGET ${program})
     target_sources(${program} PRIVATE ${CMAKE_BINARY_DIR}/fenk_manifest.rc)
   endif()
@@ -59,7 +59,6 @@ foreach(dll IN LISTS fenk_windows_dlls)
 endforeach()
 install(FILES ${fenk_stripped_dlls} DESTINATION .)
 
-install(TARGETS fenk-make fenk-info fenk-render fenk-live RUNTIME DESTINATION .)
 install(FILES ${FENK_DEMO_SONGS} DESTINATION songs)
 install(FILES
   ${PROJECT_SOURCE_DIR}/README.md

@@ -1,10 +1,8 @@
 #include "app.h"
 
+#include "fenk_version.h"
 #include "songfile.h"
 
-#ifndef FENK_VERSION
-#error "FENK_VERSION must give the program's version"
-#endif
 
 namespace app {
 namespace {

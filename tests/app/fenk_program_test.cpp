@@ -22,7 +22,7 @@ using test_support::Text;
 using program_helpers::SquareWav;
 using program_helpers::WithoutCpuFigures;
 
-const std::string kBanner = program_helpers::Banner();
+const std::string kBanner = test_support::Banner();
 
 child_process::ProgramResult Fenk(std::vector<std::string> arguments,
                                   const std::vector<std::string>& environment =

@@ -103,7 +103,7 @@ protected:
 
     // Everything up to the first row's status line, with the CPU masked.
     std::string UpToFirstStatusLine() const {
-        return OnTerminal(program_helpers::Banner() +
+        return OnTerminal(test_support::Banner() +
                           "Loaded file DRONE ()\n"
                           "Song title:  Drone\n"
                           "Song artist: \n"

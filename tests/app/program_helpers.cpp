@@ -6,9 +6,6 @@
 
 namespace program_helpers {
 
-std::string Banner() {
-    return std::string("Fenk ") + FENK_VERSION + " - four-voice TI-83 Plus song player\n\n";
-}
 
 std::vector<std::string> QuietAudio() { return {"SDL_AUDIODRIVER=dummy"}; }
 

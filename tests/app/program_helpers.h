@@ -9,8 +9,6 @@
 
 namespace program_helpers {
 
-// The banner every run prints first.
-std::string Banner();
 
 // The environment additions for a run that plays without a sound card.
 std::vector<std::string> QuietAudio();

@@ -17,8 +17,7 @@ using test_support::Row;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 
-const std::string kBanner =
-    std::string("Fenk ") + FENK_VERSION + " - four-voice TI-83 Plus song player\n\n";
+const std::string kBanner = test_support::Banner();
 
 class RunTest : public playback_test::RecordingTest {
 protected:

@@ -24,7 +24,7 @@ using song_check::StatusLines;
 using test_support::Row;
 
 std::string Header(const test_support::SongParts& song, const std::string& sample) {
-    return player_run::Banner() + "Loaded file " + song.name + " (" + song.comment + ")\n" +
+    return test_support::Banner() + "Loaded file " + song.name + " (" + song.comment + ")\n" +
            "Song title:  " + song.title + "\nSong artist: " + song.artist + "\nSong album:  " + song.album +
            "\nStarting FMOD...Done.\n"
            "Loading sample '" +

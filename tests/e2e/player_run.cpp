@@ -190,9 +190,6 @@ std::string SongName(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-std::string Banner() {
-    return std::string("Fenk ") + FENK_VERSION + " - four-voice TI-83 Plus song player\n\n";
-}
 
 std::string WithoutCpuFigures(const std::string& text) { return std::regex_replace(text, kCpuFigure, "CPU:#\r"); }
 

@@ -14,8 +14,6 @@
 
 namespace player_run {
 
-// The banner every run prints first.
-std::string Banner();
 
 // `text` with every CPU figure of a status line ("CPU:<digits>.<2 digits>%"
 // before its "\r") written "CPU:#", since the load differs from run to run.

@@ -35,7 +35,7 @@ TEST(PulseAudioTest, SongPlaysThroughTheSoundServerWithEveryPitchOnItsSide) {
     const player_run::Run run = player_run::PlayOnPulseAudio({"server.8xp"}, pulse, dir.Path().string());
     ASSERT_EQ(run.failure, "");
     EXPECT_EQ(player_run::WithoutCpuFigures(run.program.out),
-              player_run::Banner() +
+              test_support::Banner() +
                   "Loaded file SERVER ()\nSong title:  Server\nSong artist: \nSong album:  \n"
                   "Starting FMOD...Done.\nLoading sample 'square.wav'...Done.\n"
                   "Playing... (press any key to stop)\n" +

@@ -98,7 +98,7 @@ TEST(BadSongFile, PathThatIsNoRegularFileIsNotOpenedAndNeverWaitedOn) {
     // time limit after which the run is killed (status -1).
     for (const std::string& path : {folder, fifo, std::string("/dev/zero")}) {
         SCOPED_TRACE(path);
-        ExpectRun(Fenk({path}, 10000), hardening::Banner() + "Error loading " + path + "!\n", 1);
+        ExpectRun(Fenk({path}, 10000), test_support::Banner() + "Error loading " + path + "!\n", 1);
     }
 }
 
@@ -115,7 +115,7 @@ TEST(BadSongFile, UnreadableSongCannotBeOpened) {
     if (!dropped && access(song.c_str(), R_OK) == 0) {
         GTEST_SKIP() << "this user reads files whatever their permissions say";
     }
-    ExpectRun(run, hardening::Banner() + "Error loading " + song + "!\n", 1);
+    ExpectRun(run, test_support::Banner() + "Error loading " + song + "!\n", 1);
 }
 
 TEST(BadSampleFile, SampleThatCannotBeLoadedFailsTheRunAfterTheShutdown) {

@@ -20,6 +20,8 @@
 #include <sstream>
 #include <thread>
 
+#include "test_support.h"
+
 namespace hardening {
 namespace {
 
@@ -55,13 +57,10 @@ bool SocketAccepts(const std::string& socketPath) {
 
 }  // namespace
 
-std::string Banner() {
-    return std::string("Fenk ") + FENK_VERSION + " - four-voice TI-83 Plus song player\n\n";
-}
 
 std::string LoadedSongOutput(const std::string& name, const std::string& title,
                              const std::string& artist, const std::string& album) {
-    return Banner() + "Loaded file " + name + " ()\n" + "Song title:  " + title + "\n" +
+    return test_support::Banner() + "Loaded file " + name + " ()\n" + "Song title:  " + title + "\n" +
            "Song artist: " + artist + "\n" + "Song album:  " + album + "\n";
 }
 

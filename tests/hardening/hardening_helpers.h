@@ -12,8 +12,6 @@
 
 namespace hardening {
 
-// The banner every run of fenk prints first.
-std::string Banner();
 
 // fenk's output from the banner to the song's album line, for a song in a
 // program `name` with an empty comment and the given texts.

@@ -7,6 +7,10 @@
 #include <system_error>
 
 namespace test_support {
+
+std::string Banner() {
+    return std::string("Fenk ") + FENK_VERSION + " - four-voice TI-83 Plus song player\n\n";
+}
 namespace {
 
 [[noreturn]] void Abort(const std::string& why) {

@@ -23,9 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "fenk_version.h"
 #include "songfile.h"
 
 namespace test_support {
+
+// fenk's banner, the first thing every run prints: "Fenk 1.0.0 - four-voice
+// TI-83 Plus song player" and an empty line.
+std::string Banner();
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -6,9 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
-#ifndef FENK_VERSION
-#error "FENK_VERSION must be defined by the build"
-#endif
+#include "fenk_version.h"
+
 
 namespace tools {
 
