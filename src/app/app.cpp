@@ -12,7 +12,8 @@ void PrintUsage(std::FILE* out) {
                  "Syntax: fenk song [sample] [-switches]\n"
                  "\t - song  \t= Filename of song you wish to play (with extension)\n"
                  "\t - sample\t= Sample WAV file (optional)\n"
-                 "\t - switches\t= x: extended notes, m: mono, l: low quality\n");
+                 "\t - switches\t= %s\n",
+                 playback::SwitchLettersHelp().c_str());
 }
 
 }  // namespace

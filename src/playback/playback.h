@@ -20,16 +20,35 @@ namespace playback {
 struct PlaybackSettings {
     bool stopNotesEachRow = true;  // cleared by switch "x" (extended notes)
     bool stereoPanning = true;     // cleared by switch "m" (mono)
-    int mixRate = 32000;           // output rate in Hz; 8000 with switch "l"
+    int mixRate = 32000;           // output rate in Hz; kLowQualityMixRate with switch "l"
     // Voice sample path, at most 255 characters plus NUL.
     char samplePath[256] = "square.wav";
 };
 
+// The output rate of the low-quality switch, Hz.
+constexpr int kLowQualityMixRate = 8000;
+
+// A switch letter: what it is called in the help and what it changes.
+struct SwitchLetter {
+    char letter;       // lower case
+    const char* help;  // "extended notes"
+    void (*apply)(PlaybackSettings& settings);
+};
+
+// The switch letters, the one table from which the settings are parsed and
+// every program's help is made: "x" clears stopNotesEachRow (extended
+// notes), "m" clears stereoPanning (mono), "l" sets mixRate to
+// kLowQualityMixRate (low quality).
+constexpr std::size_t kSwitchLetterCount = 3;
+extern const SwitchLetter kSwitchLetters[kSwitchLetterCount];
+
+// The letters for a help text: "x: extended notes, m: mono, l: low quality".
+std::string SwitchLettersHelp();
+
 // The settings for the arguments that follow the song path, taken in order
 // from the defaults. An argument beginning with "-" is a switch group: each
-// letter after the "-" is a switch; "x" clears stopNotesEachRow, "m" clears
-// stereoPanning, "l" sets mixRate to 8000 Hz; any other character (upper
-// case included) is skipped. Any other argument, the empty one included,
+// letter after the "-" that kSwitchLetters holds changes the settings; any
+// other character (upper case included) is skipped. Any other argument, the empty one included,
 // is a sample path: its first 255 characters replace samplePath, so the
 // last one given wins. `count` arguments at `arguments` (count >= 0).
 PlaybackSettings ParseSettings(int count, const char* const* arguments);

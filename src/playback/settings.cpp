@@ -1,22 +1,38 @@
 // The playback settings from the arguments after the song path: fenk's
 // switch letters and sample path, which fenk-render takes as they are.
 #include <cstring>
+#include <string>
 
 #include "playback.h"
 
 namespace playback {
+
+const SwitchLetter kSwitchLetters[kSwitchLetterCount] = {
+    {'x', "extended notes", [](PlaybackSettings& settings) { settings.stopNotesEachRow = false; }},
+    {'m', "mono", [](PlaybackSettings& settings) { settings.stereoPanning = false; }},
+    {'l', "low quality", [](PlaybackSettings& settings) { settings.mixRate = kLowQualityMixRate; }},
+};
+
+std::string SwitchLettersHelp() {
+    std::string help;
+    for (const SwitchLetter& known : kSwitchLetters) {
+        if (!help.empty()) help += ", ";
+        help += known.letter;
+        help += ": ";
+        help += known.help;
+    }
+    return help;
+}
+
 namespace {
 
 constexpr std::size_t kMaxSamplePath = sizeof(PlaybackSettings{}.samplePath) - 1;
 
 void ApplySwitchGroup(const char* group, PlaybackSettings& settings) {
     for (const char* letter = group + 1; *letter != '\0'; ++letter) {
-        switch (*letter) {
-            case 'x': settings.stopNotesEachRow = false; break;
-            case 'm': settings.stereoPanning = false; break;
-            case 'l': settings.mixRate = 8000; break;
-            default: break;  // unknown letters are skipped without a word
-        }
+        // Unknown letters are skipped without a word.
+        for (const SwitchLetter& known : kSwitchLetters)
+            if (known.letter == *letter) known.apply(settings);
     }
 }
 

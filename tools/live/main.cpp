@@ -297,8 +297,8 @@ int Main(int argc, char** argv) {
     app.allow_extras();
     app.footer("Keys: Space pause and resume, Left/Right the previous/next order entry,\n"
                "Home the start, l loop the entry, 1-4 mute voice 0-3, q or Esc quit.\n"
-               "The sample and the switches are fenk's: x: extended notes, m: mono,\n"
-               "l: low quality (8000 Hz).");
+               "The sample and the switches are fenk's: " + playback::SwitchLettersHelp() +
+               "\n(" + std::to_string(playback::kLowQualityMixRate) + " Hz).");
     const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
     std::vector<std::string> fenkArguments;

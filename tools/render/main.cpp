@@ -74,7 +74,8 @@ int Main(int argc, char** argv) {
     app.footer("OUT's extension chooses the format: " + std::string(render::KnownExtensions()) +
                ".\nAn existing OUT is replaced only when the render succeeds, and never\n"
                "when it is the song or the sample. The sample and the switches are\n"
-               "fenk's: x: extended notes, m: mono, l: low quality (8000 Hz).");
+               "fenk's: " + playback::SwitchLettersHelp() + " (" +
+               std::to_string(playback::kLowQualityMixRate) + " Hz).");
     const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
 
@@ -90,7 +91,7 @@ int Main(int argc, char** argv) {
     }
     if (rate != 0) {
         settings.mixRate = rate;
-    } else if (format.defaultRate != 0 && settings.mixRate != 8000) {
+    } else if (format.defaultRate != 0 && settings.mixRate != playback::kLowQualityMixRate) {
         // Opus takes the low-quality switch's 8000 Hz, not the usual 32000.
         settings.mixRate = format.defaultRate;
     }
