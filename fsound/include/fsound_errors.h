@@ -1,10 +1,12 @@
-/* fsound's reason for a failure: after FSOUND_Init or FSOUND_Sample_Load
- * returned 0 or NULL, FSOUND_GetError says why, and FSOUND_GetErrorText
- * gives a sentence for it ("not an audio file libsndfile can read") that a
- * program can show after its own words.
+/* fsound's reason for a failure: after any call returned 0, NULL or -1 (or
+ * did nothing, for FSOUND_SetPanSeperation), FSOUND_GetError says why, and
+ * FSOUND_GetErrorText gives a sentence for it ("not an audio file libsndfile
+ * can read") that a program can show after its own words.
  */
 #ifndef FSOUND_ERRORS_H
 #define FSOUND_ERRORS_H
+
+#include "fsound.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,17 +27,24 @@ enum FSOUND_ERRORS {
     FSOUND_ERR_FILE_NO_FRAMES,   /* Sample_Load: audio without a frame */
     FSOUND_ERR_FILE_TOO_LONG,    /* Sample_Load: over 4 Mi frames */
     FSOUND_ERR_FILE_BAD,         /* Sample_Load: the frames cannot be read */
-    FSOUND_ERR_MEMORY            /* not enough memory */
+    FSOUND_ERR_MEMORY,           /* not enough memory */
+    FSOUND_ERR_CHANNEL_ALLOC,    /* PlaySoundEx: every channel is busy with a
+                                    sound of higher priority */
+    FSOUND_ERR_OUTPUT_STALLED,   /* the output device has taken no changes
+                                    for 250 ms: its queue is full */
+    FSOUND_ERR_NOT_OFFLINE       /* Offline_Render: the library is started
+                                    with a device */
 };
 
-/* The reason the latest FSOUND_Init or FSOUND_Sample_Load failed, as one of
- * FSOUND_ERRORS; either call sets FSOUND_ERR_NONE when it succeeds. From the
- * main thread, like every call. */
-int FSOUND_GetError(void);
+/* The reason the latest call failed, as one of FSOUND_ERRORS. Every call
+ * that can fail sets it: to its reason when it fails, to FSOUND_ERR_NONE
+ * when it succeeds (FSOUND_GetCPUUsage, FSOUND_Close and these two leave it
+ * as it is). From the main thread, like every call. */
+FSOUND_API int FSOUND_GetError(void);
 
 /* A short sentence in lower case for `error` (an FSOUND_ERRORS value), or
  * "unknown error" for any other number. The text is static. */
-const char *FSOUND_GetErrorText(int error);
+FSOUND_API const char *FSOUND_GetErrorText(int error);
 
 #ifdef __cplusplus
 }

@@ -18,13 +18,13 @@ extern "C" {
 /* Chooses offline (non-zero) or device (0) output for the next FSOUND_Init;
  * the choice stays until it is changed. Returns non-zero on success; fails
  * while the library is started. */
-signed char FSOUND_Offline_Enable(signed char enable);
+FSOUND_API signed char FSOUND_Offline_Enable(signed char enable);
 
 /* Mixes the next `frames` output frames into `stereo` (2 * frames floats,
  * interleaved left/right, -1..1, clipped; the buffer is overwritten).
  * Returns the frames written, or 0 when the library is not started in
  * offline mode, `stereo` is NULL or `frames` is not positive. */
-int FSOUND_Offline_Render(float *stereo, int frames);
+FSOUND_API int FSOUND_Offline_Render(float *stereo, int frames);
 
 #ifdef __cplusplus
 }

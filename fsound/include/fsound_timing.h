@@ -26,7 +26,7 @@ extern "C" {
  * call is made. A moment whose frame has been rendered already applies at
  * once. Returns non-zero on success; fails, changing nothing, before
  * FSOUND_Init and for a moment more than a second ahead of now. */
-signed char FSOUND_Timing_SetCallTime(long long time_ns);
+FSOUND_API signed char FSOUND_Timing_SetCallTime(long long time_ns);
 
 #ifdef __cplusplus
 }

@@ -12,16 +12,15 @@
 #include "regular_file.h"
 #include "sample_decode.h"
 
-// The calls are the only symbols the shared library exports.
-#pragma GCC visibility push(default)
+// The calls are the only symbols the shared library exports: FSOUND_API
+// on each, everything else hidden.
 #include "fsound.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"
 #include "fsound_timing.h"
 // For the library's own tests, which declare it themselves: not part of the
 // published calls.
-extern "C" int FSOUND_Offline_DecodedFileCount(void);
-#pragma GCC visibility pop
+extern "C" FSOUND_API int FSOUND_Offline_DecodedFileCount(void);
 
 struct FSOUND_SAMPLE {
     std::shared_ptr<const fsound::BandLimitedSample> prepared;
@@ -56,6 +55,7 @@ enum class LoopChoice {
 // audio thread may still play a sample whose slot was reused.
 struct CachedSample {
     fsound::FileIdentity identity;
+    bool fromFile = true;  // false: bytes in memory, never reused
     LoopChoice choice = LoopChoice::FromFile;
     std::shared_ptr<const fsound::BandLimitedSample> prepared;
     int sampleRate = 0;
@@ -188,6 +188,13 @@ Result Failing(int error, Result failed) {
     return failed;
 }
 
+// Notes that the call succeeded; returns `result`.
+template <typename Result>
+Result Succeeding(Result result) {
+    g_lastError = FSOUND_ERR_NONE;
+    return result;
+}
+
 int OpenError(fsound::OpenFailure failure) {
     switch (failure) {
         case fsound::OpenFailure::None: return FSOUND_ERR_NONE;
@@ -232,6 +239,9 @@ const char* FSOUND_GetErrorText(int error) {
         case FSOUND_ERR_FILE_TOO_LONG: return "the sample is longer than 4 Mi frames";
         case FSOUND_ERR_FILE_BAD: return "the audio frames cannot be read";
         case FSOUND_ERR_MEMORY: return "not enough memory";
+        case FSOUND_ERR_CHANNEL_ALLOC: return "every channel is busy with a sound of higher priority";
+        case FSOUND_ERR_OUTPUT_STALLED: return "the sound output has stalled";
+        case FSOUND_ERR_NOT_OFFLINE: return "the sound library is not in offline mode";
         default: return "unknown error";
     }
 }
@@ -260,8 +270,32 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*fla
     return 1;
 }
 
+namespace {
+
+// Prepares a decoded sample and keeps it in the cache (a file's under its
+// identity; bytes in memory under none, never found again). Returns
+// FSOUND_ERR_NONE with `*cached` set, or the reason it failed.
+int AddDecoded(Library& library, const fsound::DecodeResult& decoded, bool fromFile,
+               const fsound::FileIdentity& identity, LoopChoice choice, const CachedSample** cached) {
+    if (decoded.failure != fsound::DecodeFailure::None) return DecodeError(decoded.failure);
+    fsound::SampleLoop loop = decoded.sample.loop;
+    if (choice == LoopChoice::Off) loop = fsound::SampleLoop{};
+    if (choice == LoopChoice::WholeIfNone && !loop.looped) {
+        loop = fsound::SampleLoop{true, 0, decoded.sample.mono.size()};
+    }
+    auto prepared = fsound::PrepareSample(decoded.sample.mono, loop);
+    if (!prepared) return FSOUND_ERR_MEMORY;
+    ++library.decodedFiles;
+    library.cache.push_back(
+        CachedSample{identity, fromFile, choice, std::move(prepared), decoded.sample.sampleRate});
+    *cached = &library.cache.back();
+    return FSOUND_ERR_NONE;
+}
+
+}  // namespace
+
 FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned int mode, int /*offset*/,
-                                  int /*length*/) {
+                                  int length) {
     Library* library = g_library;
     FSOUND_SAMPLE* const none = nullptr;
     if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, none);
@@ -279,32 +313,30 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned 
     const LoopChoice choice = (mode & FSOUND_LOOP_OFF) != 0      ? LoopChoice::Off
                               : (mode & FSOUND_LOOP_NORMAL) != 0 ? LoopChoice::WholeIfNone
                                                                  : LoopChoice::FromFile;
-    const fsound::OpenedFile file = fsound::OpenRegularFile(name_or_data, fsound::kMaxSampleFileBytes);
-    if (file.failure != fsound::OpenFailure::None) return Failing(OpenError(file.failure), none);
-
     const CachedSample* cached = nullptr;
-    for (const CachedSample& entry : library->cache) {
-        if (entry.choice == choice && fsound::SameFile(entry.identity, file.identity)) cached = &entry;
-    }
-    if (cached == nullptr) {
-        fsound::DecodeResult decoded = fsound::DecodeSampleDescriptor(file.descriptor);
-        fsound::CloseFile(file.descriptor);
-        if (decoded.failure != fsound::DecodeFailure::None) {
-            return Failing(DecodeError(decoded.failure), none);
-        }
-        fsound::SampleLoop loop = decoded.sample.loop;
-        if (choice == LoopChoice::Off) loop = fsound::SampleLoop{};
-        if (choice == LoopChoice::WholeIfNone && !loop.looped) {
-            loop = fsound::SampleLoop{true, 0, decoded.sample.mono.size()};
-        }
-        const int sampleRate = decoded.sample.sampleRate;
-        auto prepared = fsound::PrepareSample(decoded.sample.mono, loop);
-        if (!prepared) return Failing(FSOUND_ERR_MEMORY, none);
-        ++library->decodedFiles;
-        library->cache.push_back(CachedSample{file.identity, choice, std::move(prepared), sampleRate});
-        cached = &library->cache.back();
+    if ((mode & FSOUND_LOADMEMORY) != 0) {
+        // Bytes in memory have no identity to cache them by: decoded each time.
+        if (length <= 0) return Failing(FSOUND_ERR_INVALID_PARAM, none);
+        if (length > fsound::kMaxSampleFileBytes) return Failing(FSOUND_ERR_FILE_TOO_LARGE, none);
+        const fsound::DecodeResult decoded = fsound::DecodeSampleBytes(
+            reinterpret_cast<const unsigned char*>(name_or_data), static_cast<std::size_t>(length));
+        const int error = AddDecoded(*library, decoded, false, fsound::FileIdentity{}, choice, &cached);
+        if (error != FSOUND_ERR_NONE) return Failing(error, none);
     } else {
-        fsound::CloseFile(file.descriptor);
+        const fsound::OpenedFile file = fsound::OpenRegularFile(name_or_data, fsound::kMaxSampleFileBytes);
+        if (file.failure != fsound::OpenFailure::None) return Failing(OpenError(file.failure), none);
+        for (const CachedSample& entry : library->cache) {
+            if (entry.fromFile && entry.choice == choice && fsound::SameFile(entry.identity, file.identity))
+                cached = &entry;
+        }
+        if (cached == nullptr) {
+            const fsound::DecodeResult decoded = fsound::DecodeSampleDescriptor(file.descriptor);
+            fsound::CloseFile(file.descriptor);
+            const int error = AddDecoded(*library, decoded, true, file.identity, choice, &cached);
+            if (error != FSOUND_ERR_NONE) return Failing(error, none);
+        } else {
+            fsound::CloseFile(file.descriptor);
+        }
     }
 
     std::unique_ptr<FSOUND_SAMPLE>& holder = library->slots[static_cast<std::size_t>(slot)];
@@ -319,22 +351,27 @@ FSOUND_SAMPLE* FSOUND_Sample_Load(int index, const char* name_or_data, unsigned 
 
 signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE* sptr, int deffreq, int defvol, int defpan, int defpri) {
     Library* library = g_library;
-    if (library == nullptr || !IsOurSample(*library, sptr)) return 0;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
+    if (!IsOurSample(*library, sptr)) return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     if (!InRangeOrKeep(deffreq, 1, kMaxRate) || !InRangeOrKeep(defvol, 0, 255) ||
         !InRangeOrKeep(defpan, 0, 255) || !InRangeOrKeep(defpri, 0, 255)) {
-        return 0;
+        return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     }
     if (deffreq != -1) sptr->rate = deffreq;
     if (defvol != -1) sptr->volume = defvol;
     if (defpan != -1) sptr->pan = defpan;
     if (defpri != -1) sptr->priority = defpri;
-    return 1;
+    return Succeeding(1);
 }
 
 void FSOUND_SetPanSeperation(float pansep) {
     const std::int64_t now = fsound::MonotonicNowNs();
     Library* library = g_library;
-    if (library == nullptr || std::isnan(pansep) || !MakeRoom(*library)) return;
+    g_lastError = library == nullptr  ? FSOUND_ERR_UNINITIALIZED
+                  : std::isnan(pansep) ? FSOUND_ERR_INVALID_PARAM
+                  : !MakeRoom(*library) ? FSOUND_ERR_OUTPUT_STALLED
+                                        : FSOUND_ERR_NONE;
+    if (g_lastError != FSOUND_ERR_NONE) return;
     fsound::Command command;
     command.kind = fsound::CommandKind::SetSeparation;
     command.separation = std::fmin(std::fmax(pansep, 0.0f), 1.0f);
@@ -344,10 +381,12 @@ void FSOUND_SetPanSeperation(float pansep) {
 signed char FSOUND_StopSound(int channel) {
     const std::int64_t now = fsound::MonotonicNowNs();
     Library* library = g_library;
-    if (library == nullptr) return 0;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
     const int count = static_cast<int>(library->channels.size());
-    if (channel != FSOUND_ALL && (channel < 0 || channel >= count)) return 0;
-    if (!MakeRoom(*library)) return 0;
+    if (channel != FSOUND_ALL && (channel < 0 || channel >= count)) {
+        return Failing(FSOUND_ERR_INVALID_PARAM, 0);
+    }
+    if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, 0);
     fsound::Command command;
     if (channel == FSOUND_ALL) {
         for (ChannelState& state : library->channels) state.busy = false;
@@ -358,22 +397,23 @@ signed char FSOUND_StopSound(int channel) {
         command.channel = channel;
     }
     Send(*library, command, now);
-    return 1;
+    return Succeeding(1);
 }
 
 int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/, signed char startpaused) {
     const std::int64_t now = fsound::MonotonicNowNs();
     Library* library = g_library;
-    if (library == nullptr || !IsOurSample(*library, sptr)) return -1;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, -1);
+    if (!IsOurSample(*library, sptr)) return Failing(FSOUND_ERR_INVALID_PARAM, -1);
     const int count = static_cast<int>(library->channels.size());
     int chosen = channel;
     if (channel == FSOUND_FREE) {
         chosen = ChooseChannel(*library, sptr->priority);
-        if (chosen < 0) return -1;
+        if (chosen < 0) return Failing(FSOUND_ERR_CHANNEL_ALLOC, -1);
     } else if (channel < 0 || channel >= count) {
-        return -1;
+        return Failing(FSOUND_ERR_INVALID_PARAM, -1);
     }
-    if (!MakeRoom(*library)) return -1;
+    if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, -1);
 
     ChannelState& state = library->channels[static_cast<std::size_t>(chosen)];
     state.busy = true;
@@ -393,7 +433,7 @@ int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/
     command.paused = startpaused != 0;
     command.noteId = state.noteId;
     Send(*library, command, now);
-    return chosen;
+    return Succeeding(chosen);
 }
 
 namespace {
@@ -401,23 +441,23 @@ namespace {
 // SetPan and SetPaused: one channel that holds a sound, or FSOUND_ALL.
 signed char SendChannelChange(fsound::Command command, fsound::CommandKind allKind, std::int64_t now) {
     Library* library = g_library;
-    if (library == nullptr) return 0;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
     const int count = static_cast<int>(library->channels.size());
     if (command.channel == FSOUND_ALL) {
         command.kind = allKind;
     } else if (command.channel < 0 || command.channel >= count || ChannelIsFree(*library, command.channel)) {
-        return 0;
+        return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     }
-    if (!MakeRoom(*library)) return 0;
+    if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, 0);
     Send(*library, command, now);
-    return 1;
+    return Succeeding(1);
 }
 
 }  // namespace
 
 signed char FSOUND_SetPan(int channel, int pan) {
     const std::int64_t now = fsound::MonotonicNowNs();
-    if (pan != FSOUND_STEREOPAN && (pan < 0 || pan > 255)) return 0;
+    if (pan != FSOUND_STEREOPAN && (pan < 0 || pan > 255)) return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     fsound::Command command;
     command.kind = fsound::CommandKind::SetPan;
     command.channel = channel;
@@ -451,24 +491,28 @@ void FSOUND_Close(void) {
 }
 
 signed char FSOUND_Offline_Enable(signed char enable) {
-    if (g_library != nullptr) return 0;
+    if (g_library != nullptr) return Failing(FSOUND_ERR_BUSY, 0);
     g_offlineChosen = enable != 0;
-    return 1;
+    return Succeeding(1);
 }
 
 signed char FSOUND_Timing_SetCallTime(long long time_ns) {
     Library* library = g_library;
-    if (library == nullptr || time_ns < 0) return 0;
-    if (time_ns > fsound::MonotonicNowNs() + kLongestCallTimeAheadNs) return 0;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
+    if (time_ns < 0 || time_ns > fsound::MonotonicNowNs() + kLongestCallTimeAheadNs) {
+        return Failing(FSOUND_ERR_INVALID_PARAM, 0);
+    }
     library->callTimeNs = time_ns;
-    return 1;
+    return Succeeding(1);
 }
 
 int FSOUND_Offline_Render(float* stereo, int frames) {
     Library* library = g_library;
-    if (library == nullptr || !library->offline || stereo == nullptr || frames <= 0) return 0;
+    if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
+    if (!library->offline) return Failing(FSOUND_ERR_NOT_OFFLINE, 0);
+    if (stereo == nullptr || frames <= 0) return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     fsound::RenderBlock(library->engine, stereo, frames, fsound::MonotonicNowNs());
-    return frames;
+    return Succeeding(frames);
 }
 
 int FSOUND_Offline_DecodedFileCount(void) {

@@ -8,7 +8,9 @@
 
 #include "fixtures.h"
 #include "fsound.h"
+#include "fsound_errors.h"
 #include "fsound_offline.h"
+#include "fsound_timing.h"
 
 using namespace fsound_test;
 
@@ -62,17 +64,32 @@ TEST_F(Offline, InitRangesAndEveryCallOutsideAStartedLibraryFailsQuietly) {
     for (auto [rate, channels] : {std::pair{3999, 32}, {65536, 32}, {32000, 0}, {32000, 257}}) {
         EXPECT_FALSE(FSOUND_Init(rate, channels, 0)) << rate << " Hz, " << channels << " channels";
     }
+    // Each call fails, and says it is because the library is not started.
     auto expectAllFail = [&](FSOUND_SAMPLE* stale) {
         std::vector<float> buffer(64);
+        const auto notStarted = [](const char* call) {
+            EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_UNINITIALIZED) << call;
+        };
         EXPECT_EQ(FSOUND_Sample_Load(FSOUND_FREE, FENK_SQUARE_WAV, 0x130, 0, 0), nullptr);
+        notStarted("Sample_Load");
         EXPECT_FALSE(FSOUND_Sample_SetDefaults(stale, 1000, 1, 2, 3));
+        notStarted("Sample_SetDefaults");
         EXPECT_EQ(FSOUND_PlaySoundEx(FSOUND_FREE, stale, nullptr, 0), -1);
+        notStarted("PlaySoundEx");
         EXPECT_FALSE(FSOUND_StopSound(FSOUND_ALL));
+        notStarted("StopSound");
         EXPECT_FALSE(FSOUND_SetPan(0, 128));
+        notStarted("SetPan");
         EXPECT_FALSE(FSOUND_SetPaused(0, 0));
+        notStarted("SetPaused");
+        FSOUND_Sample_SetDefaults(nullptr, 1, 1, 1, 1);
         FSOUND_SetPanSeperation(0.5f);
+        notStarted("SetPanSeperation");
+        EXPECT_FALSE(FSOUND_Timing_SetCallTime(1));
+        notStarted("Timing_SetCallTime");
         EXPECT_EQ(FSOUND_GetCPUUsage(), 0.0f);
         EXPECT_EQ(FSOUND_Offline_Render(buffer.data(), 32), 0);
+        notStarted("Offline_Render");
         FSOUND_Close();
     };
     expectAllFail(nullptr);
@@ -321,12 +338,17 @@ TEST_F(Offline, SetDefaultsAndSetPanRefuseValuesOutOfRangeAndChangeNothing) {
                                                          {-1, -1, -1, -5}, {-1, 300, 255, -1}}) {
         EXPECT_FALSE(FSOUND_Sample_SetDefaults(level, bad[0], bad[1], bad[2], bad[3]));
     }
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_INVALID_PARAM);
     EXPECT_FALSE(FSOUND_Sample_SetDefaults(nullptr, 1000, 1, 1, 1));
     ASSERT_TRUE(FSOUND_Sample_SetDefaults(level, -1, -1, -1, -1));
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_NONE) << "a call that succeeds clears the reason";
     ASSERT_EQ(FSOUND_PlaySoundEx(FSOUND_FREE, level, nullptr, 0), 0);
     EXPECT_FALSE(FSOUND_SetPan(1, 255)) << "never used";
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_INVALID_PARAM);
     for (int bad : {256, -2}) EXPECT_FALSE(FSOUND_SetPan(0, bad));
     EXPECT_FALSE(FSOUND_SetPan(4, 255));
+    EXPECT_EQ(FSOUND_PlaySoundEx(7, level, nullptr, 0), -1);
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_INVALID_PARAM);
     const std::vector<float> out = Render(200);
     EXPECT_NEAR(Rms(Side(out, 0)), kHalf * 51 / 255, 1e-3) << "volume and pan as first set";
     EXPECT_LT(MaxAbs(Side(out, 1)), 1e-6);

@@ -85,6 +85,21 @@ TEST_F(SampleLoad, TheSmplLoopIsHonouredToTheFrameAndLibsndfileReportsItsEndOneP
     const std::vector<float> looped(left.begin() + 40, left.end());
     EXPECT_NEAR(CyclesPerFrame(looped), 1.0 / 16, 1e-5) << "a 16-frame loop, not 15 or 17";
     EXPECT_LT(MaxAbs(looped), 0.56) << "the tail after the loop is never played";
+
+    // The same file's bytes loaded from memory sound the same, loop and all.
+    const std::vector<unsigned char> bytes = WavBytes(SineLoopSpec());
+    FSOUND_SAMPLE* fromMemory =
+        FSOUND_Sample_Load(FSOUND_FREE, reinterpret_cast<const char*>(bytes.data()),
+                           0x130 | FSOUND_LOADMEMORY, 0, static_cast<int>(bytes.size()));
+    ASSERT_NE(fromMemory, nullptr) << FSOUND_GetErrorText(FSOUND_GetError());
+    EXPECT_EQ(Hear(fromMemory, 4000), left);
+    const std::vector<unsigned char> garbage(100, 0x55);
+    EXPECT_EQ(FSOUND_Sample_Load(FSOUND_FREE, reinterpret_cast<const char*>(garbage.data()),
+                                 FSOUND_LOADMEMORY, 0, 100), nullptr);
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_FILE_FORMAT);
+    EXPECT_EQ(FSOUND_Sample_Load(FSOUND_FREE, reinterpret_cast<const char*>(garbage.data()),
+                                 FSOUND_LOADMEMORY, 0, 0), nullptr);
+    EXPECT_EQ(FSOUND_GetError(), FSOUND_ERR_INVALID_PARAM);
 }
 
 TEST_F(SampleLoad, LoopFlagsDecideForFilesWithoutALoopAndLoopOffWins) {
