@@ -1,5 +1,8 @@
 #include "fixtures.h"
 
+#include <sndfile.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +95,27 @@ long FirstAbove(const std::vector<float>& mono, double threshold, std::size_t fr
         if (std::fabs(mono[index]) > threshold) return static_cast<long>(index);
     }
     return -1;
+}
+
+Audio ReadAudio(const std::string& path) {
+    Audio audio;
+    SF_INFO info = {};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return audio;
+    audio.samples.resize(static_cast<std::size_t>(info.frames) * info.channels);
+    const sf_count_t read = sf_readf_float(file, audio.samples.data(), info.frames);
+    sf_close(file);
+    if (read != info.frames) return Audio{};
+    audio.channels = info.channels;
+    audio.rate = info.samplerate;
+    return audio;
+}
+
+double PeakOver(const Audio& audio, std::size_t first, std::size_t last) {
+    last = std::min(last, audio.Frames());
+    if (first >= last) return 0;
+    const auto begin = audio.samples.begin() + static_cast<long>(first * audio.channels);
+    return MaxAbs(std::vector<float>(begin, begin + static_cast<long>((last - first) * audio.channels)));
 }
 
 }  // namespace fsound_test

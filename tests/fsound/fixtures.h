@@ -50,4 +50,16 @@ double CyclesPerFrame(const std::vector<float>& mono);
 // First index at or after `from` with |x| > threshold; -1 when none.
 long FirstAbove(const std::vector<float>& mono, double threshold, std::size_t from = 0);
 
+// An audio file read back with libsndfile: interleaved floats.
+struct Audio {
+    int channels = 0;  // 0 when the file could not be read whole
+    int rate = 0;      // Hz
+    std::vector<float> samples;  // channels values per frame
+    std::size_t Frames() const { return channels > 0 ? samples.size() / channels : 0; }
+};
+Audio ReadAudio(const std::string& path);
+// The largest |value| over frames first..last-1 (cut to the file), every
+// channel.
+double PeakOver(const Audio& audio, std::size_t first, std::size_t last);
+
 }  // namespace fsound_test

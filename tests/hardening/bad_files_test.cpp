@@ -207,12 +207,12 @@ TEST(BadSampleFile, LoopOutsideTheDataPlaysOnceAndLoopPastTheEndIsCut) {
             {FENK_RENDER_PROGRAM, songPath, out, sample, "--rate", "8000"});
         ASSERT_EQ(run.ExitStatus(), 0) << run.err;
 
-        hardening::Audio audio;
-        ASSERT_TRUE(hardening::ReadAudio(out, &audio));
+        const fsound_test::Audio audio = fsound_test::ReadAudio(out);
+        ASSERT_GT(audio.channels, 0) << out;
         ASSERT_EQ(audio.Frames(), 8000u + 20000u);  // the row, then the 2.5 s wait
         // The 32 frames last 3.2 ms at 10 kHz; the start sounds either way.
-        EXPECT_GT(hardening::PeakOver(audio, 0, 40), 0.05f);
-        const float late = hardening::PeakOver(audio, 400, 8000);
+        EXPECT_GT(fsound_test::PeakOver(audio, 0, 40), 0.05f);
+        const double late = fsound_test::PeakOver(audio, 400, 8000);
         if (c.sustains) {
             EXPECT_GT(late, 0.05f) << "a looped sample fell silent";
         } else {
@@ -235,8 +235,8 @@ TEST(LongRows, RowsOf65535TicksLastTheirFullLength) {
         {FENK_RENDER_PROGRAM, songPath, out, "--rate", "4000"}, {}, 300000);
     ASSERT_EQ(run.ExitStatus(), 0) << run.err;
 
-    hardening::Audio audio;
-    ASSERT_TRUE(hardening::ReadAudio(out, &audio));
+    const fsound_test::Audio audio = fsound_test::ReadAudio(out);
+    ASSERT_GT(audio.channels, 0) << out;
     ASSERT_EQ(audio.channels, 2);
     const std::size_t rowFrames = 65535u * 20u;  // 5 ms at 4000 Hz is 20 frames
     ASSERT_EQ(audio.Frames(), 2 * rowFrames + 10000u);

@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -167,27 +166,6 @@ void PrivatePulse::Kill() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
-}
-
-bool ReadAudio(const std::string& path, Audio* audio) {
-    SF_INFO info = {};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return false;
-    audio->channels = info.channels;
-    audio->rate = info.samplerate;
-    audio->samples.assign(static_cast<std::size_t>(info.frames) * info.channels, 0.0f);
-    const sf_count_t read = sf_readf_float(file, audio->samples.data(), info.frames);
-    sf_close(file);
-    return read == info.frames;
-}
-
-float PeakOver(const Audio& audio, std::size_t first, std::size_t last) {
-    float peak = 0.0f;
-    last = std::min(last, audio.Frames());
-    for (std::size_t i = first * audio.channels; i < last * audio.channels; ++i) {
-        peak = std::max(peak, std::fabs(audio.samples[i]));
-    }
-    return peak;
 }
 
 }  // namespace hardening

@@ -51,18 +51,4 @@ private:
     std::string server_;
 };
 
-// A rendered audio file as interleaved float frames.
-struct Audio {
-    int channels = 0;
-    int rate = 0;  // Hz
-    std::vector<float> samples;  // channels values per frame
-    std::size_t Frames() const { return channels > 0 ? samples.size() / channels : 0; }
-};
-
-// Reads an audio file with libsndfile; false when it cannot.
-bool ReadAudio(const std::string& path, Audio* audio);
-
-// The largest absolute value over frames first..last-1, every channel.
-float PeakOver(const Audio& audio, std::size_t first, std::size_t last);
-
 }  // namespace hardening

@@ -23,27 +23,8 @@ namespace {
 using test_support::Row;
 using tool_tests::RunResult;
 
-// A rendered file read back: interleaved floats, left then right.
-struct Audio {
-    int rate = 0;
-    int channels = 0;
-    std::vector<float> samples;
-    std::size_t Frames() const { return channels == 0 ? 0 : samples.size() / channels; }
-};
-
-Audio ReadAudio(const std::string& path) {
-    Audio audio;
-    SF_INFO info = {};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return audio;
-    audio.rate = info.samplerate;
-    audio.channels = info.channels;
-    audio.samples.resize(static_cast<std::size_t>(info.frames) * info.channels);
-    audio.samples.resize(static_cast<std::size_t>(sf_readf_float(file, audio.samples.data(), info.frames)) *
-                         info.channels);
-    sf_close(file);
-    return audio;
-}
+using fsound_test::Audio;
+using fsound_test::ReadAudio;
 
 class RenderTest : public ::testing::Test {
 protected:
