@@ -36,10 +36,11 @@ enum FSOUND_ERRORS {
                                     with a device */
 };
 
-/* The reason the latest call failed, as one of FSOUND_ERRORS. Every call
- * that can fail sets it: to its reason when it fails, to FSOUND_ERR_NONE
- * when it succeeds (FSOUND_GetCPUUsage, FSOUND_Close and these two leave it
- * as it is). From the main thread, like every call. */
+/* The reason the latest call that failed failed, as one of FSOUND_ERRORS:
+ * every call sets it when it fails, and like errno the other calls leave it
+ * as it is when they succeed, so a program may ask after the calls that
+ * follow a failure. FSOUND_Init and FSOUND_Sample_Load set FSOUND_ERR_NONE
+ * when they succeed. From the main thread, like every call. */
 FSOUND_API int FSOUND_GetError(void);
 
 /* A short sentence in lower case for `error` (an FSOUND_ERRORS value), or

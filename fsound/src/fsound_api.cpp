@@ -188,12 +188,6 @@ Result Failing(int error, Result failed) {
     return failed;
 }
 
-// Notes that the call succeeded; returns `result`.
-template <typename Result>
-Result Succeeding(Result result) {
-    g_lastError = FSOUND_ERR_NONE;
-    return result;
-}
 
 int OpenError(fsound::OpenFailure failure) {
     switch (failure) {
@@ -361,17 +355,20 @@ signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE* sptr, int deffreq, int defv
     if (defvol != -1) sptr->volume = defvol;
     if (defpan != -1) sptr->pan = defpan;
     if (defpri != -1) sptr->priority = defpri;
-    return Succeeding(1);
+    return 1;
 }
 
 void FSOUND_SetPanSeperation(float pansep) {
     const std::int64_t now = fsound::MonotonicNowNs();
     Library* library = g_library;
-    g_lastError = library == nullptr  ? FSOUND_ERR_UNINITIALIZED
-                  : std::isnan(pansep) ? FSOUND_ERR_INVALID_PARAM
-                  : !MakeRoom(*library) ? FSOUND_ERR_OUTPUT_STALLED
-                                        : FSOUND_ERR_NONE;
-    if (g_lastError != FSOUND_ERR_NONE) return;
+    const int error = library == nullptr  ? FSOUND_ERR_UNINITIALIZED
+                      : std::isnan(pansep) ? FSOUND_ERR_INVALID_PARAM
+                      : !MakeRoom(*library) ? FSOUND_ERR_OUTPUT_STALLED
+                                            : FSOUND_ERR_NONE;
+    if (error != FSOUND_ERR_NONE) {
+        g_lastError = error;
+        return;
+    }
     fsound::Command command;
     command.kind = fsound::CommandKind::SetSeparation;
     command.separation = std::fmin(std::fmax(pansep, 0.0f), 1.0f);
@@ -397,7 +394,7 @@ signed char FSOUND_StopSound(int channel) {
         command.channel = channel;
     }
     Send(*library, command, now);
-    return Succeeding(1);
+    return 1;
 }
 
 int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/, signed char startpaused) {
@@ -433,7 +430,7 @@ int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/
     command.paused = startpaused != 0;
     command.noteId = state.noteId;
     Send(*library, command, now);
-    return Succeeding(chosen);
+    return chosen;
 }
 
 namespace {
@@ -450,7 +447,7 @@ signed char SendChannelChange(fsound::Command command, fsound::CommandKind allKi
     }
     if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, 0);
     Send(*library, command, now);
-    return Succeeding(1);
+    return 1;
 }
 
 }  // namespace
@@ -493,7 +490,7 @@ void FSOUND_Close(void) {
 signed char FSOUND_Offline_Enable(signed char enable) {
     if (g_library != nullptr) return Failing(FSOUND_ERR_BUSY, 0);
     g_offlineChosen = enable != 0;
-    return Succeeding(1);
+    return 1;
 }
 
 signed char FSOUND_Timing_SetCallTime(long long time_ns) {
@@ -503,7 +500,7 @@ signed char FSOUND_Timing_SetCallTime(long long time_ns) {
         return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     }
     library->callTimeNs = time_ns;
-    return Succeeding(1);
+    return 1;
 }
 
 int FSOUND_Offline_Render(float* stereo, int frames) {
@@ -512,7 +509,7 @@ int FSOUND_Offline_Render(float* stereo, int frames) {
     if (!library->offline) return Failing(FSOUND_ERR_NOT_OFFLINE, 0);
     if (stereo == nullptr || frames <= 0) return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     fsound::RenderBlock(library->engine, stereo, frames, fsound::MonotonicNowNs());
-    return Succeeding(frames);
+    return frames;
 }
 
 int FSOUND_Offline_DecodedFileCount(void) {
