@@ -1,0 +1,168 @@
+#include "live_session.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace live {
+
+namespace {
+
+// What sounds now, mutes applied, from the start again.
+void Resound(Session& session, playback::ToneOutput& output) {
+    int rates[4];
+    std::copy(std::begin(session.sounding), std::end(session.sounding), rates);
+    playback::ApplyMutes(session.player, rates);
+    playback::RestartVoices(output, rates);
+}
+
+void Silence(playback::ToneOutput& output) {
+    const int silent[4] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
+                           playback::kSilentRate};
+    playback::RestartVoices(output, silent);
+}
+
+// A row the player has just started. One reached by a seek or a reload
+// sounds alone, at once; one played on to sounds as the player sounds it,
+// at the moment it was meant to start.
+void SoundRow(Session& session, playback::ToneOutput& output, const playback::RowStart& row,
+              std::int64_t startNs) {
+    for (int voice = 0; voice < 4; ++voice) {
+        const int rate = playback::RateForPeriod(row.periods[voice]);
+        if (row.jumped || output.stopNotesEachRow || rate != playback::kSilentRate)
+            session.sounding[voice] = rate;
+    }
+    if (row.jumped) {
+        Resound(session, output);
+    } else {
+        playback::SetVoices(output, row.rates, startNs);
+    }
+}
+
+// Moves to an entry's first row; a seek from the end leaves the player
+// paused there. The row sounds from the next tick on when playing.
+void JumpTo(Session& session, std::size_t entry) {
+    if (StateOf(session) == State::AtEnd) session.player.paused = true;
+    playback::SeekTo(session.player, entry);
+}
+
+void GoToEnd(Session& session, playback::ToneOutput& output) {
+    playback::SeekToEnd(session.player);
+    Silence(output);
+}
+
+}  // namespace
+
+State StateOf(const Session& session) {
+    if (playback::AtEnd(session.player)) return State::AtEnd;
+    return session.player.paused ? State::Paused : State::Playing;
+}
+
+void StartSession(Session& session, const std::string& path, Song song) {
+    session.path = path;
+    session.song = std::move(song);
+    session.player = playback::MakeSongPlayer(View(session.song));
+}
+
+bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock) {
+    const playback::PlayedTick played = playback::PlayTick(session.player);
+    bool changed = false;
+    if (played.rowStarted) {
+        SoundRow(session, output, played.row, clock.RowStartNs());
+        changed = true;
+    }
+    // The last row has played out: silence, once.
+    if (played.ended && !session.silencedAtEnd) {
+        Silence(output);
+        changed = true;
+    }
+    session.silencedAtEnd = played.ended;
+    return changed;
+}
+
+bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& key) {
+    playback::SongPlayer& player = session.player;
+    const std::size_t entries = player.timeline.entries.size();
+    const State state = StateOf(session);
+    switch (key.key) {
+    case Key::Escape:
+        return false;
+    case Key::Space:
+        if (state == State::Playing) {
+            player.paused = true;
+            Silence(output);
+        } else if (state == State::Paused) {
+            player.paused = false;
+            // A row begun sounds again; one not begun starts at the next tick.
+            if (player.position.tick != 0) Resound(session, output);
+        } else if (entries != 0) {  // at the end: from the top
+            playback::SeekTo(player, 0);
+            player.paused = false;
+        }
+        return true;
+    case Key::Right:
+        if (state == State::AtEnd) return true;
+        if (player.position.entry + 1 < entries) {
+            JumpTo(session, player.position.entry + 1);
+        } else {
+            GoToEnd(session, output);
+        }
+        return true;
+    case Key::Left:
+        if (entries == 0) return true;
+        JumpTo(session, state == State::AtEnd ? entries - 1
+                        : player.position.entry == 0 ? 0
+                                                     : player.position.entry - 1);
+        return true;
+    case Key::Home:
+        if (entries != 0) JumpTo(session, 0);
+        return true;
+    case Key::Character:
+        break;
+    }
+    if (key.character == 'q' || key.character == 'Q') return false;
+    if (key.character == 'l' || key.character == 'L') player.loopEntry = !player.loopEntry;
+    if (key.character >= '1' && key.character <= '4') {
+        bool& muted = player.muted[key.character - '1'];
+        muted = !muted;
+        if (state == State::Playing) Resound(session, output);
+    }
+    return true;
+}
+
+void Reload(Session& session, playback::ToneOutput& output) {
+    LoadResult loaded = LoadSongFile(session.path);
+    if (!loaded.ok) {
+        session.message = loaded.error;
+        return;
+    }
+    const playback::SongPlayer before = session.player;
+    session.song = std::move(loaded.song);
+    playback::SongPlayer& player = session.player;
+    player = playback::MakeSongPlayer(View(session.song));
+    player.loopEntry = before.loopEntry;
+    player.paused = before.paused;
+    std::copy(std::begin(before.muted), std::end(before.muted), std::begin(player.muted));
+    ++session.reloads;
+    session.message = "Read again (" + std::to_string(session.reloads) + ")";
+    playback::SongPosition kept;
+    if (!KeepPlace(before.timeline, before.position, player.timeline, kept)) {
+        GoToEnd(session, output);
+        session.message += ": it has nothing to play";
+        return;
+    }
+    if (playback::AtEnd(before)) {
+        playback::SeekToEnd(player);
+        return;
+    }
+    // The row may have changed: it sounds anew from where it was.
+    player.position = kept;
+    player.jumped = true;
+    if (kept.tick == 0) return;  // the next tick starts it
+    const playback::RowStart row = playback::CurrentRow(player);
+    for (int voice = 0; voice < 4; ++voice)
+        session.sounding[voice] = playback::RateForPeriod(row.periods[voice]);
+    player.jumped = false;
+    if (!player.paused) Resound(session, output);
+}
+
+}  // namespace live
