@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "channel_allocator.h"
 #include "engine.h"
 #include "output_device.h"
 #include "regular_file.h"
@@ -61,16 +62,6 @@ struct CachedSample {
     int sampleRate = 0;
 };
 
-// The main thread's view of a channel. It runs ahead of the mixer (which
-// applies the same changes a latency later), so it never waits for it.
-struct ChannelState {
-    bool busy = false;            // started and neither stopped nor replaced
-    bool oneShot = false;         // its sample does not loop
-    std::uint32_t noteId = 0;     // the mixer publishes it when a one-shot ends
-    int priority = 0;
-    std::uint64_t startOrder = 0; // larger: started later
-};
-
 struct Library {
     int mixRate = 0;
     bool offline = false;
@@ -78,9 +69,7 @@ struct Library {
     fsound::OutputDevice device;
     std::vector<std::unique_ptr<FSOUND_SAMPLE>> slots;
     std::vector<CachedSample> cache;
-    std::vector<ChannelState> channels;
-    std::uint32_t nextNoteId = 1;
-    std::uint64_t nextStartOrder = 1;
+    fsound::ChannelAllocator channels;
     int decodedFiles = 0;
     // The moment the calls are meant for (FSOUND_Timing_SetCallTime); 0:
     // the moment each is made.
@@ -102,38 +91,6 @@ bool IsOurSample(const Library& library, const FSOUND_SAMPLE* sample) {
         if (slot.get() == sample) return true;
     }
     return false;
-}
-
-bool ChannelIsFree(const Library& library, int channel) {
-    const ChannelState& state = library.channels[static_cast<std::size_t>(channel)];
-    if (!state.busy) return true;
-    return state.oneShot &&
-           library.engine.mixer.endedNotes[static_cast<std::size_t>(channel)].load(
-               std::memory_order_acquire) == state.noteId;
-}
-
-// The lowest free channel; else the busy one of lowest priority, oldest
-// first, unless that outranks `priority`; else -1.
-int ChooseChannel(const Library& library, int priority) {
-    const int count = static_cast<int>(library.channels.size());
-    for (int channel = 0; channel < count; ++channel) {
-        if (ChannelIsFree(library, channel)) return channel;
-    }
-    int chosen = -1;
-    for (int channel = 0; channel < count; ++channel) {
-        const ChannelState& state = library.channels[static_cast<std::size_t>(channel)];
-        if (chosen < 0) {
-            chosen = channel;
-            continue;
-        }
-        const ChannelState& best = library.channels[static_cast<std::size_t>(chosen)];
-        if (state.priority < best.priority ||
-            (state.priority == best.priority && state.startOrder < best.startOrder)) {
-            chosen = channel;
-        }
-    }
-    if (chosen >= 0 && library.channels[static_cast<std::size_t>(chosen)].priority > priority) return -1;
-    return chosen;
 }
 
 // Makes sure one more command fits in the queue. Offline, the render that
@@ -252,7 +209,8 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*fla
     fsound::InitEngine(library->engine, mixrate, maxsoftwarechannels,
                        library->offline ? fsound::Timing::Immediate : fsound::Timing::DeviceClock);
     library->slots.resize(kSampleSlots);
-    library->channels.assign(static_cast<std::size_t>(maxsoftwarechannels), ChannelState{});
+    library->channels =
+        fsound::MakeChannelAllocator(maxsoftwarechannels, library->engine.mixer.endedNotes.get());
     if (!library->offline &&
         !fsound::OpenOutputDevice(library->device, mixrate, library->engine.blockFrames, RenderForDevice,
                                   &library->engine)) {
@@ -379,17 +337,17 @@ signed char FSOUND_StopSound(int channel) {
     const std::int64_t now = fsound::MonotonicNowNs();
     Library* library = g_library;
     if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
-    const int count = static_cast<int>(library->channels.size());
+    const int count = static_cast<int>(library->channels.channels.size());
     if (channel != FSOUND_ALL && (channel < 0 || channel >= count)) {
         return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     }
     if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, 0);
     fsound::Command command;
     if (channel == FSOUND_ALL) {
-        for (ChannelState& state : library->channels) state.busy = false;
+        for (fsound::ChannelState& state : library->channels.channels) state.busy = false;
         command.kind = fsound::CommandKind::StopAll;
     } else {
-        library->channels[static_cast<std::size_t>(channel)].busy = false;
+        library->channels.channels[static_cast<std::size_t>(channel)].busy = false;
         command.kind = fsound::CommandKind::Stop;
         command.channel = channel;
     }
@@ -402,23 +360,18 @@ int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/
     Library* library = g_library;
     if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, -1);
     if (!IsOurSample(*library, sptr)) return Failing(FSOUND_ERR_INVALID_PARAM, -1);
-    const int count = static_cast<int>(library->channels.size());
+    const int count = static_cast<int>(library->channels.channels.size());
     int chosen = channel;
     if (channel == FSOUND_FREE) {
-        chosen = ChooseChannel(*library, sptr->priority);
+        chosen = fsound::ChooseChannel(library->channels, sptr->priority);
         if (chosen < 0) return Failing(FSOUND_ERR_CHANNEL_ALLOC, -1);
     } else if (channel < 0 || channel >= count) {
         return Failing(FSOUND_ERR_INVALID_PARAM, -1);
     }
     if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, -1);
 
-    ChannelState& state = library->channels[static_cast<std::size_t>(chosen)];
-    state.busy = true;
-    state.oneShot = !sptr->looped;
-    state.noteId = library->nextNoteId++;
-    if (library->nextNoteId == 0) library->nextNoteId = 1;  // 0 means "no note ended yet"
-    state.priority = sptr->priority;
-    state.startOrder = library->nextStartOrder++;
+    const std::uint32_t noteId =
+        fsound::TakeChannel(library->channels, chosen, sptr->priority, !sptr->looped);
 
     fsound::Command command;
     command.kind = fsound::CommandKind::Start;
@@ -428,7 +381,7 @@ int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/
     command.volume = static_cast<float>(sptr->volume) / 255.0f;
     command.pan = sptr->pan;
     command.paused = startpaused != 0;
-    command.noteId = state.noteId;
+    command.noteId = noteId;
     Send(*library, command, now);
     return chosen;
 }
@@ -439,10 +392,11 @@ namespace {
 signed char SendChannelChange(fsound::Command command, fsound::CommandKind allKind, std::int64_t now) {
     Library* library = g_library;
     if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
-    const int count = static_cast<int>(library->channels.size());
+    const int count = static_cast<int>(library->channels.channels.size());
     if (command.channel == FSOUND_ALL) {
         command.kind = allKind;
-    } else if (command.channel < 0 || command.channel >= count || ChannelIsFree(*library, command.channel)) {
+    } else if (command.channel < 0 || command.channel >= count ||
+               fsound::ChannelIsFree(library->channels, command.channel)) {
         return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     }
     if (!MakeRoom(*library)) return Failing(FSOUND_ERR_OUTPUT_STALLED, 0);

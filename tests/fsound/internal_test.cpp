@@ -1,12 +1,15 @@
 // The library's inner modules: the frame clock against a jittery device,
 // the render loop's placing of commands (latency, order, lateness, rows on a
-// bursty device), the command queue, and the decoder on bytes in memory.
+// bursty device), the command queue, the channel allocator, and the decoder
+// on bytes in memory.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "channel_allocator.h"
 #include "engine.h"
 #include "fixtures.h"
 #include "sample_decode.h"
@@ -222,6 +225,22 @@ TEST(CommandQueue, KeepsOrderRefusesWhenFullAndWrapsAround) {
         }
     }
     EXPECT_EQ(pushed, 8 + 4 * 5);
+}
+
+TEST(ChannelAllocator, TakesFreeChannelsThenTheLowestPriorityOldestAndFreesPlayedOutOneShots) {
+    std::atomic<std::uint32_t> ended[3] = {{0}, {0}, {0}};
+    fsound::ChannelAllocator channels = fsound::MakeChannelAllocator(3, ended);
+    const std::uint32_t first = fsound::TakeChannel(channels, 0, 128, true);
+    fsound::TakeChannel(channels, 1, 10, false);
+    fsound::TakeChannel(channels, 2, 10, false);
+    EXPECT_EQ(fsound::ChooseChannel(channels, 128), 1) << "priority 10, the older of two";
+    EXPECT_EQ(fsound::ChooseChannel(channels, 5), -1) << "every channel outranks it";
+    ended[0].store(first);  // the mixer: the one-shot on channel 0 played out
+    EXPECT_TRUE(fsound::ChannelIsFree(channels, 0));
+    EXPECT_EQ(fsound::ChooseChannel(channels, 5), 0);
+    const std::uint32_t again = fsound::TakeChannel(channels, 0, 128, true);
+    EXPECT_NE(again, first);
+    EXPECT_FALSE(fsound::ChannelIsFree(channels, 0)) << "the old note's end is not the new one's";
 }
 
 TEST(DecodeSampleBytes, DecodesAFileImageWithItsLoopAndRefusesGarbage) {
