@@ -37,10 +37,10 @@ void CheckReadAgainstInput(const songfile::ReadResult& result,
     const bool usable = signatureMatches && size >= 72;
     FUZZ_CHECK((result.failure == songfile::ReadFailure::None) == usable);
     if (!usable) {
-        FUZZ_CHECK(result.file.data.empty());
+        FUZZ_CHECK(result.value.data.empty());
         return;
     }
-    const songfile::TiProgramFile& file = result.file;
+    const songfile::TiProgramFile& file = result.value;
     FUZZ_CHECK(std::memcmp(file.comment, input + 11, 42) == 0);
     FUZZ_CHECK(std::memcmp(file.name, input + 60, 8) == 0);
     FUZZ_CHECK(file.name[8] == '\0');
@@ -60,10 +60,9 @@ void CheckParse(const songfile::ParseResult& parsed, const std::uint8_t* block,
     std::size_t nuls = 0;
     for (std::size_t i = 6; i < length && nuls < 3; ++i) nuls += block[i] == 0;
     const bool song = length >= 5 && std::memcmp(block, songfile::kSongSignature, songfile::kSongSignatureBytes) == 0 && nuls == 3;
-    FUZZ_CHECK(parsed.ok == song);
-    FUZZ_CHECK(parsed.ok == (parsed.failure == songfile::ParseFailure::None));
-    if (!parsed.ok) return;
-    const songfile::SongView& view = parsed.view;
+    FUZZ_CHECK(parsed.ok() == song);
+    if (!parsed.ok()) return;
+    const songfile::SongView& view = parsed.value;
     FUZZ_CHECK(view.data == block && view.length == length);
     FUZZ_CHECK(view.title == 6);
     FUZZ_CHECK(view.title < view.artist && view.artist < view.album &&
@@ -158,11 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckReadAgainstInput(result, data, size);
     if (result.failure != songfile::ReadFailure::None) return 0;
 
-    const std::vector<std::uint8_t>& block = result.file.data;
+    const std::vector<std::uint8_t>& block = result.value.data;
     const songfile::ParseResult parsed = songfile::ParseSong(block.data(), block.size());
     CheckParse(parsed, block.data(), block.size());
-    if (!parsed.ok) return 0;
+    if (!parsed.ok()) return 0;
 
-    CheckPlay(parsed.view);
+    CheckPlay(parsed.value);
     return 0;
 }

@@ -30,16 +30,16 @@ Bytes ProgramFile(const Bytes& body, std::uint8_t type = 0x05) {
     spec.comment = "fuzz seed";
     spec.type = type;
     spec.body = body;
-    return songfile::BuildTiProgramFile(spec);
+    return songfile::BuildTiProgramFile(spec).value;
 }
 
 Bytes SongBody(const songfile::SongSource& source) {
     songfile::BuildSongResult built = songfile::BuildSong(source);
-    if (!built.ok) {
-        std::fprintf(stderr, "seed song rejected: %s\n", built.error.c_str());
+    if (!built.ok()) {
+        std::fprintf(stderr, "seed song rejected: %s\n", built.reason.c_str());
         std::exit(1);
     }
-    return built.body;
+    return built.value.body;
 }
 
 // A raw block: signature, three texts, then `rest` as it is.

@@ -40,7 +40,7 @@ int Run(int argc, const char* const* argv, const Environment& environment) {
             std::fprintf(out, "Not a valid TI-83 Plus program file!\n");
             return 1;
     }
-    const songfile::TiProgramFile& file = read.file;
+    const songfile::TiProgramFile& file = read.value;
     std::fprintf(out, "Loaded file %s (%s)\n", songfile::NameText(file).c_str(),
                  songfile::CommentText(file).c_str());
     if (songfile::IsTruncated(file)) {
@@ -50,20 +50,20 @@ int Run(int argc, const char* const* argv, const Environment& environment) {
     }
 
     const songfile::ParseResult song = songfile::ParseSong(file.data.data(), file.data.size());
-    if (!song.ok) {
+    if (!song.ok()) {
         std::fprintf(out, "This is not a valid Fenk music file!\n");
         return 1;
     }
     std::fprintf(out, "Song title:  %s\nSong artist: %s\nSong album:  %s\n",
-                 songfile::TitleText(song.view).c_str(), songfile::ArtistText(song.view).c_str(),
-                 songfile::AlbumText(song.view).c_str());
+                 songfile::TitleText(song.value).c_str(), songfile::ArtistText(song.value).c_str(),
+                 songfile::AlbumText(song.value).c_str());
 
     // Switches are looked at only now: a bad song is reported before any
     // switch is parsed.
     const playback::PlaybackSettings settings = playback::ParseSettings(argc - 2, argv + 2);
     playback::ToneOutput output = playback::MakeToneOutput(*environment.library, settings);
     playback::ConsolePrinter printer(out);
-    playback::SongPlayer player = playback::MakeSongPlayer(song.view);
+    playback::SongPlayer player = playback::MakeSongPlayer(song.value);
     return playback::RunPlayback(player, settings, output, *environment.clock, printer).ExitStatus();
 }
 

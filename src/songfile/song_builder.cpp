@@ -15,9 +15,7 @@ void AppendText(std::vector<std::uint8_t>& out, const std::string& text) {
 }
 
 BuildSongResult Failure(std::string error) {
-    BuildSongResult result;
-    result.error = std::move(error);
-    return result;
+    return fenk::Failed<BuiltSong>(fenk::Failure::Failed, std::move(error));
 }
 
 }  // namespace
@@ -88,11 +86,10 @@ BuildSongResult BuildSong(const SongSource& source) {
         body.insert(body.end(), kRowBytes, 0);  // the row that ends the section
     }
 
-    BuildSongResult result;
-    result.ok = true;
-    result.body = std::move(body);
-    result.sectionOffsets.assign(sectionOffsets.begin(), sectionOffsets.end());
-    return result;
+    BuiltSong built;
+    built.body = std::move(body);
+    built.sectionOffsets.assign(sectionOffsets.begin(), sectionOffsets.end());
+    return fenk::Succeeded(std::move(built));
 }
 
 }  // namespace songfile

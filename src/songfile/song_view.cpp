@@ -3,6 +3,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <string>
 
 #include "little_endian.h"
 
@@ -34,11 +35,18 @@ std::string TextAt(const SongView& song, std::size_t offset) {
 
 ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
     assert(data != nullptr || length == 0);
-    ParseResult result;
-    if (length < kSongSignatureBytes) return result;
-    result.failure = ParseFailure::NoSignature;
-    if (std::memcmp(data, kSongSignature, kSongSignatureBytes) != 0) return result;
-    result.failure = ParseFailure::TextNotEnded;
+    const std::string signature(kSongSignature);
+    if (length < kSongSignatureBytes) {
+        return fenk::Failed<SongView>(ParseFailure::TooShort,
+                                      "the data block holds " + std::to_string(length) +
+                                          " bytes, too few for the signature " + signature);
+    }
+    if (std::memcmp(data, kSongSignature, kSongSignatureBytes) != 0) {
+        return fenk::Failed<SongView>(ParseFailure::NoSignature,
+                                      "the data block does not start with the signature " + signature);
+    }
+    const ParseResult notEnded = fenk::Failed<SongView>(
+        ParseFailure::TextNotEnded, "the title, artist or album has no NUL before the end of the data block");
 
     // Title, artist and album follow each other, each ended by its NUL;
     // a text whose NUL is missing would run off the block.
@@ -47,19 +55,15 @@ ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
     view.length = length;
     view.title = kTitleOffset;
     std::size_t end = FindNul(data, length, view.title);
-    if (end == length) return result;
+    if (end == length) return notEnded;
     view.artist = end + 1;
     end = FindNul(data, length, view.artist);
-    if (end == length) return result;
+    if (end == length) return notEnded;
     view.album = end + 1;
     end = FindNul(data, length, view.album);
-    if (end == length) return result;
+    if (end == length) return notEnded;
     view.orderList = end + 1;  // may equal length: the list is then empty
-
-    result.ok = true;
-    result.failure = ParseFailure::None;
-    result.view = view;
-    return result;
+    return fenk::Succeeded<SongView, ParseFailure>(view);
 }
 
 std::string TitleText(const SongView& song) { return TextAt(song, song.title); }

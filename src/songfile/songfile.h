@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "result.h"
+
 namespace songfile {
 
 // ---------------------------------------------------------------------------
@@ -84,16 +86,15 @@ std::string CommentText(const TiProgramFile& file);
 bool IsTruncated(const TiProgramFile& file);
 
 enum class ReadFailure {
-    None,          // success: ReadResult::file is filled
+    None,          // success: ReadResult::value is the file
     OpenFailed,    // the path cannot be opened for reading as a file
     NotTiProgram,  // the first 11 bytes are not the TI-83 Plus signature, or
                    // the file ends before both bytes of L have been read
 };
 
-struct ReadResult {
-    ReadFailure failure = ReadFailure::None;
-    TiProgramFile file;  // meaningful only when failure == None
-};
+// The file, or why it could not be read ("cannot be opened for reading",
+// "not a TI-83 Plus program file").
+using ReadResult = fenk::Result<TiProgramFile, ReadFailure>;
 
 // Reads the first variable of a program file held in `length` bytes at
 // `bytes` (which may be null only when `length` is 0), with the checks and
@@ -133,9 +134,8 @@ constexpr std::size_t kMaxProgramBody = 65516;
 // length, an entry header of 13 bytes (with version and flags), type, name,
 // both data length words (body size + 2), the size word, the body, and the
 // checksum (sum of the bytes from offset 55 to the end of the body, modulo
-// 65536). Returns an empty vector when the body is larger than
-// kMaxProgramBody.
-std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec);
+// 65536). Fails when the body is larger than kMaxProgramBody.
+fenk::Result<std::vector<std::uint8_t>> BuildTiProgramFile(const TiProgramSpec& spec);
 
 // The checksum stored after the data section: the low 16 bits of the sum of
 // every byte of the data section, which starts at offset 55 and is as long
@@ -180,11 +180,9 @@ enum class ParseFailure {
     TextNotEnded,    // the title, artist or album has no NUL inside the block
 };
 
-struct ParseResult {
-    bool ok = false;  // false: NotASong, for the reason in `failure`
-    ParseFailure failure = ParseFailure::TooShort;
-    SongView view;    // meaningful only when ok
-};
+// The view, or NotASong for the reason in `failure`, said in `reason` ("the
+// data block does not start with the signature FENK1").
+using ParseResult = fenk::Result<SongView, ParseFailure>;
 
 // Checks the block: "FENK1" at offset 0, byte for byte (a block shorter
 // than 5 bytes is not a song), byte 5 ignored, then title, artist and album
@@ -230,14 +228,13 @@ struct SongSource {
     std::vector<std::size_t> order;
 };
 
-struct BuildSongResult {
-    bool ok = false;
-    std::string error;               // why it failed, when !ok
+struct BuiltSong {
     std::vector<std::uint8_t> body;  // the song block (program body)
     // Where each of the source's sections was laid, in bytes from the
     // block's start (sectionOffsets[k] for sections[k]).
     std::vector<std::uint16_t> sectionOffsets;
 };
+using BuildSongResult = fenk::Result<BuiltSong>;
 
 // Lays out a song block: "FENK1", one zero byte, the three texts with their
 // NULs, the order list and its 0 entry, then each section once (rows and a

@@ -39,18 +39,18 @@ bool IsTruncated(const TiProgramFile& file) {
 }
 
 ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
-    ReadResult result;
-    result.failure = ReadFailure::NotTiProgram;
+    const ReadResult notProgram =
+        fenk::Failed<TiProgramFile>(ReadFailure::NotTiProgram, "not a TI-83 Plus program file");
     // Offsets 0..10: the signature; then the comment (11), the header words
     // that are not checked (53..59), the name (60), version and flags (68,
     // 69) and L (70). A file that ends before L is complete is no program
     // file we can use.
     if (bytes == nullptr || length < kTiSignatureBytes ||
         !std::equal(kTiSignature, kTiSignature + kTiSignatureBytes, bytes)) {
-        return result;
+        return notProgram;
     }
     const TiHeaderLayout& header = kTiHeader;
-    if (length < header.dataLength.offset + header.dataLength.size) return result;
+    if (length < header.dataLength.offset + header.dataLength.size) return notProgram;
 
     TiProgramFile file;
     static_assert(sizeof file.comment == kTiHeader.comment.size, "the comment field");
@@ -69,15 +69,13 @@ ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
         const std::size_t available = std::min<std::size_t>(length - header.size, file.declaredLength);
         file.data.assign(bytes + header.size, bytes + header.size + available);
     }
-    result.failure = ReadFailure::None;
-    result.file = std::move(file);
-    return result;
+    return fenk::Succeeded<TiProgramFile, ReadFailure>(std::move(file));
 }
 
 ReadResult ReadTiProgramFile(const char* path) {
-    ReadResult result;
-    result.failure = ReadFailure::OpenFailed;
-    if (path == nullptr) return result;
+    const ReadResult cannotOpen =
+        fenk::Failed<TiProgramFile>(ReadFailure::OpenFailed, "cannot be opened for reading");
+    if (path == nullptr) return cannotOpen;
 
     // fopen would succeed on a directory (and then fail every read), would
     // block on a FIFO until a writer turns up, and a device may never end;
@@ -86,10 +84,10 @@ ReadResult ReadTiProgramFile(const char* path) {
     std::error_code error;
     std::filesystem::file_status status =
         std::filesystem::status(std::filesystem::u8path(path), error);
-    if (error || !std::filesystem::is_regular_file(status)) return result;
+    if (error || !std::filesystem::is_regular_file(status)) return cannotOpen;
 
     std::FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr) return result;
+    if (stream == nullptr) return cannotOpen;
     FileCloser closer{stream};
     // Read once, forward: no more than the header and the longest block
     // that L can declare, whatever the file's size.

@@ -2,6 +2,8 @@
 #include "songfile.h"
 
 #include <cassert>
+#include <string>
+#include <utility>
 
 #include "little_endian.h"
 
@@ -25,8 +27,13 @@ std::uint16_t SumBytes(const std::vector<std::uint8_t>& bytes,
 
 }  // namespace
 
-std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec) {
-    if (spec.body.size() > kMaxProgramBody) return {};
+fenk::Result<std::vector<std::uint8_t>> BuildTiProgramFile(const TiProgramSpec& spec) {
+    if (spec.body.size() > kMaxProgramBody) {
+        return fenk::Failed<std::vector<std::uint8_t>>(
+            fenk::Failure::Failed, "the program body of " + std::to_string(spec.body.size()) +
+                                       " bytes is larger than the " + std::to_string(kMaxProgramBody) +
+                                       " a program holds");
+    }
     // The variable data is the program's size word followed by the body.
     const std::size_t variableLength = spec.body.size() + 2;
 
@@ -52,7 +59,7 @@ std::vector<std::uint8_t> BuildTiProgramFile(const TiProgramSpec& spec) {
     file.insert(file.end(), spec.body.begin(), spec.body.end());
     // The checksum: the data section's bytes, from the entry header's length.
     AppendWord(file, SumBytes(file, header.entryHeaderLength.offset, file.size()));
-    return file;
+    return fenk::Succeeded(std::move(file));
 }
 
 bool ComputeTiChecksum(const std::vector<std::uint8_t>& file,

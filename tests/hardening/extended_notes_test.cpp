@@ -108,7 +108,7 @@ TEST(ExtendedNotes, ThousandsOfRowsStayWithin32ChannelsAndFlatMemory) {
     song.order = {0};
     const test_support::Bytes body = test_support::SongBody(song);
     const songfile::ParseResult parsed = songfile::ParseSong(body.data(), body.size());
-    ASSERT_TRUE(parsed.ok);
+    ASSERT_TRUE(parsed.ok());
 
     playback::SoundLibrary library = playback::FsoundLibrary();
     library.PlaySoundEx = RecordingPlaySoundEx;
@@ -128,7 +128,7 @@ TEST(ExtendedNotes, ThousandsOfRowsStayWithin32ChannelsAndFlatMemory) {
     RenderingClock clock;
     playback::SilentPrinter printer;
     const double cpuBefore = CpuSeconds();
-    playback::SongPlayer player = playback::MakeSongPlayer(parsed.view);
+    playback::SongPlayer player = playback::MakeSongPlayer(parsed.value);
     EXPECT_EQ(playback::PlaySong(player, output, clock, printer), playback::PlayOutcome::Finished);
     const double cpuSeconds = CpuSeconds() - cpuBefore;
     const double cpuLastRows = CpuSeconds() - clock.cpuAtRow500;

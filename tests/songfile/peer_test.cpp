@@ -44,7 +44,7 @@ TEST_F(PeerTest, ReadsVersionFlagsAndAShortName) {
     spec.flags = 0x80;  // archived
     spec.type = 0x06;   // protected program
     spec.body = {0xBB, 0xCC};
-    const tifiles_peer::Reading peer = WriteAndRead(songfile::BuildTiProgramFile(spec));
+    const tifiles_peer::Reading peer = WriteAndRead(songfile::BuildTiProgramFile(spec).value);
 
     ASSERT_TRUE(peer.read);
     ASSERT_EQ(peer.entries, 1u);

@@ -26,10 +26,10 @@ protected:
     }
     // A failed read hands back nothing of what it had read so far.
     static void ExpectEmpty(const ReadResult& result) {
-        EXPECT_EQ(songfile::NameText(result.file), "");
-        EXPECT_EQ(songfile::CommentText(result.file), "");
-        EXPECT_EQ(result.file.declaredLength, 0);
-        EXPECT_TRUE(result.file.data.empty());
+        EXPECT_EQ(songfile::NameText(result.value), "");
+        EXPECT_EQ(songfile::CommentText(result.value), "");
+        EXPECT_EQ(result.value.declaredLength, 0);
+        EXPECT_TRUE(result.value.data.empty());
     }
 
     test_support::TempDir dir;
@@ -39,32 +39,32 @@ TEST_F(ReaderTest, ReadsNameCommentAndTheBlockWithTheChecksumBytes) {
     Bytes file = test_support::ProgramFile({1, 2, 3}, "TUNE", "Made by hand");
     ReadResult result = Read(file);
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(songfile::NameText(result.file), "TUNE");
-    EXPECT_EQ(songfile::CommentText(result.file), "Made by hand");
+    EXPECT_EQ(songfile::NameText(result.value), "TUNE");
+    EXPECT_EQ(songfile::CommentText(result.value), "Made by hand");
     // L counts the size word, so the block runs onto the two checksum bytes.
-    EXPECT_EQ(result.file.declaredLength, 5);
-    EXPECT_EQ(result.file.data, (Bytes{1, 2, 3, file[77], file[78]}));
-    EXPECT_FALSE(songfile::IsTruncated(result.file));
+    EXPECT_EQ(result.value.declaredLength, 5);
+    EXPECT_EQ(result.value.data, (Bytes{1, 2, 3, file[77], file[78]}));
+    EXPECT_FALSE(songfile::IsTruncated(result.value));
 }
 
 TEST_F(ReaderTest, EightCharacterNameIsUsedWhole) {
     ReadResult result = Read(test_support::ProgramFile({}, "ABCDEFGH"));
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(songfile::NameText(result.file), "ABCDEFGH");
-    EXPECT_EQ(result.file.name[8], '\0');
+    EXPECT_EQ(songfile::NameText(result.value), "ABCDEFGH");
+    EXPECT_EQ(result.value.name[8], '\0');
 }
 
 TEST_F(ReaderTest, AllNulCommentIsEmpty) {
     ReadResult result = Read(test_support::ProgramFile({7}, "A", ""));
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(songfile::CommentText(result.file), "");
+    EXPECT_EQ(songfile::CommentText(result.value), "");
 }
 
 TEST_F(ReaderTest, CommentWithoutNulIsAllFortyTwoCharacters) {
     const std::string comment(42, 'c');
     ReadResult result = Read(test_support::ProgramFile({7}, "A", comment));
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(songfile::CommentText(result.file), comment);
+    EXPECT_EQ(songfile::CommentText(result.value), comment);
 }
 
 TEST_F(ReaderTest, ZeroLengthGivesAnEmptyBlock) {
@@ -73,8 +73,8 @@ TEST_F(ReaderTest, ZeroLengthGivesAnEmptyBlock) {
     file[71] = 0;
     ReadResult result = Read(file);
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_TRUE(result.file.data.empty());
-    EXPECT_FALSE(songfile::IsTruncated(result.file));
+    EXPECT_TRUE(result.value.data.empty());
+    EXPECT_FALSE(songfile::IsTruncated(result.value));
 }
 
 TEST_F(ReaderTest, LengthIsLittleEndianAndBoundsTheBlock) {
@@ -86,8 +86,8 @@ TEST_F(ReaderTest, LengthIsLittleEndianAndBoundsTheBlock) {
     file[71] = 0x01;
     ReadResult result = Read(file);
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(result.file.declaredLength, 258);
-    EXPECT_EQ(result.file.data, Bytes(body.begin(), body.begin() + 258));
+    EXPECT_EQ(result.value.declaredLength, 258);
+    EXPECT_EQ(result.value.data, Bytes(body.begin(), body.begin() + 258));
 }
 
 TEST_F(ReaderTest, VariableThatIsNoProgramIsReadLikeAnyOther) {
@@ -95,10 +95,10 @@ TEST_F(ReaderTest, VariableThatIsNoProgramIsReadLikeAnyOther) {
     spec.name = "L1";
     spec.type = 0x15;  // an application variable
     spec.body = {9, 8};
-    ReadResult result = Read(songfile::BuildTiProgramFile(spec));
+    ReadResult result = Read(songfile::BuildTiProgramFile(spec).value);
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(songfile::NameText(result.file), "L1");
-    EXPECT_EQ(result.file.data.size(), 4u);
+    EXPECT_EQ(songfile::NameText(result.value), "L1");
+    EXPECT_EQ(result.value.data.size(), 4u);
 }
 
 TEST_F(ReaderTest, LinkToAProgramFileIsRead) {
@@ -107,7 +107,7 @@ TEST_F(ReaderTest, LinkToAProgramFileIsRead) {
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
     ReadResult result = songfile::ReadTiProgramFile(link.c_str());
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(songfile::NameText(result.file), "LINKED");
+    EXPECT_EQ(songfile::NameText(result.value), "LINKED");
 }
 
 // --- Files that end early --------------------------------------------------
@@ -117,9 +117,9 @@ TEST_F(ReaderTest, FileEndingInsideTheBlockKeepsTheBytesRead) {
     file.resize(file.size() - 3);  // the checksum and the last body byte
     ReadResult result = Read(file);
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(result.file.declaredLength, 6);
-    EXPECT_EQ(result.file.data, (Bytes{10, 20, 30}));
-    EXPECT_TRUE(songfile::IsTruncated(result.file));
+    EXPECT_EQ(result.value.declaredLength, 6);
+    EXPECT_EQ(result.value.data, (Bytes{10, 20, 30}));
+    EXPECT_TRUE(songfile::IsTruncated(result.value));
 }
 
 TEST_F(ReaderTest, FileEndingInsideTheSizeWordHasAnEmptyTruncatedBlock) {
@@ -127,9 +127,9 @@ TEST_F(ReaderTest, FileEndingInsideTheSizeWordHasAnEmptyTruncatedBlock) {
     file.resize(73);
     ReadResult result = Read(file);
     ASSERT_EQ(result.failure, ReadFailure::None);
-    EXPECT_EQ(result.file.declaredLength, 4);
-    EXPECT_TRUE(result.file.data.empty());
-    EXPECT_TRUE(songfile::IsTruncated(result.file));
+    EXPECT_EQ(result.value.declaredLength, 4);
+    EXPECT_TRUE(result.value.data.empty());
+    EXPECT_TRUE(songfile::IsTruncated(result.value));
 }
 
 // Files cut to their first N bytes, all before L is complete.

@@ -23,8 +23,8 @@ Bytes Header() { return Join({Text("FENK1"), {0, 0, 0, 0}}); }
 // would see plausible data there rather than crash.
 SongView ViewOfPrefix(const Bytes& buffer, std::size_t length) {
     songfile::ParseResult parsed = songfile::ParseSong(buffer.data(), length);
-    EXPECT_TRUE(parsed.ok);
-    return parsed.view;
+    EXPECT_TRUE(parsed.ok());
+    return parsed.value;
 }
 
 void ExpectRow(const SongRow& row, const SongRow& expected) {
@@ -56,13 +56,13 @@ std::vector<std::vector<SongRow>> Walk(const SongView& song) {
 TEST(ParseSongTest, SignatureAndThreeNulsGiveEmptyTexts) {
     Bytes block = Header();
     songfile::ParseResult parsed = songfile::ParseSong(block.data(), block.size());
-    ASSERT_TRUE(parsed.ok);
-    EXPECT_EQ(songfile::TitleText(parsed.view), "");
-    EXPECT_EQ(songfile::ArtistText(parsed.view), "");
-    EXPECT_EQ(songfile::AlbumText(parsed.view), "");
-    EXPECT_EQ(parsed.view.orderList, 9u);
+    ASSERT_TRUE(parsed.ok());
+    EXPECT_EQ(songfile::TitleText(parsed.value), "");
+    EXPECT_EQ(songfile::ArtistText(parsed.value), "");
+    EXPECT_EQ(songfile::AlbumText(parsed.value), "");
+    EXPECT_EQ(parsed.value.orderList, 9u);
     // The block ends where its order list starts: a song with no sections.
-    EXPECT_EQ(OrderEntryAt(parsed.view, parsed.view.orderList), 0);
+    EXPECT_EQ(OrderEntryAt(parsed.value, parsed.value.orderList), 0);
 }
 
 TEST(ParseSongTest, TextsFollowEachOtherFromOffsetSix) {
@@ -70,22 +70,22 @@ TEST(ParseSongTest, TextsFollowEachOtherFromOffsetSix) {
     Bytes block = Join({Text("FENK1"), {0xFF}, Text("Tune"), {0}, Text("Me"), {0},
                         Text("Hits"), {0}, Word(0)});
     songfile::ParseResult parsed = songfile::ParseSong(block.data(), block.size());
-    ASSERT_TRUE(parsed.ok);
-    EXPECT_EQ(songfile::TitleText(parsed.view), "Tune");
-    EXPECT_EQ(songfile::ArtistText(parsed.view), "Me");
-    EXPECT_EQ(songfile::AlbumText(parsed.view), "Hits");
-    EXPECT_EQ(parsed.view.orderList, 6u + 5 + 3 + 5);
+    ASSERT_TRUE(parsed.ok());
+    EXPECT_EQ(songfile::TitleText(parsed.value), "Tune");
+    EXPECT_EQ(songfile::ArtistText(parsed.value), "Me");
+    EXPECT_EQ(songfile::AlbumText(parsed.value), "Hits");
+    EXPECT_EQ(parsed.value.orderList, 6u + 5 + 3 + 5);
 }
 
 class NotASongTest : public ::testing::Test {
 protected:
     static bool Parses(const Bytes& buffer, std::size_t length) {
-        return songfile::ParseSong(buffer.data(), length).ok;
+        return songfile::ParseSong(buffer.data(), length).ok();
     }
     static bool Parses(const Bytes& block) { return Parses(block, block.size()); }
 };
 
-TEST_F(NotASongTest, EmptyBlock) { EXPECT_FALSE(songfile::ParseSong(nullptr, 0).ok); }
+TEST_F(NotASongTest, EmptyBlock) { EXPECT_FALSE(songfile::ParseSong(nullptr, 0).ok()); }
 TEST_F(NotASongTest, ShorterThanTheSignature) { EXPECT_FALSE(Parses(Header(), 4)); }
 TEST_F(NotASongTest, OtherVersionDigit) {
     EXPECT_FALSE(Parses(Join({Text("FENK2"), {0, 0, 0, 0}})));
@@ -180,20 +180,20 @@ TEST(SongRoundTripTest, FileReadBackPlaysTheSectionsInOrder) {
     std::string path = dir.Write("jacques.8xp", test_support::SongFile(parts));
     songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
     ASSERT_EQ(read.failure, songfile::ReadFailure::None);
-    EXPECT_EQ(songfile::NameText(read.file), "JACQUES");
-    EXPECT_EQ(songfile::CommentText(read.file), "four voices");
+    EXPECT_EQ(songfile::NameText(read.value), "JACQUES");
+    EXPECT_EQ(songfile::CommentText(read.value), "four voices");
     songfile::ParseResult parsed =
-        songfile::ParseSong(read.file.data.data(), read.file.data.size());
-    ASSERT_TRUE(parsed.ok);
-    EXPECT_EQ(songfile::TitleText(parsed.view), "Frere Jacques");
-    EXPECT_EQ(songfile::ArtistText(parsed.view), "Traditional");
-    EXPECT_EQ(songfile::AlbumText(parsed.view), "Rounds");
+        songfile::ParseSong(read.value.data.data(), read.value.data.size());
+    ASSERT_TRUE(parsed.ok());
+    EXPECT_EQ(songfile::TitleText(parsed.value), "Frere Jacques");
+    EXPECT_EQ(songfile::ArtistText(parsed.value), "Traditional");
+    EXPECT_EQ(songfile::AlbumText(parsed.value), "Rounds");
 
     // A section listed twice is the same bytes, so the same offset.
-    EXPECT_EQ(OrderEntryAt(parsed.view, parsed.view.orderList),
-              OrderEntryAt(parsed.view, parsed.view.orderList + 4));
+    EXPECT_EQ(OrderEntryAt(parsed.value, parsed.value.orderList),
+              OrderEntryAt(parsed.value, parsed.value.orderList + 4));
 
-    std::vector<std::vector<SongRow>> played = Walk(parsed.view);
+    std::vector<std::vector<SongRow>> played = Walk(parsed.value);
     ASSERT_EQ(played.size(), parts.order.size());
     for (std::size_t i = 0; i < played.size(); ++i) {
         const std::vector<SongRow>& expected = parts.sections[parts.order[i]];
@@ -213,11 +213,11 @@ TEST(SongRoundTripTest, TruncatedFilePlaysOnlyWhatIsThere) {
     std::string path = dir.Write("cut.8xp", file);
     songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
     ASSERT_EQ(read.failure, songfile::ReadFailure::None);
-    EXPECT_TRUE(songfile::IsTruncated(read.file));
+    EXPECT_TRUE(songfile::IsTruncated(read.value));
     songfile::ParseResult parsed =
-        songfile::ParseSong(read.file.data.data(), read.file.data.size());
-    ASSERT_TRUE(parsed.ok);
-    std::vector<std::vector<SongRow>> played = Walk(parsed.view);
+        songfile::ParseSong(read.value.data.data(), read.value.data.size());
+    ASSERT_TRUE(parsed.ok());
+    std::vector<std::vector<SongRow>> played = Walk(parsed.value);
     ASSERT_EQ(played.size(), 1u);
     ASSERT_EQ(played[0].size(), 1u);
     EXPECT_EQ(played[0][0].periods[0], 1);

@@ -44,7 +44,7 @@ TEST(ProgramFileTest, HeaderFieldsSitAtTheirOffsets) {
     spec.version = 0x04;
     spec.flags = 0x80;
     spec.body = Bytes(10, 0xAA);
-    Bytes file = songfile::BuildTiProgramFile(spec);
+    Bytes file = songfile::BuildTiProgramFile(spec).value;
     ASSERT_EQ(file.size(), 74u + 10 + 2);
     EXPECT_EQ(std::string(file.begin(), file.begin() + 8), "**TI83F*");
     EXPECT_EQ(file[8], 0x1A);
@@ -70,20 +70,21 @@ TEST(ProgramFileTest, LongNameAndCommentAreCut) {
         "long.8xp", test_support::ProgramFile({1}, "TOOLONGNAME", std::string(50, 'x')));
     songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
     ASSERT_EQ(read.failure, songfile::ReadFailure::None);
-    EXPECT_EQ(songfile::NameText(read.file), "TOOLONGN");
-    EXPECT_EQ(songfile::CommentText(read.file), std::string(42, 'x'));
+    EXPECT_EQ(songfile::NameText(read.value), "TOOLONGN");
+    EXPECT_EQ(songfile::CommentText(read.value), std::string(42, 'x'));
 }
 
 TEST(ProgramFileTest, LargestBodyFillsEveryLengthField) {
     songfile::TiProgramSpec spec;
     spec.body = Bytes(songfile::kMaxProgramBody, 1);
-    Bytes file = songfile::BuildTiProgramFile(spec);
-    ASSERT_FALSE(file.empty());
+    const fenk::Result<Bytes> built = songfile::BuildTiProgramFile(spec);
+    ASSERT_TRUE(built.ok());
+    const Bytes& file = built.value;
     EXPECT_EQ(WordAt(file, 53), 0xFFFF);
     EXPECT_EQ(WordAt(file, 70), songfile::kMaxProgramBody + 2);
 
     spec.body.push_back(1);
-    EXPECT_TRUE(songfile::BuildTiProgramFile(spec).empty());
+    EXPECT_FALSE(songfile::BuildTiProgramFile(spec).ok());
 }
 
 TEST(ProgramFileTest, ChecksumNeedsTheWholeDataSection) {
@@ -109,7 +110,7 @@ TEST(BuildSongTest, LaysOutHeaderOrderListAndSections) {
     source.sections = {{Row(1, 2, 3, 4, 0x0506)}, {}};
     source.order = {1, 0, 1};
     songfile::BuildSongResult built = songfile::BuildSong(source);
-    ASSERT_TRUE(built.ok) << built.error;
+    ASSERT_TRUE(built.ok()) << built.reason;
     // The album's NUL is at 11, the order list of 3 entries and its 0 at
     // 12..19, then section 0 (a row and the end row) at 20, section 1 at 32.
     Bytes expected = test_support::Join({
@@ -120,7 +121,7 @@ TEST(BuildSongTest, LaysOutHeaderOrderListAndSections) {
         {1, 2, 3, 4, 0x06, 0x05}, {0, 0, 0, 0, 0, 0},
         {0, 0, 0, 0, 0, 0},
     });
-    EXPECT_EQ(built.body, expected);
+    EXPECT_EQ(built.value.body, expected);
 }
 
 class BuildSongFailureTest : public ::testing::Test {
@@ -132,14 +133,14 @@ protected:
     }
     void ExpectFailure() {
         songfile::BuildSongResult built = songfile::BuildSong(source);
-        EXPECT_FALSE(built.ok);
-        EXPECT_FALSE(built.error.empty());
-        EXPECT_TRUE(built.body.empty());
+        EXPECT_FALSE(built.ok());
+        EXPECT_FALSE(built.reason.empty());
+        EXPECT_TRUE(built.value.body.empty());
     }
     songfile::SongSource source;
 };
 
-TEST_F(BuildSongFailureTest, ValidSourceBuilds) { EXPECT_TRUE(songfile::BuildSong(source).ok); }
+TEST_F(BuildSongFailureTest, ValidSourceBuilds) { EXPECT_TRUE(songfile::BuildSong(source).ok()); }
 TEST_F(BuildSongFailureTest, NulInsideAText) {
     source.artist = std::string("a\0b", 3);
     ExpectFailure();
@@ -156,7 +157,7 @@ TEST_F(BuildSongFailureTest, SongTooLargeForAProgram) {
     // 6 + "Title" 6 + 2 NULs + 2 order entries = 18 bytes, then the rows.
     std::size_t rows = (songfile::kMaxProgramBody - 18) / songfile::kRowBytes;  // with the end row
     source.sections[0].assign(rows - 1, Row(10, 0, 0, 0, 1));
-    ASSERT_TRUE(songfile::BuildSong(source).ok);
+    ASSERT_TRUE(songfile::BuildSong(source).ok());
     source.sections[0].push_back(Row(10, 0, 0, 0, 1));
     ExpectFailure();
 }

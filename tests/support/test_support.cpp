@@ -96,8 +96,8 @@ Bytes SongBody(const SongParts& song) {
     source.sections = song.sections;
     source.order = song.order;
     songfile::BuildSongResult built = songfile::BuildSong(source);
-    if (!built.ok) Abort("cannot build the song: " + built.error);
-    return built.body;
+    if (!built.ok()) Abort("cannot build the song: " + built.reason);
+    return built.value.body;
 }
 
 Bytes SongFile(const SongParts& song) {
@@ -105,9 +105,9 @@ Bytes SongFile(const SongParts& song) {
     spec.name = song.name;
     spec.comment = song.comment;
     spec.body = SongBody(song);
-    Bytes file = songfile::BuildTiProgramFile(spec);
-    if (file.empty()) Abort("the song is too large for a program file");
-    return file;
+    fenk::Result<Bytes> file = songfile::BuildTiProgramFile(spec);
+    if (!file.ok()) Abort("the song is too large for a program file");
+    return file.value;
 }
 
 Bytes ProgramFile(const Bytes& body, const std::string& name,
@@ -116,9 +116,9 @@ Bytes ProgramFile(const Bytes& body, const std::string& name,
     spec.name = name;
     spec.comment = comment;
     spec.body = body;
-    Bytes file = songfile::BuildTiProgramFile(spec);
-    if (file.empty()) Abort("the body is too large for a program file");
-    return file;
+    fenk::Result<Bytes> file = songfile::BuildTiProgramFile(spec);
+    if (!file.ok()) Abort("the body is too large for a program file");
+    return file.value;
 }
 
 }  // namespace test_support

@@ -14,12 +14,12 @@ TEST(NotesTest, ReadsNoteNames) {
     } cases[] = {{"A4", 69}, {"C4", 60}, {"c4", 60}, {"C#5", 73}, {"Bb3", 58}, {"bb3", 58},
                  {"Cb4", 59}, {"B#3", 60}, {"E#4", 65}, {"C-1", 0}, {"G9", 127}, {"B2", 47}};
     for (const Case& c : cases) {
-        const notes::ParsedNote note = notes::ParseNoteName(c.text);
-        EXPECT_TRUE(note.ok) << c.text;
-        EXPECT_EQ(note.midiNumber, c.midi) << c.text;
+        const fenk::Result<int> note = notes::ParseNoteName(c.text);
+        EXPECT_TRUE(note.ok()) << c.text;
+        EXPECT_EQ(note.value, c.midi) << c.text;
     }
     for (const char* bad : {"", "H4", "A", "A#", "A10", "A4#", "#A4", "Ab", "A-2", "Ax4", "A 4"}) {
-        EXPECT_FALSE(notes::ParseNoteName(bad).ok) << bad;
+        EXPECT_FALSE(notes::ParseNoteName(bad).ok()) << bad;
     }
 }
 

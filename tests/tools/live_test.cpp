@@ -37,8 +37,8 @@ const char kSong[] =
 live::Song Load(const std::string& text) {
     live::LoadResult loaded =
         live::LoadSongBytes("song.txt", std::vector<std::uint8_t>(text.begin(), text.end()));
-    EXPECT_TRUE(loaded.ok) << loaded.error;
-    return loaded.song;
+    EXPECT_TRUE(loaded.ok()) << loaded.reason;
+    return loaded.value;
 }
 
 // The song engine over fenk-live's song: its timeline, named entries and
@@ -70,13 +70,13 @@ TEST(LiveSongTest, EntriesThatPlayWithTheirNamesAndTimes) {
     const test_support::Bytes file = test_support::SongFile(parts);
     const live::LoadResult program =
         live::LoadSongBytes("song.8xp", std::vector<std::uint8_t>(file.begin(), file.end()));
-    ASSERT_TRUE(program.ok);
-    const playback::SongTimeline programTimeline = playback::MeasureSong(live::View(program.song));
-    EXPECT_EQ(live::SectionName(program.song, programTimeline.entries[1].sectionOffset).rfind("0x00", 0), 0u);
+    ASSERT_TRUE(program.ok());
+    const playback::SongTimeline programTimeline = playback::MeasureSong(live::View(program.value));
+    EXPECT_EQ(live::SectionName(program.value, programTimeline.entries[1].sectionOffset).rfind("0x00", 0), 0u);
 
     const live::LoadResult mistake = live::LoadSongBytes("song.txt", {'x', '\n'});
-    EXPECT_EQ(mistake.error.rfind("song.txt:1: unknown line starting with 'x'", 0), 0u)
-        << mistake.error;
+    EXPECT_EQ(mistake.reason.rfind("song.txt:1: unknown line starting with 'x'", 0), 0u)
+        << mistake.reason;
 }
 
 // Plays `player` until a row starts (or the end), and returns the row's

@@ -29,10 +29,10 @@ protected:
     void Load(const std::string& path) {
         songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
         ASSERT_EQ(read.failure, songfile::ReadFailure::None);
-        file = read.file;
+        file = read.value;
         songfile::ParseResult parsed = songfile::ParseSong(file.data.data(), file.data.size());
-        ASSERT_TRUE(parsed.ok);
-        song = parsed.view;
+        ASSERT_TRUE(parsed.ok());
+        song = parsed.value;
     }
     // The rows of the section that order entry `entry` names.
     std::vector<songfile::SongRow> SectionRows(std::size_t entry) {

@@ -20,8 +20,9 @@ double CentsBetween(double frequency, double reference) {
 
 }  // namespace
 
-ParsedNote ParseNoteName(const std::string& text) {
-    ParsedNote result;
+fenk::Result<int> ParseNoteName(const std::string& text) {
+    const fenk::Result<int> result =
+        fenk::Failed<int>(fenk::Failure::Failed, "'" + text + "' is not a note name");
     if (text.empty()) return result;
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     if (letter < 'A' || letter > 'G') return result;
@@ -45,9 +46,7 @@ ParsedNote ParseNoteName(const std::string& text) {
         if (octave != 1) return result;
         octave = -1;
     }
-    result.midiNumber = (octave + 1) * 12 + semitone;
-    result.ok = true;
-    return result;
+    return fenk::Succeeded((octave + 1) * 12 + semitone);
 }
 
 double NoteFrequency(int midiNumber) {

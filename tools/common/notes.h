@@ -14,20 +14,18 @@
 #include <cstdint>
 #include <string>
 
+#include "result.h"
+
 namespace notes {
 
 // Frames in one cycle of the default sample.
 constexpr int kDefaultSampleFrames = 32;
 
-// A note name read from text.
-struct ParsedNote {
-    bool ok = false;
-    int midiNumber = 0;  // MIDI key number: C4 = 60, A4 = 69; may be < 0
-};
-
 // Reads a whole note name such as "A4", "C#5", "Bb3", "cb4" (the letter may
-// be lower case; "b" after the letter is always a flat). Octaves -1..9.
-ParsedNote ParseNoteName(const std::string& text);
+// be lower case; "b" after the letter is always a flat), octaves -1..9, into
+// its MIDI key number (C4 = 60, A4 = 69; may be < 0). Fails for anything
+// else.
+fenk::Result<int> ParseNoteName(const std::string& text);
 
 // The equal-tempered frequency of a MIDI key number, in Hz (A4 = 440 Hz).
 double NoteFrequency(int midiNumber);

@@ -75,19 +75,15 @@ void PrintError(const char* program, const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", program, message.c_str());
 }
 
-bool WriteFileReplacing(const std::string& path,
-                        const std::vector<std::uint8_t>& bytes,
-                        std::string* error) {
-    PendingFileResult pending = BeginPendingFile(path);
-    if (!pending.ok) {
-        *error = pending.error;
-        return false;
+fenk::Status WriteFileReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    fenk::Result<PendingFile> pending = BeginPendingFile(path);
+    if (!pending.ok()) return fenk::Fail(pending.reason);
+    const fenk::Status written = WritePendingFile(pending.value, bytes.data(), bytes.size());
+    if (!written.ok()) {
+        DiscardPendingFile(pending.value);
+        return written;
     }
-    if (!WritePendingFile(pending.file, bytes.data(), bytes.size(), error)) {
-        DiscardPendingFile(pending.file);
-        return false;
-    }
-    return CommitPendingFile(pending.file, error);
+    return CommitPendingFile(pending.value);
 }
 
 std::string WhyCannotOpen(const std::string& path) {
@@ -117,14 +113,14 @@ std::string OutputOverInput(const std::string& output, const std::vector<std::st
     return std::string();
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
-                   std::string* error) {
+fenk::Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+    using Bytes = std::vector<std::uint8_t>;
     std::FILE* stream = std::fopen(path.c_str(), "rb");
     if (stream == nullptr) {
-        *error = "cannot open '" + path + "': " + std::strerror(errno);
-        return false;
+        return fenk::Failed<Bytes>(fenk::Failure::Failed,
+                                   "cannot open '" + path + "': " + std::strerror(errno));
     }
-    std::vector<std::uint8_t> content;
+    Bytes content;
     std::uint8_t buffer[65536];
     std::size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, stream)) > 0) {
@@ -135,11 +131,10 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
     std::fclose(stream);
     if (failed) {
         // A directory opens but cannot be read (EISDIR).
-        *error = "cannot read '" + path + "': " + std::strerror(readErrno);
-        return false;
+        return fenk::Failed<Bytes>(fenk::Failure::Failed,
+                                   "cannot read '" + path + "': " + std::strerror(readErrno));
     }
-    *bytes = std::move(content);
-    return true;
+    return fenk::Succeeded(std::move(content));
 }
 
 }  // namespace tools

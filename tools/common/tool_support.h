@@ -12,6 +12,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "result.h"
+
 namespace tools {
 
 // ---------------------------------------------------------------------------
@@ -74,41 +76,33 @@ struct PendingFile {
     int descriptor = -1;        // open for writing until Commit or Discard; -1 after
 };
 
-struct PendingFileResult {
-    bool ok = false;
-    std::string error;  // when !ok, e.g. "cannot create a file in 'out': ..."
-    PendingFile file;
-};
-
 // Creates an empty temporary file in the folder of `finalPath`, readable as
-// a newly created file would be (permissions from the umask).
-PendingFileResult BeginPendingFile(const std::string& finalPath);
+// a newly created file would be (permissions from the umask). Fails with
+// e.g. "cannot create a file in 'out': Permission denied".
+fenk::Result<PendingFile> BeginPendingFile(const std::string& finalPath);
 
-// Appends `size` bytes at `bytes` to the file. False with `error` set
-// ("cannot write 'OUT': No space left on device") when the system takes
-// fewer; the file is still pending then (Discard it).
-bool WritePendingFile(PendingFile& file, const void* bytes, std::size_t size,
-                      std::string* error);
+// Appends `size` bytes at `bytes` to the file. Fails ("cannot write 'OUT':
+// No space left on device") when the system takes fewer; the file is still
+// pending then (Discard it).
+fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size);
 
 // Makes the file durable and puts it in place: the data is forced to the
 // disk (fsync; FlushFileBuffers on Windows), the descriptor closed, the file
 // renamed over the final path (MOVEFILE_WRITE_THROUGH on Windows) and, on
 // POSIX, the folder forced to the disk so that the rename survives too.
-// False with `error` set when a sync, the close or the rename fails (a full
-// disk, an I/O error): the temporary file is removed then and the final
-// path keeps what it had. A sync of the folder that fails after the rename
-// is reported too, though the new file is in place by then.
-bool CommitPendingFile(PendingFile& file, std::string* error);
+// Fails when a sync, the close or the rename fails (a full disk, an I/O
+// error): the temporary file is removed then and the final path keeps what
+// it had. A sync of the folder that fails after the rename is reported too,
+// though the new file is in place by then.
+fenk::Status CommitPendingFile(PendingFile& file);
 
 // Closes the descriptor (unless already closed) and removes the temporary
 // file. The final path is left as it was.
 void DiscardPendingFile(PendingFile& file);
 
 // Writes `bytes` to `path` through a pending file: either the whole new file
-// is at `path` afterwards, or `path` is untouched and `error` says why.
-bool WriteFileReplacing(const std::string& path,
-                        const std::vector<std::uint8_t>& bytes,
-                        std::string* error);
+// is at `path` afterwards, or `path` is untouched and the failure says why.
+fenk::Status WriteFileReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // True when `a` and `b` both exist and are one file, however each is
 // spelled: the same path, another path to it ("./x/../song.txt"), a hard
@@ -126,10 +120,9 @@ std::string OutputOverInput(const std::string& output, const std::vector<std::st
 // a regular file", or the system's reason.
 std::string WhyCannotOpen(const std::string& path);
 
-// Reads the whole file at `path`. False with `error` set ("cannot open
-// 'x': No such file or directory") when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes,
-                   std::string* error);
+// Reads the whole file at `path`. Fails ("cannot open 'x': No such file or
+// directory") when it cannot be read.
+fenk::Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
 
 // True when standard error is a terminal (for progress bars).
 bool StandardErrorIsTerminal();

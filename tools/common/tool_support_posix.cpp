@@ -32,8 +32,7 @@ void CloseDescriptor(PendingFile& file) {
 
 }  // namespace
 
-PendingFileResult BeginPendingFile(const std::string& finalPath) {
-    PendingFileResult result;
+fenk::Result<PendingFile> BeginPendingFile(const std::string& finalPath) {
     // The temporary name starts with the final name so that a file left
     // behind by a killed run says what it was meant to be.
     std::string pattern = finalPath + ".tmp-XXXXXX";
@@ -41,41 +40,39 @@ PendingFileResult BeginPendingFile(const std::string& finalPath) {
     name.push_back('\0');
     const int descriptor = mkstemp(name.data());
     if (descriptor < 0) {
-        result.error = "cannot create a file in '" + FolderOf(finalPath) +
-                       "': " + std::strerror(errno);
-        return result;
+        return fenk::Failed<PendingFile>(fenk::Failure::Failed, "cannot create a file in '" +
+                                                                    FolderOf(finalPath) + "': " +
+                                                                    std::strerror(errno));
     }
     // mkstemp makes the file private (0600); give it the permissions an
     // ordinary new file gets.
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(descriptor, 0666 & ~mask);
-    result.file.finalPath = finalPath;
-    result.file.temporaryPath = name.data();
-    result.file.descriptor = descriptor;
-    result.ok = true;
-    return result;
+    PendingFile file;
+    file.finalPath = finalPath;
+    file.temporaryPath = name.data();
+    file.descriptor = descriptor;
+    return fenk::Succeeded(std::move(file));
 }
 
-bool WritePendingFile(PendingFile& file, const void* bytes, std::size_t size,
-                      std::string* error) {
+fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size) {
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
         const ssize_t written = write(file.descriptor, next, size);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             // A write that takes nothing without an error would loop forever.
-            *error = "cannot write '" + file.finalPath + "': " +
-                     std::strerror(written < 0 ? errno : ENOSPC);
-            return false;
+            return fenk::Fail("cannot write '" + file.finalPath + "': " +
+                              std::strerror(written < 0 ? errno : ENOSPC));
         }
         next += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return fenk::Success();
 }
 
-bool CommitPendingFile(PendingFile& file, std::string* error) {
+fenk::Status CommitPendingFile(PendingFile& file) {
     // The data must be on the disk before the rename makes it the file: a
     // file system may commit the rename first, and a crash in between would
     // leave an empty or short file under the final name.
@@ -85,27 +82,25 @@ bool CommitPendingFile(PendingFile& file, std::string* error) {
     if (synced && !closed) failure = errno;
     file.descriptor = -1;
     if (!synced || !closed) {
-        *error = "cannot write '" + file.finalPath + "': " + std::strerror(failure);
         unlink(file.temporaryPath.c_str());
-        return false;
+        return fenk::Fail("cannot write '" + file.finalPath + "': " + std::strerror(failure));
     }
     if (std::rename(file.temporaryPath.c_str(), file.finalPath.c_str()) != 0) {
-        *error = "cannot write '" + file.finalPath + "': " + std::strerror(errno);
+        const std::string why = std::strerror(errno);
         unlink(file.temporaryPath.c_str());
-        return false;
+        return fenk::Fail("cannot write '" + file.finalPath + "': " + why);
     }
     // The rename lives in the folder: sync it so that the new name survives.
     const int folder = open(FolderOf(file.finalPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return true;  // a folder we may not open for reading: nothing to sync
+    if (folder < 0) return fenk::Success();  // a folder we may not open for reading: nothing to sync
     // Some file systems cannot sync a folder (EINVAL); that is no failure.
     const bool folderSynced = fsync(folder) == 0 || errno == EINVAL;
     failure = errno;
     close(folder);
     if (!folderSynced) {
-        *error = "cannot write '" + file.finalPath + "': " + std::strerror(failure);
-        return false;
+        return fenk::Fail("cannot write '" + file.finalPath + "': " + std::strerror(failure));
     }
-    return true;
+    return fenk::Success();
 }
 
 void DiscardPendingFile(PendingFile& file) {

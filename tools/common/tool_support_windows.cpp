@@ -62,8 +62,7 @@ void CloseDescriptor(PendingFile& file) {
 
 }  // namespace
 
-PendingFileResult BeginPendingFile(const std::string& finalPath) {
-    PendingFileResult result;
+fenk::Result<PendingFile> BeginPendingFile(const std::string& finalPath) {
     // The temporary name starts with the final name so that a file left
     // behind by a killed run says what it was meant to be. _O_EXCL makes a
     // name already taken fail, and another is tried.
@@ -77,37 +76,36 @@ PendingFileResult BeginPendingFile(const std::string& finalPath) {
                                       _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY | _O_NOINHERIT,
                                       _S_IREAD | _S_IWRITE);
         if (descriptor >= 0) {
-            result.file.finalPath = finalPath;
-            result.file.temporaryPath = name;
-            result.file.descriptor = descriptor;
-            result.ok = true;
-            return result;
+            PendingFile file;
+            file.finalPath = finalPath;
+            file.temporaryPath = name;
+            file.descriptor = descriptor;
+            return fenk::Succeeded(std::move(file));
         }
         if (errno != EEXIST) break;
     }
-    result.error = "cannot create a file in '" + FolderOf(finalPath) + "': " + std::strerror(errno);
-    return result;
+    return fenk::Failed<PendingFile>(fenk::Failure::Failed, "cannot create a file in '" +
+                                                                FolderOf(finalPath) + "': " +
+                                                                std::strerror(errno));
 }
 
-bool WritePendingFile(PendingFile& file, const void* bytes, std::size_t size,
-                      std::string* error) {
+fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size) {
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
         // _write takes an unsigned int count.
         const unsigned int chunk = size < (1u << 30) ? static_cast<unsigned int>(size) : (1u << 30);
         const int written = _write(file.descriptor, next, chunk);
         if (written <= 0) {
-            *error = "cannot write '" + file.finalPath + "': " +
-                     std::strerror(written < 0 ? errno : ENOSPC);
-            return false;
+            return fenk::Fail("cannot write '" + file.finalPath + "': " +
+                              std::strerror(written < 0 ? errno : ENOSPC));
         }
         next += written;
         size -= static_cast<std::size_t>(written);
     }
-    return true;
+    return fenk::Success();
 }
 
-bool CommitPendingFile(PendingFile& file, std::string* error) {
+fenk::Status CommitPendingFile(PendingFile& file) {
     // The data must be on the disk before the move makes it the file.
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.descriptor));
     const bool flushed = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
@@ -115,20 +113,19 @@ bool CommitPendingFile(PendingFile& file, std::string* error) {
     const bool closed = _close(file.descriptor) == 0;
     file.descriptor = -1;
     if (!flushed || !closed) {
-        *error = "cannot write '" + file.finalPath + "': " +
-                 (flushed ? std::string(std::strerror(errno)) : SystemMessage(flushError));
+        const std::string why = flushed ? std::string(std::strerror(errno)) : SystemMessage(flushError);
         _wunlink(Wide(file.temporaryPath).c_str());
-        return false;
+        return fenk::Fail("cannot write '" + file.finalPath + "': " + why);
     }
     // std::rename fails on Windows when the target exists; this replaces it
     // in one step, and returns only once the move is on the disk.
     if (!MoveFileExW(Wide(file.temporaryPath).c_str(), Wide(file.finalPath).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *error = "cannot write '" + file.finalPath + "': " + SystemMessage(GetLastError());
+        const std::string why = SystemMessage(GetLastError());
         _wunlink(Wide(file.temporaryPath).c_str());
-        return false;
+        return fenk::Fail("cannot write '" + file.finalPath + "': " + why);
     }
-    return true;
+    return fenk::Success();
 }
 
 void DiscardPendingFile(PendingFile& file) {

@@ -26,12 +26,12 @@ int Main(int argc, char** argv) {
                "is not a TI-83 Plus program file or holds no song.");
     const tools::StandardOptionsOutcome standard = tools::ParseCommandLine(kProgram, app, argc, argv);
     if (!standard.proceed) return standard.exitStatus;
-    const info::ReportResult result = info::InspectSongFile(songPath);
-    if (result.failure != info::ReportFailure::None) {
-        tools::PrintError(kProgram, result.error);
+    const fenk::Result<info::Report> result = info::InspectSongFile(songPath);
+    if (!result.ok()) {
+        tools::PrintError(kProgram, result.reason);
         return 1;
     }
-    const info::Report& report = result.report;
+    const info::Report& report = result.value;
     const std::string text = json ? info::FormatJson(report) : info::FormatText(report);
     std::fputs(text.c_str(), stdout);
     if (!report.isSong) {

@@ -121,21 +121,6 @@ void CheckHeader(const HeaderReport& header, std::vector<std::string>& problems)
 }
 
 // Why a block that passed the reader is not a song, in the parser's words.
-std::string WhyNotSong(songfile::ParseFailure failure, std::size_t blockBytes) {
-    const std::string signature = songfile::kSongSignature;
-    switch (failure) {
-        case songfile::ParseFailure::TooShort:
-            return "the data block holds " + Decimal(blockBytes) + " bytes, too few for the signature " +
-                   signature;
-        case songfile::ParseFailure::NoSignature:
-            return "the data block does not start with the signature " + signature;
-        case songfile::ParseFailure::TextNotEnded:
-        case songfile::ParseFailure::None:
-            break;
-    }
-    return "the title, artist or album has no NUL before the end of the data block";
-}
-
 SongReport InspectSong(const songfile::SongView& song, std::vector<std::string>& problems) {
     SongReport report;
     report.title = songfile::TitleText(song);
@@ -215,54 +200,54 @@ SongReport InspectSong(const songfile::SongView& song, std::vector<std::string>&
     return report;
 }
 
-}  // namespace
-
-ReportResult InspectSongFile(const std::string& path) {
-    ReportResult result;
-    Bytes bytes;
-    if (!tools::ReadWholeFile(path, &bytes, &result.error)) {
-        result.failure = ReportFailure::CannotRead;
-        return result;
-    }
-    Report& report = result.report;
+Report InspectBytes(const std::string& path, const Bytes& bytes) {
+    Report report;
     report.path = path;
     report.header = InspectHeader(bytes);
     if (report.header.signatureMismatch) {
         report.problems.push_back("not a TI-83 Plus program file: the signature differs at byte " +
                                   Decimal(*report.header.signatureMismatch));
-        return result;
+        return report;
     }
     if (!report.header.dataLength) {
         report.problems.push_back("not a TI-83 Plus program file: it ends before the data "
                                   "length at offset 70");
-        return result;
+        return report;
     }
     CheckHeader(report.header, report.problems);
 
     // The song is read the way the player reads it.
     const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
-    if (read.failure != songfile::ReadFailure::None) {
+    if (!read.ok()) {
         report.problems.push_back("the player's reader does not accept the file");
-        return result;
+        return report;
     }
     report.isProgram = true;
-    report.blockBytes = read.file.data.size();
-    report.truncated = songfile::IsTruncated(read.file);
+    report.blockBytes = read.value.data.size();
+    report.truncated = songfile::IsTruncated(read.value);
     if (report.truncated) {
         report.problems.push_back("the song data is truncated: " + Decimal(report.blockBytes) +
-                                  " of " + Decimal(read.file.declaredLength) +
+                                  " of " + Decimal(read.value.declaredLength) +
                                   " bytes are in the file");
     }
     const songfile::ParseResult parsed =
-        songfile::ParseSong(read.file.data.data(), read.file.data.size());
-    if (!parsed.ok) {
-        report.notSongReason = WhyNotSong(parsed.failure, read.file.data.size());
+        songfile::ParseSong(read.value.data.data(), read.value.data.size());
+    if (!parsed.ok()) {
+        report.notSongReason = parsed.reason;
         report.problems.push_back("not a Fenk song: " + report.notSongReason);
-        return result;
+        return report;
     }
     report.isSong = true;
-    report.song = InspectSong(parsed.view, report.problems);
-    return result;
+    report.song = InspectSong(parsed.value, report.problems);
+    return report;
+}
+
+}  // namespace
+
+fenk::Result<Report> InspectSongFile(const std::string& path) {
+    const fenk::Result<Bytes> read = tools::ReadWholeFile(path);
+    if (!read.ok()) return fenk::Failed<Report>(fenk::Failure::Failed, read.reason);
+    return fenk::Succeeded(InspectBytes(path, read.value));
 }
 
 }  // namespace info

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "result.h"
+
 namespace info {
 
 // The header of a TI-83 Plus program file. A field is empty (nullopt) when
@@ -92,18 +94,10 @@ struct Report {
     std::vector<std::string> problems;
 };
 
-
-enum class ReportFailure { None, CannotRead };
-
-struct ReportResult {
-    ReportFailure failure = ReportFailure::None;
-    std::string error;  // when CannotRead: "cannot open 'x': ..."
-    Report report;
-};
-
-// Looks at the file at `path`. Only a file that cannot be read at all fails;
-// anything else, however broken, is described in the report.
-ReportResult InspectSongFile(const std::string& path);
+// Looks at the file at `path`. Only a file that cannot be read at all fails
+// ("cannot open 'x': ..."); anything else, however broken, is described in
+// the report.
+fenk::Result<Report> InspectSongFile(const std::string& path);
 
 // The report as text for people, and as one JSON object.
 std::string FormatText(const Report& report);

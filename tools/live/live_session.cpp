@@ -131,12 +131,12 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
 
 void Reload(Session& session, playback::ToneOutput& output) {
     LoadResult loaded = LoadSongFile(session.path);
-    if (!loaded.ok) {
-        session.message = loaded.error;
+    if (!loaded.ok()) {
+        session.message = loaded.reason;
         return;
     }
     const playback::SongPlayer before = session.player;
-    session.song = std::move(loaded.song);
+    session.song = std::move(loaded.value);
     playback::SongPlayer& player = session.player;
     player = playback::MakeSongPlayer(View(session.song));
     player.loopEntry = before.loopEntry;

@@ -34,46 +34,38 @@ std::string SectionName(const Song& song, std::uint16_t sectionOffset) {
 }
 
 LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    LoadResult result;
+    const auto fail = [](const std::string& reason) {
+        return fenk::Failed<Song>(fenk::Failure::Failed, reason);
+    };
     Song song;
     if (IsProgramFile(bytes)) {
-        const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
-        song.block = read.file.data;
+        song.block = songfile::ReadTiProgramBytes(bytes.data(), bytes.size()).value.data;
     } else {
         const songtext::CompileResult compiled =
             songtext::CompileSongText(std::string(bytes.begin(), bytes.end()));
         if (!compiled.ok) {
             const songtext::Message& first = compiled.errors.front();
-            result.error = path + ":" + std::to_string(first.line) + ": " + first.text;
-            return result;
+            return fail(path + ":" + std::to_string(first.line) + ": " + first.text);
         }
         const songfile::BuildSongResult built = songfile::BuildSong(compiled.song);
-        if (!built.ok) {
-            result.error = path + ": " + built.error;
-            return result;
-        }
-        song.block = built.body;
-        for (std::size_t k = 0; k < built.sectionOffsets.size() && k < compiled.sectionNames.size(); ++k)
-            song.sectionNames.emplace(built.sectionOffsets[k], compiled.sectionNames[k]);
+        if (!built.ok()) return fail(path + ": " + built.reason);
+        song.block = built.value.body;
+        const std::vector<std::uint16_t>& offsets = built.value.sectionOffsets;
+        for (std::size_t k = 0; k < offsets.size() && k < compiled.sectionNames.size(); ++k)
+            song.sectionNames.emplace(offsets[k], compiled.sectionNames[k]);
     }
     const songfile::ParseResult parsed = songfile::ParseSong(song.block.data(), song.block.size());
-    if (!parsed.ok) {
-        result.error = "'" + path + "' holds no Fenk song";
-        return result;
-    }
-    song.layout = parsed.view;
-    song.title = songfile::TitleText(parsed.view);
-    song.artist = songfile::ArtistText(parsed.view);
-    result.ok = true;
-    result.song = std::move(song);
-    return result;
+    if (!parsed.ok()) return fail("'" + path + "' holds no Fenk song");
+    song.layout = parsed.value;
+    song.title = songfile::TitleText(parsed.value);
+    song.artist = songfile::ArtistText(parsed.value);
+    return fenk::Succeeded(std::move(song));
 }
 
 LoadResult LoadSongFile(const std::string& path) {
-    std::vector<std::uint8_t> bytes;
-    LoadResult result;
-    if (!tools::ReadWholeFile(path, &bytes, &result.error)) return result;
-    return LoadSongBytes(path, bytes);
+    fenk::Result<std::vector<std::uint8_t>> bytes = tools::ReadWholeFile(path);
+    if (!bytes.ok()) return fenk::Failed<Song>(fenk::Failure::Failed, bytes.reason);
+    return LoadSongBytes(path, bytes.value);
 }
 
 bool KeepPlace(const playback::SongTimeline& before, playback::SongPosition position,

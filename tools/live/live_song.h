@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "result.h"
 #include "song_engine.h"
 #include "songfile.h"
 
@@ -33,14 +34,10 @@ songfile::SongView View(const Song& song);
 // .8xp its offset, "0x0046".
 std::string SectionName(const Song& song, std::uint16_t sectionOffset);
 
-struct LoadResult {
-    bool ok = false;
-    // When !ok: one line, "PATH:LINE: what is wrong" for a song text (its
-    // first mistake), "cannot open 'PATH': why" or "'PATH' holds no Fenk
-    // song" otherwise.
-    std::string error;
-    Song song;
-};
+// The song, or one line that says why not: "PATH:LINE: what is wrong" for
+// a song text (its first mistake), "cannot open 'PATH': why" or "'PATH'
+// holds no Fenk song" otherwise.
+using LoadResult = fenk::Result<Song>;
 
 // A file that begins with the TI-83 Plus signature is read as a program
 // file; any other as a song text, compiled as fenk-make compiles it.

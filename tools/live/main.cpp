@@ -57,9 +57,9 @@ int Main(int argc, char** argv) {
     const playback::PlaybackSettings settings = playback::ParseSettings(fenkArguments);
 
     live::LoadResult loaded = live::LoadSongFile(songPath);
-    if (!loaded.ok) return Fail(loaded.error);
+    if (!loaded.ok()) return Fail(loaded.reason);
     live::Session session;
-    live::StartSession(session, songPath, std::move(loaded.song));
+    live::StartSession(session, songPath, std::move(loaded.value));
     session.defaultSample = std::string(settings.samplePath) == "square.wav";
 
     platform::SetUpConsoleOutput();

@@ -32,11 +32,12 @@ int Main(int argc, char** argv) {
         return 1;
     }
 
-    std::vector<std::uint8_t> sourceBytes;
-    if (!tools::ReadWholeFile(sourcePath, &sourceBytes, &error)) {
-        tools::PrintError(kProgram, error);
+    const fenk::Result<std::vector<std::uint8_t>> read = tools::ReadWholeFile(sourcePath);
+    if (!read.ok()) {
+        tools::PrintError(kProgram, read.reason);
         return 1;
     }
+    const std::vector<std::uint8_t>& sourceBytes = read.value;
     const songtext::CompileResult compiled =
         songtext::CompileSongText(std::string(sourceBytes.begin(), sourceBytes.end()));
     for (const songtext::Message& warning : compiled.warnings) {
@@ -52,20 +53,22 @@ int Main(int argc, char** argv) {
     }
 
     const songfile::BuildSongResult song = songfile::BuildSong(compiled.song);
-    if (!song.ok) {
-        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), song.error.c_str());
+    if (!song.ok()) {
+        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), song.reason.c_str());
         return 1;
     }
     songfile::TiProgramSpec program = compiled.program;
-    program.body = song.body;
-    const std::vector<std::uint8_t> file = songfile::BuildTiProgramFile(program);
-    if (file.empty()) {
+    program.body = song.value.body;
+    const fenk::Result<std::vector<std::uint8_t>> built = songfile::BuildTiProgramFile(program);
+    if (!built.ok()) {
         std::fprintf(stderr, "%s: the song takes %zu bytes; a program holds at most %zu\n",
-                     sourcePath.c_str(), song.body.size(), songfile::kMaxProgramBody);
+                     sourcePath.c_str(), song.value.body.size(), songfile::kMaxProgramBody);
         return 1;
     }
-    if (!tools::WriteFileReplacing(outputPath, file, &error)) {
-        tools::PrintError(kProgram, error);
+    const std::vector<std::uint8_t>& file = built.value;
+    const fenk::Status written = tools::WriteFileReplacing(outputPath, file);
+    if (!written.ok()) {
+        tools::PrintError(kProgram, written.reason);
         return 1;
     }
     std::uint64_t ticks = 0;

@@ -64,7 +64,11 @@ bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 // Splits a line into words and quoted texts; a '#' that begins a word starts
 // a comment. False with an error when a text is badly quoted.
-bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* error) {
+fenk::Result<std::vector<Token>> Tokenize(const std::string& line) {
+    const auto fail = [](const std::string& reason) {
+        return fenk::Failed<std::vector<Token>>(fenk::Failure::Failed, reason);
+    };
+    std::vector<Token> tokens;
     std::size_t position = 0;
     while (position < line.size()) {
         const unsigned char c = static_cast<unsigned char>(line[position]);
@@ -72,7 +76,7 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
             ++position;
             continue;
         }
-        if (c == '#') return true;
+        if (c == '#') return fenk::Succeeded(std::move(tokens));
         Token token;
         if (c == '"') {
             token.quoted = true;
@@ -88,28 +92,24 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
                 if (inside == '\\') {
                     if (position + 1 >= line.size() ||
                         (line[position + 1] != '"' && line[position + 1] != '\\')) {
-                        *error = "a backslash in a text must be followed by '\"' or '\\'";
-                        return false;
+                        return fail("a backslash in a text must be followed by '\"' or '\\'");
                     }
                     token.text += line[position + 1];
                     position += 2;
                     continue;
                 }
                 if (IsControl(inside)) {
-                    *error = "a text may not hold control characters such as tabs";
-                    return false;
+                    return fail("a text may not hold control characters such as tabs");
                 }
                 token.text += static_cast<char>(inside);
                 ++position;
             }
             if (!closed) {
-                *error = "a text is missing its closing '\"'";
-                return false;
+                return fail("a text is missing its closing '\"'");
             }
             if (position < line.size() && line[position] != ' ' && line[position] != '\t' &&
                 line[position] != '\r') {
-                *error = "a text must be followed by a space or the end of the line";
-                return false;
+                return fail("a text must be followed by a space or the end of the line");
             }
         } else {
             while (position < line.size() && line[position] != ' ' && line[position] != '\t' &&
@@ -118,9 +118,9 @@ bool Tokenize(const std::string& line, std::vector<Token>* tokens, std::string* 
                 ++position;
             }
         }
-        tokens->push_back(token);
+        tokens.push_back(token);
     }
-    return true;
+    return fenk::Succeeded(std::move(tokens));
 }
 
 // A non-negative decimal number "12" or "1.5", without sign or exponent.
@@ -179,67 +179,60 @@ std::string FormatTempo(double tempo) {
     return buffer;
 }
 
-bool ParseVoice(const std::string& text, std::uint8_t* period, std::string* error) {
-    if (text == "-") {
-        *period = 0;
-        return true;
-    }
+fenk::Result<std::uint8_t> ParseVoice(const std::string& text) {
+    using Period = std::uint8_t;
+    if (text == "-") return fenk::Succeeded<Period>(0);
     if (std::isdigit(static_cast<unsigned char>(text[0]))) {
         long value = 0;
         if (!ParseWholeNumber(text, &value) || value > 255) {
-            *error = "period '" + text + "' is not a whole number from 0 to 255";
-            return false;
+            return fenk::Failed<Period>(fenk::Failure::Failed,
+                                        "period '" + text + "' is not a whole number from 0 to 255");
         }
-        *period = static_cast<std::uint8_t>(value);
-        return true;
+        return fenk::Succeeded(static_cast<Period>(value));
     }
-    const notes::ParsedNote note = notes::ParseNoteName(text);
-    if (!note.ok) {
-        *error = "'" + text + "' is not a note (such as A4, C#5, Bb3), a period (0..255) or '-'";
-        return false;
+    const fenk::Result<int> note = notes::ParseNoteName(text);
+    if (!note.ok()) {
+        return fenk::Failed<Period>(fenk::Failure::Failed, "'" + text +
+                                    "' is not a note (such as A4, C#5, Bb3), a period (0..255) or '-'");
     }
-    const int nearest = notes::NearestPeriod(notes::NoteFrequency(note.midiNumber));
+    const int nearest = notes::NearestPeriod(notes::NoteFrequency(note.value));
     if (nearest < 1 || nearest > 255) {
-        *error = "note " + text + " needs period " + std::to_string(nearest) +
-                 ", outside 1..255 (the lowest note is B2)";
-        return false;
+        return fenk::Failed<Period>(fenk::Failure::Failed,
+                                    "note " + text + " needs period " + std::to_string(nearest) +
+                                        ", outside 1..255 (the lowest note is B2)");
     }
-    *period = static_cast<std::uint8_t>(nearest);
-    return true;
+    return fenk::Succeeded(static_cast<Period>(nearest));
 }
 
-bool ParseDuration(const std::string& text, double tempo, std::uint16_t* ticks,
-                   std::string* error) {
+fenk::Result<std::uint16_t> ParseDuration(const std::string& text, double tempo) {
+    using Ticks = std::uint16_t;
+    const auto fail = [](const std::string& reason) {
+        return fenk::Failed<Ticks>(fenk::Failure::Failed, reason);
+    };
     if (text.size() >= 2 && text.back() == 't') {
         long value = 0;
         if (!ParseWholeNumber(text.substr(0, text.size() - 1), &value) || value < 1 ||
             value > 65535) {
-            *error = "duration '" + text + "' must be 1t to 65535t ticks";
-            return false;
+            return fail("duration '" + text + "' must be 1t to 65535t ticks");
         }
-        *ticks = static_cast<std::uint16_t>(value);
-        return true;
+        return fenk::Succeeded(static_cast<Ticks>(value));
     }
     double beats = 0;
     if (!ParseBeats(text, &beats)) {
-        *error = "duration '" + text + "' is neither beats (1, 0.5, 3/2) nor ticks (such as 20t)";
-        return false;
+        return fail("duration '" + text + "' is neither beats (1, 0.5, 3/2) nor ticks (such as 20t)");
     }
     if (tempo == 0) {
-        *error = "duration '" + text + "' is in beats, but no tempo line comes before it";
-        return false;
+        return fail("duration '" + text + "' is in beats, but no tempo line comes before it");
     }
     const double exact = beats * 60000.0 / tempo / kMillisecondsPerTick;
     const double rounded = std::floor(exact + 0.5);
     if (rounded < 1 || rounded > 65535) {
         char ticksText[32];
         std::snprintf(ticksText, sizeof ticksText, "%.0f", rounded);
-        *error = "duration '" + text + "' is " + ticksText +
-                 " ticks at tempo " + FormatTempo(tempo) + "; a row lasts 1 to 65535 ticks";
-        return false;
+        return fail("duration '" + text + "' is " + ticksText + " ticks at tempo " +
+                    FormatTempo(tempo) + "; a row lasts 1 to 65535 ticks");
     }
-    *ticks = static_cast<std::uint16_t>(rounded);
-    return true;
+    return fenk::Succeeded(static_cast<Ticks>(rounded));
 }
 
 bool IsSectionName(const std::string& text) {
@@ -262,10 +255,10 @@ bool IsVariableName(const std::string& text) {
 // A note whose nearest period still sounds far from it with the default
 // sample (the high notes, where periods are coarse): said once per name.
 void WarnWhenFarOff(Compiler& compiler, int line, const std::string& voice, std::uint8_t period) {
-    const notes::ParsedNote note = notes::ParseNoteName(voice);
-    if (!note.ok || period == 0 || compiler.warnedNotes.count(voice) != 0) return;
+    const fenk::Result<int> note = notes::ParseNoteName(voice);
+    if (!note.ok() || period == 0 || compiler.warnedNotes.count(voice) != 0) return;
     const double sounding = notes::PeriodFrequency(period);
-    const double cents = 1200.0 * std::log2(sounding / notes::NoteFrequency(note.midiNumber));
+    const double cents = 1200.0 * std::log2(sounding / notes::NoteFrequency(note.value));
     if (std::fabs(cents) <= kFarOffCents) return;
     compiler.warnedNotes[voice] = true;
     char text[160];
@@ -345,18 +338,29 @@ void HandleRow(Compiler& compiler, int line, const std::vector<Token>& tokens) {
         return;
     }
     songfile::SongRow row;
-    std::string error;
     for (int voice = 0; voice < 4; ++voice) {
-        if (tokens[voice].quoted || !ParseVoice(tokens[voice].text, &row.periods[voice], &error)) {
-            compiler.Error(line, tokens[voice].quoted ? "a voice cannot be a quoted text" : error);
+        if (tokens[voice].quoted) {
+            compiler.Error(line, "a voice cannot be a quoted text");
             return;
         }
+        const fenk::Result<std::uint8_t> period = ParseVoice(tokens[voice].text);
+        if (!period.ok()) {
+            compiler.Error(line, period.reason);
+            return;
+        }
+        row.periods[voice] = period.value;
         WarnWhenFarOff(compiler, line, tokens[voice].text, row.periods[voice]);
     }
-    if (tokens[4].quoted || !ParseDuration(tokens[4].text, compiler.tempo, &row.duration, &error)) {
-        compiler.Error(line, tokens[4].quoted ? "a duration cannot be a quoted text" : error);
+    if (tokens[4].quoted) {
+        compiler.Error(line, "a duration cannot be a quoted text");
         return;
     }
+    const fenk::Result<std::uint16_t> duration = ParseDuration(tokens[4].text, compiler.tempo);
+    if (!duration.ok()) {
+        compiler.Error(line, duration.reason);
+        return;
+    }
+    row.duration = duration.value;
     compiler.current.rows.push_back(row);
 }
 
@@ -435,13 +439,12 @@ CompileResult CompileSongText(const std::string& text) {
         ++lineNumber;
         const std::string line = text.substr(start, end - start);
         start = end + 1;
-        std::vector<Token> tokens;
-        std::string error;
-        if (!Tokenize(line, &tokens, &error)) {
-            compiler.Error(lineNumber, error);
+        const fenk::Result<std::vector<Token>> tokens = Tokenize(line);
+        if (!tokens.ok()) {
+            compiler.Error(lineNumber, tokens.reason);
             continue;
         }
-        if (!tokens.empty()) HandleLine(compiler, lineNumber, tokens);
+        if (!tokens.value.empty()) HandleLine(compiler, lineNumber, tokens.value);
     }
     if (compiler.inSection) {
         compiler.Error(compiler.current.line,

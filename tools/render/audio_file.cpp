@@ -56,63 +56,57 @@ AudioFormat FormatForPath(const std::string& path) {
 
 const char* KnownExtensions() { return ".wav, .flac, .ogg, .oga, .opus, .aiff, .aif, .au, .caf, .w64"; }
 
-OpenAudioResult OpenAudioFile(const std::string& path, int sampleRate) {
-    OpenAudioResult result;
-    result.audio.format = FormatForPath(path);
-    if (!result.audio.format.ok) {
-        result.error = "cannot tell an audio format from the name '" + path + "' (use " +
-                       KnownExtensions() + ")";
-        return result;
+fenk::Result<AudioFile> OpenAudioFile(const std::string& path, int sampleRate) {
+    const auto fail = [](const std::string& reason) {
+        return fenk::Failed<AudioFile>(fenk::Failure::Failed, reason);
+    };
+    AudioFile audio;
+    audio.format = FormatForPath(path);
+    if (!audio.format.ok) {
+        return fail("cannot tell an audio format from the name '" + path + "' (use " +
+                    KnownExtensions() + ")");
     }
     SF_INFO info = {};
     info.samplerate = sampleRate;
     info.channels = 2;
-    info.format = result.audio.format.sndfileFormat;
+    info.format = audio.format.sndfileFormat;
     if (!sf_format_check(&info)) {
-        result.error = "cannot write " + result.audio.format.description + " at " +
-                       std::to_string(sampleRate) + " Hz";
-        return result;
+        return fail("cannot write " + audio.format.description + " at " +
+                    std::to_string(sampleRate) + " Hz");
     }
-    tools::PendingFileResult pending = tools::BeginPendingFile(path);
-    if (!pending.ok) {
-        result.error = pending.error;
-        return result;
-    }
-    result.audio.pending = pending.file;
+    fenk::Result<tools::PendingFile> pending = tools::BeginPendingFile(path);
+    if (!pending.ok()) return fail(pending.reason);
+    audio.pending = pending.value;
     // The descriptor stays ours (SF_FALSE): after sf_close the pending file
     // forces it to the disk before putting it in place.
-    result.audio.file = sf_open_fd(result.audio.pending.descriptor, SFM_WRITE, &info, SF_FALSE);
-    if (result.audio.file == nullptr) {
-        result.error = "cannot write '" + path + "': " + sf_strerror(nullptr);
-        tools::DiscardPendingFile(result.audio.pending);
-        return result;
+    audio.file = sf_open_fd(audio.pending.descriptor, SFM_WRITE, &info, SF_FALSE);
+    if (audio.file == nullptr) {
+        const std::string why = sf_strerror(nullptr);
+        tools::DiscardPendingFile(audio.pending);
+        return fail("cannot write '" + path + "': " + why);
     }
     // Samples of exactly 1.0 would wrap in 16-bit PCM without this.
-    sf_command(result.audio.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    result.ok = true;
-    return result;
+    sf_command(audio.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return fenk::Succeeded(std::move(audio));
 }
 
-bool WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames,
-                      std::string* error) {
+fenk::Status WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames) {
     const sf_count_t wanted = static_cast<sf_count_t>(frames);
     if (sf_writef_float(audio.file, stereo, wanted) != wanted) {
-        *error = "cannot write '" + audio.pending.finalPath + "': " + sf_strerror(audio.file);
-        return false;
+        return fenk::Fail("cannot write '" + audio.pending.finalPath + "': " + sf_strerror(audio.file));
     }
-    return true;
+    return fenk::Success();
 }
 
-bool FinishAudioFile(AudioFile& audio, std::string* error) {
+fenk::Status FinishAudioFile(AudioFile& audio) {
     // sf_close writes the final lengths into the header and flushes the encoder.
     const int closed = sf_close(audio.file);
     audio.file = nullptr;
     if (closed != 0) {
-        *error = "cannot write '" + audio.pending.finalPath + "': " + sf_error_number(closed);
         tools::DiscardPendingFile(audio.pending);
-        return false;
+        return fenk::Fail("cannot write '" + audio.pending.finalPath + "': " + sf_error_number(closed));
     }
-    return tools::CommitPendingFile(audio.pending, error);
+    return tools::CommitPendingFile(audio.pending);
 }
 
 void AbandonAudioFile(AudioFile& audio) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "result.h"
 #include "tool_support.h"
 
 typedef struct sf_private_tag SNDFILE;
@@ -35,23 +36,17 @@ struct AudioFile {
     AudioFormat format;
 };
 
-struct OpenAudioResult {
-    bool ok = false;
-    std::string error;  // e.g. "cannot write 'x.opus': ..." (libsndfile's reason)
-    AudioFile audio;
-};
-
 // Starts a stereo file at `path` with `sampleRate` Hz (frames per second).
-OpenAudioResult OpenAudioFile(const std::string& path, int sampleRate);
+// Fails with e.g. "cannot write 'x.opus': ..." (libsndfile's reason).
+fenk::Result<AudioFile> OpenAudioFile(const std::string& path, int sampleRate);
 
-// Appends `frames` frames of interleaved left/right samples (-1..1). False
-// with `error` set when the file cannot take them (a full disk).
-bool WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames,
-                      std::string* error);
+// Appends `frames` frames of interleaved left/right samples (-1..1). Fails
+// when the file cannot take them (a full disk).
+fenk::Status WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames);
 
 // Completes the file and puts it at its path, replacing what was there.
-// False with `error` set when that fails; nothing is left behind then.
-bool FinishAudioFile(AudioFile& audio, std::string* error);
+// When that fails nothing is left behind.
+fenk::Status FinishAudioFile(AudioFile& audio);
 
 // Drops the file: the path keeps what it had.
 void AbandonAudioFile(AudioFile& audio);

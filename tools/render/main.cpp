@@ -113,17 +113,17 @@ int Main(int argc, char** argv) {
         return Fail("'" + songPath + "' is not a TI-83 Plus program file");
     }
     const songfile::ParseResult parsed =
-        songfile::ParseSong(read.file.data.data(), read.file.data.size());
-    if (!parsed.ok) return Fail("'" + songPath + "' holds no Fenk song");
-    if (songfile::IsTruncated(read.file)) {
+        songfile::ParseSong(read.value.data.data(), read.value.data.size());
+    if (!parsed.ok()) return Fail("'" + songPath + "' holds no Fenk song");
+    if (songfile::IsTruncated(read.value)) {
         std::fprintf(stderr, "%s: warning: the song data is truncated (%zu of %u bytes)\n",
-                     kProgram, read.file.data.size(),
-                     static_cast<unsigned>(read.file.declaredLength));
+                     kProgram, read.value.data.size(),
+                     static_cast<unsigned>(read.value.declaredLength));
     }
     // The part to play, by order entries (empty ones count, as the player
     // counts them): the engine starts at the first and ends before the one
     // after the last.
-    playback::SongPlayer player = playback::MakeSongPlayer(parsed.view);
+    playback::SongPlayer player = playback::MakeSongPlayer(parsed.value);
     const playback::SongTimeline& timeline = player.timeline;
     const std::size_t entries = timeline.orderCount;
     const std::size_t first = from == 0 ? 1 : from;
@@ -145,9 +145,9 @@ int Main(int argc, char** argv) {
     const std::uint64_t expectedMs =
         ticks * songfile::kTickMilliseconds + playback::kEndWaitMilliseconds;
 
-    render::OpenAudioResult opened = render::OpenAudioFile(outputPath, settings.mixRate);
-    if (!opened.ok) return Fail(opened.error);
-    render::AudioFile& audio = opened.audio;
+    fenk::Result<render::AudioFile> opened = render::OpenAudioFile(outputPath, settings.mixRate);
+    if (!opened.ok()) return Fail(opened.reason);
+    render::AudioFile& audio = opened.value;
 
     // The player's own run, into the file: the library offline, every wait
     // rendered, nothing shown but the progress.
@@ -181,8 +181,8 @@ int Main(int argc, char** argv) {
         render::AbandonAudioFile(audio);
         return Fail("interrupted; '" + outputPath + "' is left as it was");
     }
-    std::string error;
-    if (!render::FinishAudioFile(audio, &error)) return Fail(error);
+    const fenk::Status finished = render::FinishAudioFile(audio);
+    if (!finished.ok()) return Fail(finished.reason);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 

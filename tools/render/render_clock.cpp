@@ -42,8 +42,8 @@ void RenderClock::SleepMs(unsigned milliseconds) {
 
 bool RenderClock::Flush() {
     if (!failed_ && buffered_ > 0) {
-        std::string error;
-        if (!WriteAudioFrames(audio_, buffer_.data(), buffered_, &error)) Fail(error);
+        const fenk::Status written = WriteAudioFrames(audio_, buffer_.data(), buffered_);
+        if (!written.ok()) Fail(written.reason);
     }
     buffered_ = 0;
     return !failed_;
