@@ -24,13 +24,6 @@
 namespace hardening {
 namespace {
 
-std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // True when `path` names a program on PATH (or is a path to one).
 bool OnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
@@ -101,8 +94,8 @@ child_process::ProgramResult RunUnprivileged(const std::vector<std::string>& arg
         _exit(127);
     }
     result.waitStatus = child_process::WaitForExit(pid, 30000);
-    result.out = FileText(outPath);
-    result.err = FileText(errPath);
+    result.out = test_support::ReadText(outPath);
+    result.err = test_support::ReadText(errPath);
     return result;
 }
 

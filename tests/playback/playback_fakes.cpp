@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 
+#include "test_support.h"
+
 namespace playback_test {
 namespace {
 
@@ -121,8 +123,8 @@ void FakeClock::SleepMs(unsigned milliseconds) {
 }
 
 void SongBlock::Word(std::uint16_t value) {
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(value >> 8));
+    const test_support::Bytes word = test_support::Word(value);
+    bytes.insert(bytes.end(), word.begin(), word.end());
 }
 
 void SongBlock::Row(std::uint8_t p0, std::uint8_t p1, std::uint8_t p2,

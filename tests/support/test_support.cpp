@@ -63,6 +63,13 @@ std::string TempDir::Write(const std::string& name, const Bytes& bytes) const {
     return path;
 }
 
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 Bytes Word(std::uint16_t value) {

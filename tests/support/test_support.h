@@ -58,6 +58,9 @@ private:
 // ---------------------------------------------------------------------------
 // Bytes from readable parts
 
+// The whole content of the file at `path`, or "" when it cannot be read.
+std::string ReadText(const std::string& path);
+
 // The characters of `text` as bytes, without a terminating NUL.
 Bytes Text(const std::string& text);
 // A two-byte little-endian word.

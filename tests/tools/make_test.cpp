@@ -251,7 +251,7 @@ TEST_F(MakeTest, ReportsAllMistakesInLineOrderAndKeepsAnExistingOutput) {
                   source + ":4: duration '0t' must be 1t to 65535t ticks\n" + source +
                   ":6: the order names section 'missing', which is not defined\n" + source +
                   ":6: the source has no 'name' line (the program's name, such as ODE)\n");
-    EXPECT_EQ(tool_tests::ReadFile(out), "old content");
+    EXPECT_EQ(test_support::ReadText(out), "old content");
 }
 
 TEST_F(MakeTest, ReplacesAnExistingOutputOnSuccess) {
@@ -265,13 +265,13 @@ TEST_F(MakeTest, ReplacesAnExistingOutputOnSuccess) {
 
 TEST_F(MakeTest, NeverWritesOverItsSourceAndReplacesALinkNotWhatItNames) {
     const std::string source = Source(kTwoSections);
-    const std::string text = tool_tests::ReadFile(source);
+    const std::string text = test_support::ReadText(source);
     std::filesystem::create_directory(dir.File("sub"));
     for (const std::string& out : {source, dir.File("sub/../") + std::filesystem::path(source).filename().string()}) {
         RunResult run = Make({source, out});
         EXPECT_EQ(run.exitStatus, 1);
         EXPECT_EQ(run.err, "fenk-make: refusing to write '" + out + "': it is the input '" + source + "'\n");
-        EXPECT_EQ(tool_tests::ReadFile(source), text);
+        EXPECT_EQ(test_support::ReadText(source), text);
     }
     // Written through a symbolic link, the link is replaced by the program;
     // the file it named stays as it was.
@@ -279,7 +279,7 @@ TEST_F(MakeTest, NeverWritesOverItsSourceAndReplacesALinkNotWhatItNames) {
     std::filesystem::create_symlink(other, dir.File("link.8xp"));
     ASSERT_EQ(Make({source, dir.File("link.8xp")}).exitStatus, 0);
     EXPECT_FALSE(std::filesystem::is_symlink(dir.File("link.8xp")));
-    EXPECT_EQ(tool_tests::ReadFile(other), "other");
+    EXPECT_EQ(test_support::ReadText(other), "other");
 }
 
 TEST_F(MakeTest, CommandLine) {

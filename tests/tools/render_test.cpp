@@ -241,7 +241,7 @@ TEST_F(RenderTest, ReplacesTheOutputOnlyWhenTheRenderSucceeds) {
     RunResult failed = Render({song, out, "no-such-sample.wav"});
     EXPECT_EQ(failed.exitStatus, 1);
     EXPECT_EQ(failed.err, "fenk-render: cannot load the sample 'no-such-sample.wav': no such file\n");
-    EXPECT_EQ(tool_tests::ReadFile(out), "old");
+    EXPECT_EQ(test_support::ReadText(out), "old");
 
     RunResult done = Render({song, out});
     EXPECT_EQ(done.exitStatus, 0) << done.err;
@@ -257,7 +257,7 @@ TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
     // name is an audio file's, the one spelled otherwise and the other
     // reached through a hard link.
     const std::string sample = dir.Write("voice.wav", test_support::Text("not audio"));
-    const std::string songAsWav = dir.Write("song.wav", test_support::Text(tool_tests::ReadFile(song)));
+    const std::string songAsWav = dir.Write("song.wav", test_support::Text(test_support::ReadText(song)));
     std::filesystem::create_hard_link(songAsWav, dir.File("linked.wav"));
     struct Case {
         std::vector<std::string> arguments;
@@ -300,8 +300,8 @@ TEST_F(RenderTest, RefusesBadInputWithOneLineThatSaysWhy) {
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(std::filesystem::exists(out));
     }
-    EXPECT_EQ(tool_tests::ReadFile(sample), "not audio");
-    EXPECT_EQ(tool_tests::ReadFile(dir.File("linked.wav")), tool_tests::ReadFile(song));
+    EXPECT_EQ(test_support::ReadText(sample), "not audio");
+    EXPECT_EQ(test_support::ReadText(dir.File("linked.wav")), test_support::ReadText(song));
 
     RunResult help = Render({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
@@ -381,7 +381,7 @@ TEST_F(RenderTest, AFullDiskLeavesTheEarlierFileAsItWas) {
     RunResult run = Render({song, out});
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.err, "fenk-render: cannot write '" + out + "': System error : No space left on device.\n");
-    EXPECT_EQ(tool_tests::ReadFile(out), earlier);
+    EXPECT_EQ(test_support::ReadText(out), earlier);
     EXPECT_EQ(tool_tests::EntriesIn(small), 1u);
 
     // The same for fenk-make, once nothing at all is left.
@@ -397,7 +397,7 @@ TEST_F(RenderTest, AFullDiskLeavesTheEarlierFileAsItWas) {
     RunResult make = tool_tests::Run(FENK_MAKE_PATH, {text, made});
     EXPECT_EQ(make.exitStatus, 1);
     EXPECT_EQ(make.err, "fenk-make: cannot write '" + made + "': No space left on device\n");
-    EXPECT_EQ(tool_tests::ReadFile(made), "old song");
+    EXPECT_EQ(test_support::ReadText(made), "old song");
     EXPECT_EQ(tool_tests::EntriesIn(small), 3u);  // out.wav, song.8xp, filler
 }
 

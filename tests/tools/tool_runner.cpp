@@ -3,8 +3,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "child_process.h"
 
@@ -19,13 +17,6 @@ RunResult Run(const std::string& program, const std::vector<std::string>& argume
     result.out = ran.out;
     result.err = ran.err;
     return result;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 std::size_t EntriesIn(const std::string& folder) {

@@ -16,8 +16,6 @@ struct RunResult {
 // /dev/null, and waits for it (killed after two minutes, a hang).
 RunResult Run(const std::string& program, const std::vector<std::string>& arguments);
 
-// The whole content of a file, or "" when it does not exist.
-std::string ReadFile(const std::string& path);
 // How many entries the folder holds (0 when it cannot be read).
 std::size_t EntriesIn(const std::string& folder);
 
