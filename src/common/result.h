@@ -38,10 +38,10 @@ Result<Value, Kind> Succeeded(Value value) {
 
 // A result that failed, of `kind`, for `reason`.
 template <typename Value, typename Kind = Failure>
-Result<Value, Kind> Failed(Kind kind, std::string reason) {
+Result<Value, Kind> Failed(Kind kind, const std::string& reason) {
     Result<Value, Kind> result;
     result.failure = kind;
-    result.reason = std::move(reason);
+    result.reason = reason;
     return result;
 }
 
@@ -49,6 +49,6 @@ Result<Value, Kind> Failed(Kind kind, std::string reason) {
 using Status = Result<Done>;
 
 inline Status Success() { return Status{}; }
-inline Status Fail(std::string reason) { return Failed<Done>(Failure::Failed, std::move(reason)); }
+inline Status Fail(const std::string& reason) { return Failed<Done>(Failure::Failed, reason); }
 
 }  // namespace fenk

@@ -14,8 +14,8 @@ void AppendText(std::vector<std::uint8_t>& out, const std::string& text) {
     out.push_back(0);
 }
 
-BuildSongResult Failure(std::string error) {
-    return fenk::Failed<BuiltSong>(fenk::Failure::Failed, std::move(error));
+BuildSongResult Failure(const std::string& error) {
+    return fenk::Failed<BuiltSong>(fenk::Failure::Failed, error);
 }
 
 }  // namespace

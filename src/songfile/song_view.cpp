@@ -45,8 +45,10 @@ ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
         return fenk::Failed<SongView>(ParseFailure::NoSignature,
                                       "the data block does not start with the signature " + signature);
     }
-    const ParseResult notEnded = fenk::Failed<SongView>(
-        ParseFailure::TextNotEnded, "the title, artist or album has no NUL before the end of the data block");
+    const auto notEnded = [] {
+        return fenk::Failed<SongView>(ParseFailure::TextNotEnded,
+                                      "the title, artist or album has no NUL before the end of the data block");
+    };
 
     // Title, artist and album follow each other, each ended by its NUL;
     // a text whose NUL is missing would run off the block.
@@ -55,13 +57,13 @@ ParseResult ParseSong(const std::uint8_t* data, std::size_t length) {
     view.length = length;
     view.title = kTitleOffset;
     std::size_t end = FindNul(data, length, view.title);
-    if (end == length) return notEnded;
+    if (end == length) return notEnded();
     view.artist = end + 1;
     end = FindNul(data, length, view.artist);
-    if (end == length) return notEnded;
+    if (end == length) return notEnded();
     view.album = end + 1;
     end = FindNul(data, length, view.album);
-    if (end == length) return notEnded;
+    if (end == length) return notEnded();
     view.orderList = end + 1;  // may equal length: the list is then empty
     return fenk::Succeeded<SongView, ParseFailure>(view);
 }

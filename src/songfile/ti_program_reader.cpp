@@ -39,18 +39,19 @@ bool IsTruncated(const TiProgramFile& file) {
 }
 
 ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
-    const ReadResult notProgram =
-        fenk::Failed<TiProgramFile>(ReadFailure::NotTiProgram, "not a TI-83 Plus program file");
+    const auto notProgram = [] {
+        return fenk::Failed<TiProgramFile>(ReadFailure::NotTiProgram, "not a TI-83 Plus program file");
+    };
     // Offsets 0..10: the signature; then the comment (11), the header words
     // that are not checked (53..59), the name (60), version and flags (68,
     // 69) and L (70). A file that ends before L is complete is no program
     // file we can use.
     if (bytes == nullptr || length < kTiSignatureBytes ||
         !std::equal(kTiSignature, kTiSignature + kTiSignatureBytes, bytes)) {
-        return notProgram;
+        return notProgram();
     }
     const TiHeaderLayout& header = kTiHeader;
-    if (length < header.dataLength.offset + header.dataLength.size) return notProgram;
+    if (length < header.dataLength.offset + header.dataLength.size) return notProgram();
 
     TiProgramFile file;
     static_assert(sizeof file.comment == kTiHeader.comment.size, "the comment field");
@@ -73,9 +74,10 @@ ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
 }
 
 ReadResult ReadTiProgramFile(const char* path) {
-    const ReadResult cannotOpen =
-        fenk::Failed<TiProgramFile>(ReadFailure::OpenFailed, "cannot be opened for reading");
-    if (path == nullptr) return cannotOpen;
+    const auto cannotOpen = [] {
+        return fenk::Failed<TiProgramFile>(ReadFailure::OpenFailed, "cannot be opened for reading");
+    };
+    if (path == nullptr) return cannotOpen();
 
     // fopen would succeed on a directory (and then fail every read), would
     // block on a FIFO until a writer turns up, and a device may never end;
@@ -84,10 +86,10 @@ ReadResult ReadTiProgramFile(const char* path) {
     std::error_code error;
     std::filesystem::file_status status =
         std::filesystem::status(std::filesystem::u8path(path), error);
-    if (error || !std::filesystem::is_regular_file(status)) return cannotOpen;
+    if (error || !std::filesystem::is_regular_file(status)) return cannotOpen();
 
     std::FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr) return cannotOpen;
+    if (stream == nullptr) return cannotOpen();
     FileCloser closer{stream};
     // Read once, forward: no more than the header and the longest block
     // that L can declare, whatever the file's size.

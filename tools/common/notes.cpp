@@ -21,11 +21,12 @@ double CentsBetween(double frequency, double reference) {
 }  // namespace
 
 fenk::Result<int> ParseNoteName(const std::string& text) {
-    const fenk::Result<int> result =
-        fenk::Failed<int>(fenk::Failure::Failed, "'" + text + "' is not a note name");
-    if (text.empty()) return result;
+    const auto notANote = [&text] {
+        return fenk::Failed<int>(fenk::Failure::Failed, "'" + text + "' is not a note name");
+    };
+    if (text.empty()) return notANote();
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    if (letter < 'A' || letter > 'G') return result;
+    if (letter < 'A' || letter > 'G') return notANote();
     int semitone = kLetterSemitones[letter - 'A'];
     std::size_t position = 1;
     if (position < text.size() && (text[position] == '#' || text[position] == 'b')) {
@@ -39,11 +40,11 @@ fenk::Result<int> ParseNoteName(const std::string& text) {
     }
     // One digit: octaves -1..9 are all there is to say.
     if (position + 1 != text.size() || !std::isdigit(static_cast<unsigned char>(text[position]))) {
-        return result;
+        return notANote();
     }
     int octave = text[position] - '0';
     if (negative) {
-        if (octave != 1) return result;
+        if (octave != 1) return notANote();
         octave = -1;
     }
     return fenk::Succeeded((octave + 1) * 12 + semitone);

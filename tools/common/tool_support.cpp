@@ -78,7 +78,7 @@ void PrintError(const char* program, const std::string& message) {
 fenk::Status WriteFileReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     fenk::Result<PendingFile> pending = BeginPendingFile(path);
     if (!pending.ok()) return fenk::Fail(pending.reason);
-    const fenk::Status written = WritePendingFile(pending.value, bytes.data(), bytes.size());
+    fenk::Status written = WritePendingFile(pending.value, bytes.data(), bytes.size());
     if (!written.ok()) {
         DiscardPendingFile(pending.value);
         return written;

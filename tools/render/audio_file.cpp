@@ -29,6 +29,14 @@ const KnownFormat kFormats[] = {
     {".w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, "Wave64, 16-bit"},
 };
 
+// libsndfile's reason for a failure of `file` (null: of the last open),
+// without the line end that the Windows system messages in it carry.
+std::string SndfileReason(SNDFILE* file) {
+    std::string reason = sf_strerror(file);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    return reason;
+}
+
 std::string LowerExtension(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::size_t dot = path.rfind('.');
@@ -81,7 +89,7 @@ fenk::Result<AudioFile> OpenAudioFile(const std::string& path, int sampleRate) {
     // forces it to the disk before putting it in place.
     audio.file = sf_open_fd(audio.pending.descriptor, SFM_WRITE, &info, SF_FALSE);
     if (audio.file == nullptr) {
-        const std::string why = sf_strerror(nullptr);
+        const std::string why = SndfileReason(nullptr);
         tools::DiscardPendingFile(audio.pending);
         return fail("cannot write '" + path + "': " + why);
     }
@@ -93,7 +101,7 @@ fenk::Result<AudioFile> OpenAudioFile(const std::string& path, int sampleRate) {
 fenk::Status WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames) {
     const sf_count_t wanted = static_cast<sf_count_t>(frames);
     if (sf_writef_float(audio.file, stereo, wanted) != wanted) {
-        return fenk::Fail("cannot write '" + audio.pending.finalPath + "': " + sf_strerror(audio.file));
+        return fenk::Fail("cannot write '" + audio.pending.finalPath + "': " + SndfileReason(audio.file));
     }
     return fenk::Success();
 }
