@@ -13,18 +13,48 @@ int RateForPeriod(std::uint8_t period) {
 
 namespace {
 
-SectionTiming MeasureSection(const songfile::SongView& song, std::uint16_t offset) {
+// The ticks and the rows from an offset's row to the end of its section: a
+// row of duration 0, or one that does not fit in the block, ends every
+// section that reaches it (songfile::RowAt). Filled as sections are
+// measured, each row read once however many sections overlap it.
+struct ToEnd {
+    static constexpr std::uint32_t kUnknown = 0xFFFFFFFF;
+    std::vector<std::uint64_t> ticks;
+    std::vector<std::uint32_t> rows;  // kUnknown: not measured yet
+};
+
+ToEnd StartToEnd(const songfile::SongView& song) {
+    ToEnd toEnd;
+    toEnd.ticks.assign(song.length + songfile::kRowBytes, 0);
+    toEnd.rows.assign(song.length + songfile::kRowBytes, ToEnd::kUnknown);
+    // Past the block's end no row fits.
+    std::fill(toEnd.rows.begin() + static_cast<std::ptrdiff_t>(song.length), toEnd.rows.end(), 0);
+    return toEnd;
+}
+
+SectionTiming MeasureSection(const songfile::SongView& song, ToEnd& toEnd, std::uint16_t offset) {
     SectionTiming section;
     section.offset = offset;
-    std::uint64_t ticks = 0;
-    section.rowStartTicks.push_back(0);
-    // RowAt ends the section where a row does not fit in the block.
-    for (std::size_t rowOffset = offset;; rowOffset += songfile::kRowBytes) {
-        const songfile::SongRow row = songfile::RowAt(song, rowOffset);
-        if (row.duration == 0) break;
-        ticks += row.duration;
-        section.rowStartTicks.push_back(ticks);
+    if (offset >= song.length) return section;  // outside the block: no rows
+    // Forward to the section's end or to a row measured before, then back.
+    std::vector<std::pair<std::size_t, std::uint16_t>> unmeasured;  // offset, duration
+    std::size_t at = offset;
+    while (toEnd.rows[at] == ToEnd::kUnknown) {
+        const std::uint16_t duration = songfile::RowAt(song, at).duration;
+        if (duration == 0) {
+            toEnd.rows[at] = 0;
+            break;
+        }
+        unmeasured.emplace_back(at, duration);
+        at += songfile::kRowBytes;
     }
+    for (auto row = unmeasured.rbegin(); row != unmeasured.rend(); ++row) {
+        const std::size_t next = row->first + songfile::kRowBytes;
+        toEnd.ticks[row->first] = row->second + toEnd.ticks[next];
+        toEnd.rows[row->first] = 1 + toEnd.rows[next];
+    }
+    section.rows = toEnd.rows[offset];
+    section.ticks = toEnd.ticks[offset];
     return section;
 }
 
@@ -36,6 +66,7 @@ std::size_t EndEntry(const SongPlayer& player) {
 
 SongTimeline MeasureSong(const songfile::SongView& song) {
     SongTimeline timeline;
+    ToEnd toEnd = StartToEnd(song);
     std::map<std::uint16_t, std::size_t> sectionByOffset;
     for (std::size_t index = 0;; ++index) {
         const std::uint16_t offset =
@@ -47,30 +78,37 @@ SongTimeline MeasureSong(const songfile::SongView& song) {
         auto known = sectionByOffset.find(offset);
         if (known == sectionByOffset.end()) {
             known = sectionByOffset.emplace(offset, timeline.sections.size()).first;
-            timeline.sections.push_back(MeasureSection(song, offset));
+            timeline.sections.push_back(MeasureSection(song, toEnd, offset));
         }
         const SectionTiming& section = timeline.sections[known->second];
-        if (section.Rows() == 0) continue;
+        if (section.rows == 0) continue;
         TimelineEntry entry;
         entry.orderIndex = index;
         entry.sectionOffset = offset;
         entry.section = known->second;
-        entry.rows = section.Rows();
+        entry.rows = section.rows;
         entry.startTick = timeline.totalTicks;
-        entry.ticks = section.Ticks();
+        entry.ticks = section.ticks;
         timeline.totalTicks += entry.ticks;
         timeline.rows += entry.rows;
         timeline.entries.push_back(entry);
     }
+    timeline.ticksToEnd = std::move(toEnd.ticks);
     return timeline;
+}
+
+std::uint64_t RowStartTick(const SongTimeline& timeline, std::size_t entry, std::size_t row) {
+    const TimelineEntry& found = timeline.entries[entry];
+    assert(row <= found.rows);
+    const std::vector<std::uint64_t>& toEnd = timeline.ticksToEnd;
+    return toEnd[found.sectionOffset] - toEnd[found.sectionOffset + row * songfile::kRowBytes];
 }
 
 std::uint64_t TickAtPosition(const SongTimeline& timeline, SongPosition position) {
     if (position.entry >= timeline.entries.size()) return timeline.totalTicks;
     const TimelineEntry& entry = timeline.entries[position.entry];
-    const SectionTiming& section = timeline.sections[entry.section];
     const std::size_t row = std::min(position.row, entry.rows - 1);
-    return entry.startTick + section.rowStartTicks[row] + position.tick;
+    return entry.startTick + RowStartTick(timeline, position.entry, row) + position.tick;
 }
 
 SongPosition PositionAtTick(const SongTimeline& timeline, std::uint64_t tick) {
@@ -79,17 +117,25 @@ SongPosition PositionAtTick(const SongTimeline& timeline, std::uint64_t tick) {
         position.entry = timeline.entries.size();
         return position;
     }
-    // The last entry that starts at or before the tick, then its row alike.
+    // The last entry that starts at or before the tick, then its row alike:
+    // the rows' start ticks grow with the row.
     const auto entry = std::upper_bound(
         timeline.entries.begin(), timeline.entries.end(), tick,
         [](std::uint64_t value, const TimelineEntry& e) { return value < e.startTick; });
     position.entry = static_cast<std::size_t>(entry - timeline.entries.begin()) - 1;
     const TimelineEntry& found = timeline.entries[position.entry];
-    const std::vector<std::uint64_t>& starts = timeline.sections[found.section].rowStartTicks;
     const std::uint64_t within = tick - found.startTick;
-    const auto row = std::upper_bound(starts.begin(), starts.end(), within);
-    position.row = static_cast<std::size_t>(row - starts.begin()) - 1;
-    position.tick = static_cast<unsigned>(within - starts[position.row]);
+    std::size_t low = 0, high = found.rows;  // the row is in [low, high)
+    while (high - low > 1) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (RowStartTick(timeline, position.entry, middle) <= within) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    position.row = low;
+    position.tick = static_cast<unsigned>(within - RowStartTick(timeline, position.entry, low));
     return position;
 }
 
@@ -145,13 +191,19 @@ PlayedTick PlayTick(SongPlayer& player) {
         return played;
     }
     SongPosition& position = player.position;
-    const RowStart row = CurrentRow(player);
+    // The row is read whole only where it starts; its other ticks need its
+    // length alone, which the timeline holds.
+    std::uint64_t duration = 0;
     if (position.tick == 0) {
         played.rowStarted = true;
-        played.row = row;
+        played.row = CurrentRow(player);
         player.jumped = false;
+        duration = played.row.duration;
+    } else {
+        duration = RowStartTick(player.timeline, position.entry, position.row + 1) -
+                   RowStartTick(player.timeline, position.entry, position.row);
     }
-    if (++position.tick < row.duration) return played;
+    if (++position.tick < duration) return played;
     position.tick = 0;
     const TimelineEntry& entry = player.timeline.entries[position.entry];
     if (++position.row < entry.rows) return played;

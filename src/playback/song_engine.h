@@ -36,14 +36,11 @@ constexpr unsigned kEndWaitMilliseconds = 2500;
 // ---------------------------------------------------------------------------
 // Timeline
 
-// A section's rows, measured once however often the order names it.
+// A section, measured once however often the order names it.
 struct SectionTiming {
     std::uint16_t offset = 0;  // the section's offset in the block
-    // rowStartTicks[r]: ticks of the section before row r; one more entry
-    // than rows, the last being the section's whole length.
-    std::vector<std::uint64_t> rowStartTicks;
-    std::size_t Rows() const { return rowStartTicks.size() - 1; }
-    std::uint64_t Ticks() const { return rowStartTicks.back(); }
+    std::size_t rows = 0;      // rows before its end (0: an empty section)
+    std::uint64_t ticks = 0;   // the rows' durations added up
 };
 
 // An order entry that plays at least one row.
@@ -63,6 +60,11 @@ struct SongTimeline {
                                          // in order of first use (empty ones too)
     std::uint64_t totalTicks = 0;        // the whole order list, end wait excluded
     std::uint64_t rows = 0;              // rows played over the whole order list
+    // ticksToEnd[o]: the ticks from the row at byte offset o of the block to
+    // the end of its section, for every row of the sections above (others
+    // 0): one value per offset, so that sections which overlap share their
+    // rows. kRowBytes longer than the block.
+    std::vector<std::uint64_t> ticksToEnd;
 };
 
 // Measures `song`: reads the order list and each section it names once.
@@ -76,6 +78,9 @@ struct SongPosition {
     std::size_t row = 0;
     unsigned tick = 0;
 };
+
+// Ticks of entries[entry]'s section before its row `row` (0..rows).
+std::uint64_t RowStartTick(const SongTimeline& timeline, std::size_t entry, std::size_t row);
 
 // Ticks of the song before `position` (for the end, totalTicks).
 std::uint64_t TickAtPosition(const SongTimeline& timeline, SongPosition position);

@@ -259,4 +259,39 @@ TEST_F(SequencerTest, OrderListWithoutItsEndEntryEndsAtTheBlockEnd) {
     EXPECT_THAT(clock.otherSleeps, ElementsAre(2500u));
 }
 
+// Sections may start inside one another: every entry of an order list that
+// points into one run of rows is measured from its own row on, and a long
+// list of such entries costs one pass over the rows.
+TEST(SongTimeline, SectionsThatStartInsideOneAnotherShareTheirRows) {
+    SongBlock block;
+    const std::size_t entries = 3000;
+    const std::size_t rows = 2000;
+    const std::size_t runStart = 9 + 2 * (entries + 1);
+    for (std::size_t entry = 0; entry < entries; ++entry)
+        block.Word(static_cast<std::uint16_t>(runStart + 6 * (entry % rows)));
+    block.Word(0);
+    for (std::size_t row = 0; row < rows; ++row) block.Row(10, 0, 0, 0, static_cast<std::uint16_t>(row + 1));
+    block.EndRow();
+
+    ExactBlock exact(block);
+    const playback::SongTimeline timeline = playback::MeasureSong(exact.view);
+    ASSERT_EQ(timeline.entries.size(), entries);
+    EXPECT_EQ(timeline.sections.size(), rows);
+    // The entry at row r of the run holds rows r..1999, of r+1..2000 ticks.
+    const playback::TimelineEntry& third = timeline.entries[2];
+    EXPECT_EQ(third.rows, rows - 2);
+    EXPECT_EQ(third.ticks, rows * (rows + 1) / 2 - 3);
+    EXPECT_EQ(playback::RowStartTick(timeline, 2, 1), 3u);
+    std::uint64_t total = 0;
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+        const std::size_t first = entry % rows;
+        total += rows * (rows + 1) / 2 - first * (first + 1) / 2;
+    }
+    EXPECT_EQ(timeline.totalTicks, total);
+    const playback::SongPosition last = playback::PositionAtTick(timeline, total - 1);
+    EXPECT_EQ(last.entry, entries - 1);
+    EXPECT_EQ(last.row, timeline.entries.back().rows - 1);
+    EXPECT_EQ(last.tick, rows - 1);
+}
+
 }  // namespace

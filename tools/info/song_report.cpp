@@ -195,7 +195,7 @@ SongReport InspectSong(const songfile::SongView& song, std::vector<std::string>&
     const playback::SongTimeline timeline = playback::MeasureSong(song);
     assert(timeline.sections.size() == report.sections.size());
     for (std::size_t k = 0; k < report.sections.size(); ++k)
-        report.sections[k].ticks = timeline.sections[k].Ticks();
+        report.sections[k].ticks = timeline.sections[k].ticks;
     report.totalTicks = timeline.totalTicks;
     return report;
 }

@@ -78,8 +78,8 @@ bool KeepPlace(const playback::SongTimeline& before, playback::SongPosition posi
         ++entry;
     kept.entry = entry;
     kept.row = std::min(position.row, now.entries[entry].rows - 1);
-    const std::vector<std::uint64_t>& starts = now.sections[now.entries[entry].section].rowStartTicks;
-    const std::uint64_t rowTicks = starts[kept.row + 1] - starts[kept.row];
+    const std::uint64_t rowTicks = playback::RowStartTick(now, entry, kept.row + 1) -
+                                   playback::RowStartTick(now, entry, kept.row);
     kept.tick = static_cast<unsigned>(std::min<std::uint64_t>(position.tick, rowTicks - 1));
     return true;
 }
