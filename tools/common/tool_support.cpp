@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "fenk_version.h"
+#include "tool_support_os.h"
 
 
 namespace tools {
@@ -73,6 +74,21 @@ std::string FormatPlayingTime(std::uint64_t milliseconds) {
 
 void PrintError(const char* program, const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+}
+
+fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const long written = WriteSome(file.descriptor, next, size);
+        if (written <= 0) {
+            // A write that takes nothing without an error would loop forever.
+            return fenk::Fail("cannot write '" + file.finalPath + "': " +
+                              std::strerror(written < 0 ? errno : ENOSPC));
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return fenk::Success();
 }
 
 fenk::Status WriteFileReplacing(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "tool_support.h"
+#include "tool_support_os.h"
 
 namespace tools {
 
@@ -56,20 +57,11 @@ fenk::Result<PendingFile> BeginPendingFile(const std::string& finalPath) {
     return fenk::Succeeded(std::move(file));
 }
 
-fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size) {
-    const char* next = static_cast<const char*>(bytes);
-    while (size > 0) {
-        const ssize_t written = write(file.descriptor, next, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            // A write that takes nothing without an error would loop forever.
-            return fenk::Fail("cannot write '" + file.finalPath + "': " +
-                              std::strerror(written < 0 ? errno : ENOSPC));
-        }
-        next += written;
-        size -= static_cast<std::size_t>(written);
+long WriteSome(int descriptor, const void* bytes, std::size_t size) {
+    for (;;) {
+        const ssize_t written = write(descriptor, bytes, size);
+        if (written >= 0 || errno != EINTR) return written;
     }
-    return fenk::Success();
 }
 
 fenk::Status CommitPendingFile(PendingFile& file) {

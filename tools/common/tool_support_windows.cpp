@@ -19,6 +19,7 @@
 #include <random>
 
 #include "tool_support.h"
+#include "tool_support_os.h"
 
 namespace tools {
 
@@ -89,20 +90,10 @@ fenk::Result<PendingFile> BeginPendingFile(const std::string& finalPath) {
                                                                 std::strerror(errno));
 }
 
-fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size) {
-    const char* next = static_cast<const char*>(bytes);
-    while (size > 0) {
-        // _write takes an unsigned int count.
-        const unsigned int chunk = size < (1u << 30) ? static_cast<unsigned int>(size) : (1u << 30);
-        const int written = _write(file.descriptor, next, chunk);
-        if (written <= 0) {
-            return fenk::Fail("cannot write '" + file.finalPath + "': " +
-                              std::strerror(written < 0 ? errno : ENOSPC));
-        }
-        next += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return fenk::Success();
+long WriteSome(int descriptor, const void* bytes, std::size_t size) {
+    // _write takes an unsigned int count.
+    const unsigned int chunk = size < (1u << 30) ? static_cast<unsigned int>(size) : (1u << 30);
+    return _write(descriptor, bytes, chunk);
 }
 
 fenk::Status CommitPendingFile(PendingFile& file) {
