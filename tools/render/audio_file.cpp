@@ -62,7 +62,14 @@ AudioFormat FormatForPath(const std::string& path) {
     return result;
 }
 
-const char* KnownExtensions() { return ".wav, .flac, .ogg, .oga, .opus, .aiff, .aif, .au, .caf, .w64"; }
+std::string KnownExtensions() {
+    std::string known;
+    for (const KnownFormat& format : kFormats) {
+        if (!known.empty()) known += ", ";
+        known += format.extension;
+    }
+    return known;
+}
 
 fenk::Result<AudioFile> OpenAudioFile(const std::string& path, int sampleRate) {
     const auto fail = [](const std::string& reason) {

@@ -27,8 +27,9 @@ struct AudioFormat {
 // letter case): 16-bit PCM for the uncompressed and FLAC ones.
 AudioFormat FormatForPath(const std::string& path);
 
-// The extensions FormatForPath knows, for messages: ".wav, .flac, ...".
-const char* KnownExtensions();
+// The extensions FormatForPath knows, for messages: ".wav, .flac, ...",
+// made from its table (a new format is one row there).
+std::string KnownExtensions();
 
 struct AudioFile {
     SNDFILE* file = nullptr;

@@ -71,7 +71,7 @@ int Main(int argc, char** argv) {
     // fenk's switch groups (-x, -m, -l, -xml...) are no options of ours: they
     // come back as the arguments CLI11 leaves.
     app.allow_extras();
-    app.footer("OUT's extension chooses the format: " + std::string(render::KnownExtensions()) +
+    app.footer("OUT's extension chooses the format: " + render::KnownExtensions() +
                ".\nAn existing OUT is replaced only when the render succeeds, and never\n"
                "when it is the song or the sample. The sample and the switches are\n"
                "fenk's: " + playback::SwitchLettersHelp() + " (" +
