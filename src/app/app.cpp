@@ -3,7 +3,6 @@
 #include "fenk_version.h"
 #include "songfile.h"
 
-
 namespace app {
 namespace {
 

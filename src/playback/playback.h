@@ -230,7 +230,7 @@ public:
 // one clock.StopRequested() and one clock.SleepMs(5). A stop prints the
 // message "\n" and returns StoppedByKey at once; the end waits
 // clock.SleepMs(kEndWaitMilliseconds) (stops not watched) and returns
-// Finished. Needs `output` started and loaded.
+// Finished. Needs `output` started and loaded, and the player not paused.
 PlayOutcome PlaySong(SongPlayer& player, ToneOutput& output, Clock& clock, RunPrinter& printer);
 
 // Where a playback run ended.

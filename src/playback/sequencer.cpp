@@ -37,6 +37,7 @@ void SystemClock::SleepMs(unsigned milliseconds) {
 
 PlayOutcome PlaySong(SongPlayer& player, ToneOutput& output, Clock& clock, RunPrinter& printer) {
     assert(output.library != nullptr);
+    assert(!player.paused);  // a paused player would never end
     for (;;) {
         const PlayedTick played = PlayTick(player);
         if (played.ended) break;

@@ -9,7 +9,6 @@
 #include "fenk_version.h"
 #include "tool_support_os.h"
 
-
 namespace tools {
 
 StandardOptionsOutcome ParseCommandLine(const char* program, CLI::App& app, int argc,
