@@ -85,7 +85,6 @@ SongTimeline MeasureSong(const songfile::SongView& song) {
         TimelineEntry entry;
         entry.orderIndex = index;
         entry.sectionOffset = offset;
-        entry.section = known->second;
         entry.rows = section.rows;
         entry.startTick = timeline.totalTicks;
         entry.ticks = section.ticks;

@@ -47,7 +47,6 @@ struct SectionTiming {
 struct TimelineEntry {
     std::size_t orderIndex = 0;       // entry of the order list, from 0
     std::uint16_t sectionOffset = 0;  // that entry: the section's offset
-    std::size_t section = 0;          // index into SongTimeline::sections
     std::size_t rows = 0;             // rows of the section, >= 1
     std::uint64_t startTick = 0;      // ticks of the song before the entry
     std::uint64_t ticks = 0;          // the entry's own ticks, >= 1

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace live {
 
@@ -135,7 +136,8 @@ void Reload(Session& session, playback::ToneOutput& output) {
         session.message = loaded.reason;
         return;
     }
-    const playback::SongPlayer before = session.player;
+    // The player's timeline and place are all that is kept of the old song.
+    const playback::SongPlayer before = std::move(session.player);
     session.song = std::move(loaded.value);
     playback::SongPlayer& player = session.player;
     player = playback::MakeSongPlayer(View(session.song));

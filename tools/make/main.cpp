@@ -1,8 +1,10 @@
 // fenk-make SOURCE OUT.8xp: compiles a song text into a TI-83 Plus program.
+#include <cassert>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "song_engine.h"
 #include "song_text.h"
 #include "songfile.h"
 #include "tool_support.h"
@@ -71,11 +73,12 @@ int Main(int argc, char** argv) {
         tools::PrintError(kProgram, written.reason);
         return 1;
     }
-    std::uint64_t ticks = 0;
+    // The length as the player plays it; the rows as written, each section once.
+    const songfile::ParseResult laid =
+        songfile::ParseSong(song.value.body.data(), song.value.body.size());
+    assert(laid.ok());  // the builder lays out songs
+    const std::uint64_t ticks = playback::MeasureSong(laid.value).totalTicks;
     std::size_t rows = 0;
-    for (std::size_t section : compiled.song.order) {
-        for (const songfile::SongRow& row : compiled.song.sections[section]) ticks += row.duration;
-    }
     for (const std::vector<songfile::SongRow>& section : compiled.song.sections) rows += section.size();
     const std::size_t sections = compiled.song.sections.size();
     std::printf("%s: %zu bytes, %s long, %zu %s, %zu %s\n", outputPath.c_str(), file.size(),
