@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "channel_allocator.h"
@@ -106,7 +105,7 @@ bool MakeRoom(Library& library) {
     const auto deadline = std::chrono::steady_clock::now() + kQueueWaitLimit;
     while (fsound::FreeCommandSlots(library.engine.queue) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fsound::WaitForAudioThread();
     }
     return true;
 }
@@ -129,7 +128,7 @@ void WaitForDeviceClock(const fsound::Engine& engine) {
     const std::int64_t start = fsound::MonotonicNowNs();
     while (!engine.clockAnchored.load(std::memory_order_acquire) &&
            fsound::MonotonicNowNs() - start < kLongestWaitNs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fsound::WaitForAudioThread();
     }
 }
 

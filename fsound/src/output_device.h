@@ -1,5 +1,7 @@
 // The output device: SDL's default audio device, stereo float at a fixed
-// rate, driven by a callback on SDL's audio thread.
+// rate, driven by a callback on SDL's audio thread (output_device_sdl.cpp).
+// A build without one (the browser's, output_device_none.cpp) opens no
+// device: the library plays there in offline mode only.
 #pragma once
 
 #include <cstdint>
@@ -28,5 +30,9 @@ bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCal
 // Stops the callback (it has returned when this does), closes the device and
 // shuts SDL's audio down. Nothing happens for a closed device.
 void CloseOutputDevice(OutputDevice& device);
+
+// Gives the audio thread about a millisecond to run, for a call that waits
+// on it (a full command queue, the device's clock).
+void WaitForAudioThread();
 
 }  // namespace fsound

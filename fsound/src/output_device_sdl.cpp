@@ -71,4 +71,6 @@ void CloseOutputDevice(OutputDevice& device) {
     device.id = 0;
 }
 
+void WaitForAudioThread() { SDL_Delay(1); }
+
 }  // namespace fsound

@@ -41,3 +41,8 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
                   binutils-mingw-w64-x86-64 ninja-build
                   wine wine64 unzip)
+# What scripts/web needs on top: clang 14 for wasm32-wasi with lld and the
+# wasm32 builds of wasi-libc, libc++ and libc++abi; Ninja; Node and npm for
+# the tests and the server; Debian's Chromium, which the browser tests drive.
+WEB_PACKAGES=(clang-14 lld-14 llvm-14 libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 wasi-libc
+              libclang-rt-14-dev-wasm32 ninja-build chromium)

@@ -15,7 +15,46 @@ void PrintUsage(std::FILE* out) {
                  playback::SwitchLettersHelp().c_str());
 }
 
+// printf into a string: the report's lines are fenk's own format strings.
+template <typename... Values>
+void AppendFormatted(std::string& text, const char* format, Values... values) {
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    if (length <= 0) return;
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(&line[0], line.size(), format, values...);
+    line.pop_back();
+    text += line;
+}
+
 }  // namespace
+
+SongFileReport ReportSongFile(const songfile::ReadResult& read) {
+    SongFileReport report;
+    if (read.failure == songfile::ReadFailure::OpenFailed) return report;
+    if (read.failure == songfile::ReadFailure::NotTiProgram) {
+        report.text = "Not a valid TI-83 Plus program file!\n";
+        return report;
+    }
+    const songfile::TiProgramFile& file = read.value;
+    AppendFormatted(report.text, "Loaded file %s (%s)\n", songfile::NameText(file).c_str(),
+                    songfile::CommentText(file).c_str());
+    if (songfile::IsTruncated(file)) {
+        AppendFormatted(report.text, "Warning: the song data is truncated (%u of %u bytes)\n",
+                        static_cast<unsigned>(file.data.size()),
+                        static_cast<unsigned>(file.declaredLength));
+    }
+    const songfile::ParseResult song = songfile::ParseSong(file.data.data(), file.data.size());
+    if (!song.ok()) {
+        report.text += "This is not a valid Fenk music file!\n";
+        return report;
+    }
+    AppendFormatted(report.text, "Song title:  %s\nSong artist: %s\nSong album:  %s\n",
+                    songfile::TitleText(song.value).c_str(), songfile::ArtistText(song.value).c_str(),
+                    songfile::AlbumText(song.value).c_str());
+    report.ok = true;
+    report.song = song.value;
+    return report;
+}
 
 int Run(int argc, const char* const* argv, const Environment& environment) {
     std::FILE* out = environment.out;
@@ -29,40 +68,20 @@ int Run(int argc, const char* const* argv, const Environment& environment) {
     const char* songPath = argv[1];
     // Owns the song data until the end of the run; the view points into it.
     const songfile::ReadResult read = songfile::ReadTiProgramFile(songPath);
-    switch (read.failure) {
-        case songfile::ReadFailure::None:
-            break;
-        case songfile::ReadFailure::OpenFailed:
-            std::fprintf(out, "Error loading %s!\n", songPath);
-            return 1;
-        case songfile::ReadFailure::NotTiProgram:
-            std::fprintf(out, "Not a valid TI-83 Plus program file!\n");
-            return 1;
-    }
-    const songfile::TiProgramFile& file = read.value;
-    std::fprintf(out, "Loaded file %s (%s)\n", songfile::NameText(file).c_str(),
-                 songfile::CommentText(file).c_str());
-    if (songfile::IsTruncated(file)) {
-        std::fprintf(out, "Warning: the song data is truncated (%u of %u bytes)\n",
-                     static_cast<unsigned>(file.data.size()),
-                     static_cast<unsigned>(file.declaredLength));
-    }
-
-    const songfile::ParseResult song = songfile::ParseSong(file.data.data(), file.data.size());
-    if (!song.ok()) {
-        std::fprintf(out, "This is not a valid Fenk music file!\n");
+    if (read.failure == songfile::ReadFailure::OpenFailed) {
+        std::fprintf(out, "Error loading %s!\n", songPath);
         return 1;
     }
-    std::fprintf(out, "Song title:  %s\nSong artist: %s\nSong album:  %s\n",
-                 songfile::TitleText(song.value).c_str(), songfile::ArtistText(song.value).c_str(),
-                 songfile::AlbumText(song.value).c_str());
+    const SongFileReport report = ReportSongFile(read);
+    std::fputs(report.text.c_str(), out);
+    if (!report.ok) return 1;
 
     // Switches are looked at only now: a bad song is reported before any
     // switch is parsed.
     const playback::PlaybackSettings settings = playback::ParseSettings(argc - 2, argv + 2);
     playback::ToneOutput output = playback::MakeToneOutput(*environment.library, settings);
     playback::ConsolePrinter printer(out);
-    playback::SongPlayer player = playback::MakeSongPlayer(song.value);
+    playback::SongPlayer player = playback::MakeSongPlayer(report.song);
     return playback::RunPlayback(player, settings, output, *environment.clock, printer).ExitStatus();
 }
 

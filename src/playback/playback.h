@@ -109,6 +109,9 @@ bool Start(ToneOutput& output, int mixRate);
 // when none failed, and only then are `samples` filled. Needs Start; after a
 // failure the library stays started and Shutdown is still due.
 bool LoadVoiceSamples(ToneOutput& output, const char* path);
+// The same for a sample file's `size` bytes at `bytes` (size >= 1), read
+// as the library reads a file (FSOUND_LOADMEMORY): the browser's samples.
+bool LoadVoiceSamplesFromMemory(ToneOutput& output, const std::uint8_t* bytes, int size);
 // Sounds one row: rates[k] is voice k's playback rate in Hz, or kSilentRate.
 // With stopNotesEachRow every channel is stopped first; otherwise earlier
 // rows go on sounding. Each sample gets the row's rate (kSilentRate leaves it

@@ -39,17 +39,30 @@ bool Start(ToneOutput& output, int mixRate) {
     return output.library->Init(mixRate, kSoftwareChannels, kInitFlags) != 0;
 }
 
-bool LoadVoiceSamples(ToneOutput& output, const char* path) {
+namespace {
+
+// The four loads, all made before any result is looked at; samples that
+// did load on a failure are freed by the library's Close.
+bool LoadFourTimes(ToneOutput& output, const char* nameOrData, unsigned mode, int length) {
     assert(output.library != nullptr);
-    // All four loads are made before any result is looked at; samples that
-    // did load on a failure are freed by the library's Close.
     FSOUND_SAMPLE* loaded[4];
     for (FSOUND_SAMPLE*& sample : loaded)
-        sample = output.library->SampleLoad(FSOUND_FREE, path, kSampleMode, 0, 0);
+        sample = output.library->SampleLoad(FSOUND_FREE, nameOrData, mode, 0, length);
     for (FSOUND_SAMPLE* sample : loaded)
         if (sample == nullptr) return false;
     for (int voice = 0; voice < 4; ++voice) output.samples[voice] = loaded[voice];
     return true;
+}
+
+}  // namespace
+
+bool LoadVoiceSamples(ToneOutput& output, const char* path) {
+    return LoadFourTimes(output, path, kSampleMode, 0);
+}
+
+bool LoadVoiceSamplesFromMemory(ToneOutput& output, const std::uint8_t* bytes, int size) {
+    return LoadFourTimes(output, reinterpret_cast<const char*>(bytes),
+                         kSampleMode | FSOUND_LOADMEMORY, size);
 }
 
 namespace {

@@ -39,19 +39,17 @@ void SoundRow(Session& session, playback::ToneOutput& output, const playback::Ro
     }
 }
 
-// Moves to an entry's first row; a seek from the end leaves the player
-// paused there. The row sounds from the next tick on when playing.
-void JumpTo(Session& session, std::size_t entry) {
-    if (StateOf(session) == State::AtEnd) session.player.paused = true;
-    playback::SeekTo(session.player, entry);
-}
-
 void GoToEnd(Session& session, playback::ToneOutput& output) {
     playback::SeekToEnd(session.player);
     Silence(output);
 }
 
 }  // namespace
+
+void SeekToEntry(Session& session, std::size_t entry) {
+    if (StateOf(session) == State::AtEnd) session.player.paused = true;
+    playback::SeekTo(session.player, entry);
+}
 
 State StateOf(const Session& session) {
     if (playback::AtEnd(session.player)) return State::AtEnd;
@@ -64,19 +62,25 @@ void StartSession(Session& session, const std::string& path, Song song) {
     session.player = playback::MakeSongPlayer(View(session.song));
 }
 
-bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock) {
+bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock,
+                     playback::PlayedTick* tick) {
     const playback::PlayedTick played = playback::PlayTick(session.player);
+    if (tick != nullptr) *tick = played;
     bool changed = false;
     if (played.rowStarted) {
         SoundRow(session, output, played.row, clock.RowStartNs());
         changed = true;
     }
-    // The last row has played out: silence, once.
-    if (played.ended && !session.silencedAtEnd) {
+    // The last row has played out: it sounds on for the end wait, then
+    // silence, once.
+    if (!played.ended) {
+        session.ticksAtEnd = 0;
+        session.silencedAtEnd = false;
+    } else if (!session.silencedAtEnd && session.ticksAtEnd++ >= session.endWaitTicks) {
         Silence(output);
+        session.silencedAtEnd = true;
         changed = true;
     }
-    session.silencedAtEnd = played.ended;
     return changed;
 }
 
@@ -103,19 +107,19 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
     case Key::Right:
         if (state == State::AtEnd) return true;
         if (player.position.entry + 1 < entries) {
-            JumpTo(session, player.position.entry + 1);
+            SeekToEntry(session, player.position.entry + 1);
         } else {
             GoToEnd(session, output);
         }
         return true;
     case Key::Left:
         if (entries == 0) return true;
-        JumpTo(session, state == State::AtEnd ? entries - 1
+        SeekToEntry(session, state == State::AtEnd ? entries - 1
                         : player.position.entry == 0 ? 0
                                                      : player.position.entry - 1);
         return true;
     case Key::Home:
-        if (entries != 0) JumpTo(session, 0);
+        if (entries != 0) SeekToEntry(session, 0);
         return true;
     case Key::Character:
         break;
@@ -123,15 +127,20 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
     if (key.character == 'q' || key.character == 'Q') return false;
     if (key.character == 'l' || key.character == 'L') player.loopEntry = !player.loopEntry;
     if (key.character >= '1' && key.character <= '4') {
-        bool& muted = player.muted[key.character - '1'];
-        muted = !muted;
-        if (state == State::Playing) Resound(session, output);
+        bool muted[4];
+        std::copy(std::begin(player.muted), std::end(player.muted), muted);
+        muted[key.character - '1'] = !muted[key.character - '1'];
+        SetMutes(session, output, muted);
     }
     return true;
 }
 
-void Reload(Session& session, playback::ToneOutput& output) {
-    LoadResult loaded = LoadSongFile(session.path);
+void SetMutes(Session& session, playback::ToneOutput& output, const bool muted[4]) {
+    std::copy(muted, muted + 4, std::begin(session.player.muted));
+    if (StateOf(session) == State::Playing) Resound(session, output);
+}
+
+void ReloadWith(Session& session, playback::ToneOutput& output, LoadResult loaded) {
     if (!loaded.ok()) {
         session.message = loaded.reason;
         return;

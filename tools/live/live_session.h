@@ -23,6 +23,11 @@ struct Session {
     int sounding[4] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
                        playback::kSilentRate};
     bool silencedAtEnd = false;  // the end has been reached and silenced
+    // Ticks the last row sounds on at the end before it is silenced: 0 for
+    // fenk-live, the player's end wait (kEndWaitMilliseconds / 5) for the
+    // browser's player; ticksAtEnd counts them.
+    unsigned endWaitTicks = 0;
+    unsigned ticksAtEnd = 0;
     bool defaultSample = true;   // note names mean something only with it
     std::string message;         // the last reload's outcome
     unsigned reloads = 0;
@@ -37,8 +42,15 @@ State StateOf(const Session& session);
 // Plays one tick (playback::PlayTick): a row that starts sounds, one
 // reached by a seek alone and at once, one played on to as the player
 // sounds it, at clock.RowStartNs(); the end is silenced once. True when
-// something the screen shows changed.
-bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock);
+// something the screen shows changed. `played`, when given, gets what the
+// engine's tick did.
+bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock,
+                     playback::PlayedTick* played = nullptr);
+
+// Moves to the first row of timeline entry `entry` (the end when past the
+// last); from the end it stays paused there. The row sounds from the next
+// tick on when playing.
+void SeekToEntry(Session& session, std::size_t entry);
 
 // What a key does: Space pause/resume (at the end: from the top),
 // Left/Right the previous/next entry (Right on the last: the end; Left at
@@ -46,8 +58,15 @@ bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::C
 // mute voice 0-3. False for q or Esc, which end the program.
 bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& key);
 
-// Reads the song file again. A mistake leaves the message and plays on; a
-// good song plays on from the same place (KeepPlace), the row anew.
+// Mutes the voices whose `muted` is true and unmutes the others, heard at
+// once when playing.
+void SetMutes(Session& session, playback::ToneOutput& output, const bool muted[4]);
+
+// Takes the song loaded again: a failure leaves its reason as the message
+// and plays on; a good song plays on from the same place (KeepPlace), the
+// row anew.
+void ReloadWith(Session& session, playback::ToneOutput& output, LoadResult loaded);
+// Reads the song file again (LoadSongFile), then as ReloadWith.
 void Reload(Session& session, playback::ToneOutput& output);
 
 }  // namespace live

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "song_text.h"
-#include "tool_support.h"
 
 namespace live {
 
@@ -60,12 +59,6 @@ LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t
     song.title = songfile::TitleText(parsed.value);
     song.artist = songfile::ArtistText(parsed.value);
     return fenk::Succeeded(std::move(song));
-}
-
-LoadResult LoadSongFile(const std::string& path) {
-    fenk::Result<std::vector<std::uint8_t>> bytes = tools::ReadWholeFile(path);
-    if (!bytes.ok()) return fenk::Failed<Song>(fenk::Failure::Failed, bytes.reason);
-    return LoadSongBytes(path, bytes.value);
 }
 
 bool KeepPlace(const playback::SongTimeline& before, playback::SongPosition position,

@@ -54,20 +54,12 @@ int Main(int argc, char** argv) {
         return 1;
     }
 
-    const songfile::BuildSongResult song = songfile::BuildSong(compiled.song);
-    if (!song.ok()) {
-        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), song.reason.c_str());
-        return 1;
-    }
-    songfile::TiProgramSpec program = compiled.program;
-    program.body = song.value.body;
-    const fenk::Result<std::vector<std::uint8_t>> built = songfile::BuildTiProgramFile(program);
+    const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
     if (!built.ok()) {
-        std::fprintf(stderr, "%s: the song takes %zu bytes; a program holds at most %zu\n",
-                     sourcePath.c_str(), song.value.body.size(), songfile::kMaxProgramBody);
+        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), built.reason.c_str());
         return 1;
     }
-    const std::vector<std::uint8_t>& file = built.value;
+    const std::vector<std::uint8_t>& file = built.value.file;
     const fenk::Status written = tools::WriteFileReplacing(outputPath, file);
     if (!written.ok()) {
         tools::PrintError(kProgram, written.reason);
@@ -75,7 +67,7 @@ int Main(int argc, char** argv) {
     }
     // The length as the player plays it; the rows as written, each section once.
     const songfile::ParseResult laid =
-        songfile::ParseSong(song.value.body.data(), song.value.body.size());
+        songfile::ParseSong(built.value.body.data(), built.value.body.size());
     assert(laid.ok());  // the builder lays out songs
     const std::uint64_t ticks = playback::MeasureSong(laid.value).totalTicks;
     std::size_t rows = 0;

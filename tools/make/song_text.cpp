@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <utility>
 
 #include "notes.h"
 
@@ -512,6 +513,24 @@ CompileResult CompileSongText(const std::string& text) {
     result.song.album = compiler.album;
     result.ok = true;
     return result;
+}
+
+fenk::Result<ProgramFile> BuildProgramFile(const CompileResult& compiled) {
+    const songfile::BuildSongResult song = songfile::BuildSong(compiled.song);
+    if (!song.ok()) return fenk::Failed<ProgramFile>(fenk::Failure::Failed, song.reason);
+    songfile::TiProgramSpec program = compiled.program;
+    program.body = song.value.body;
+    fenk::Result<std::vector<std::uint8_t>> built = songfile::BuildTiProgramFile(program);
+    if (!built.ok()) {
+        return fenk::Failed<ProgramFile>(
+            fenk::Failure::Failed, "the song takes " + std::to_string(program.body.size()) +
+                                       " bytes; a program holds at most " +
+                                       std::to_string(songfile::kMaxProgramBody));
+    }
+    ProgramFile result;
+    result.file = std::move(built.value);
+    result.body = std::move(program.body);
+    return fenk::Succeeded(std::move(result));
 }
 
 }  // namespace songtext

@@ -2,8 +2,11 @@
 // fenk-make turns into a TI-83 Plus program file holding a song.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "result.h"
 
 #include "songfile.h"
 
@@ -36,5 +39,15 @@ struct CompileResult {
 // kFarOffCents off its pitch (once per note name, at its first line) and a
 // text that holds characters the calculator cannot show.
 CompileResult CompileSongText(const std::string& text);
+
+// A compiled song as fenk-make writes it.
+struct ProgramFile {
+    std::vector<std::uint8_t> file;  // the TI-83 Plus program file's bytes
+    std::vector<std::uint8_t> body;  // the song block inside it
+};
+
+// The program file of a successful compile; fails with why the song does
+// not fit ("the song takes 70000 bytes; a program holds at most 65505").
+fenk::Result<ProgramFile> BuildProgramFile(const CompileResult& compiled);
 
 }  // namespace songtext

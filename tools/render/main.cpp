@@ -132,7 +132,8 @@ int Main(int argc, char** argv) {
         return Fail("the song has " + std::to_string(entries) + " order entries; --from and --to "
                     "take 1 to " + std::to_string(entries));
     }
-    if (first > last) return Fail("--from " + std::to_string(first) + " comes after --to " +
+    // A song with no order entries plays only the end wait, as fenk plays it.
+    if (entries != 0 && first > last) return Fail("--from " + std::to_string(first) + " comes after --to " +
                                   std::to_string(last));
     playback::SeekTo(player, playback::EntryAtOrderIndex(timeline, first - 1));
     player.endEntry = playback::EntryAtOrderIndex(timeline, last);

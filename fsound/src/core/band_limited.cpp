@@ -479,11 +479,17 @@ std::shared_ptr<const BandLimitedSample> PrepareSample(const std::vector<float>&
     }
 
     // Out of memory is a failure to prepare this sample, not of the program.
+    // Built without exceptions (the browser's module) it ends the module, as
+    // any allocation there does.
+#if defined(__cpp_exceptions)
     try {
         return BuildSample(mono, loop);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+#else
+    return BuildSample(mono, loop);
+#endif
 }
 
 std::size_t FrameCount(const BandLimitedSample& sample) { return sample.frames; }

@@ -1,0 +1,14 @@
+// No output device: a build for a host whose sound is not ours to open (the
+// browser's, where an AudioWorklet pulls the offline mix). Init without
+// offline mode fails there as it does on a machine without sound output.
+#include "output_device.h"
+
+namespace fsound {
+
+bool OpenOutputDevice(OutputDevice&, int, int, RenderCallback, void*) { return false; }
+
+void CloseOutputDevice(OutputDevice&) {}
+
+void WaitForAudioThread() {}
+
+}  // namespace fsound

@@ -1,0 +1,491 @@
+// The browser's module: the player's own song reader, compiler, engine,
+// tone output and sound library (offline), behind the calls of
+// web_module.h. Each call's failure comes back as a value and a JSON text;
+// nothing here throws (the module is built without exceptions).
+#include "web_module.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app.h"
+#include "fsound_errors.h"
+#include "fsound_offline.h"
+#include "live_session.h"
+#include "live_song.h"
+#include "playback.h"
+#include "song_text.h"
+#include "songfile.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kMixRate = 32000;
+constexpr int kMaxStreamFrames = 4096;
+constexpr std::size_t kMaxEventsPerRender = kMaxStreamFrames;  // one per tick at most
+// The piano roll's rows stop here: a song whose order list names long
+// sections thousands of times would otherwise make a JSON text of
+// hundreds of megabytes.
+constexpr std::size_t kMaxRollRows = 200000;
+// Frames mixed per call while rendering a WAV, as fenk-render's clock does.
+constexpr int kWavChunkFrames = 4096;
+
+// The song open on this instance: as given, and as the .8xp it is.
+struct OpenSong {
+    std::string name = "song";          // for the session's messages
+    std::vector<std::uint8_t> source;   // the bytes as opened (text or .8xp)
+    std::vector<std::uint8_t> program;  // the .8xp
+    songfile::ReadResult read;          // program read; its data block is the song
+    songfile::SongView song;            // over read.value.data
+    bool open = false;
+};
+
+struct Module {
+    std::vector<std::uint8_t> input;
+    std::string result;
+    std::vector<std::uint8_t> output;
+    std::vector<std::uint8_t> sample;  // the voice sample file's bytes
+    OpenSong song;
+
+    // The stream: its own live session over the sound library, offline.
+    bool streaming = false;
+    int streamRate = kMixRate;
+    std::uint64_t streamTicks = 0;   // ticks played since the stream started
+    std::uint64_t streamFrames = 0;  // frames mixed since then
+    live::Session session;
+    playback::ToneOutput output_;
+    std::vector<float> audio = std::vector<float>(2 * kMaxStreamFrames);
+    std::vector<web::RowEvent> events = std::vector<web::RowEvent>(kMaxEventsPerRender);
+    web::StreamState state{};
+};
+
+Module& TheModule() {
+    static Module module;
+    return module;
+}
+
+int Answer(const json& value, bool ok) {
+    TheModule().result = value.dump(-1, ' ', false, json::error_handler_t::replace);
+    return ok ? 1 : 0;
+}
+
+int Refuse(const std::string& error) { return Answer({{"ok", false}, {"error", error}}, false); }
+
+int RateFor(int flags) {
+    return (flags & web::kFlagLowQuality) != 0 ? playback::kLowQualityMixRate : kMixRate;
+}
+
+playback::PlaybackSettings SettingsFor(int flags) {
+    playback::PlaybackSettings settings;
+    settings.stopNotesEachRow = (flags & web::kFlagExtended) == 0;
+    settings.stereoPanning = (flags & web::kFlagMono) == 0;
+    settings.mixRate = RateFor(flags);
+    return settings;
+}
+
+// The sound library started offline with the sample loaded four times.
+bool StartOffline(playback::ToneOutput& output, int rate, const std::vector<std::uint8_t>& sample,
+                  std::string& error) {
+    if (!FSOUND_Offline_Enable(1) || !playback::Start(output, rate)) {
+        error = std::string("cannot start the sound library: ") +
+                FSOUND_GetErrorText(FSOUND_GetError());
+        return false;
+    }
+    if (sample.empty() ||
+        !playback::LoadVoiceSamplesFromMemory(output, sample.data(), static_cast<int>(sample.size()))) {
+        error = std::string("the sample did not load: ") +
+                (sample.empty() ? "there is none" : FSOUND_GetErrorText(FSOUND_GetError()));
+        playback::Shutdown(output);
+        return false;
+    }
+    return true;
+}
+
+bool IsProgramFile(const std::vector<std::uint8_t>& bytes) {
+    return bytes.size() >= songfile::kTiSignatureBytes &&
+           std::memcmp(bytes.data(), songfile::kTiSignature, songfile::kTiSignatureBytes) == 0;
+}
+
+// The timeline and every row that plays, for the page's roll and times.
+void DescribeSong(const OpenSong& song, const std::vector<std::string>& sectionNames,
+                  const std::vector<std::uint16_t>& sectionOffsets, json& out) {
+    playback::SongPlayer player = playback::MakeSongPlayer(song.song);
+    const playback::SongTimeline& timeline = player.timeline;
+    out["orderCount"] = timeline.orderCount;
+    out["totalTicks"] = timeline.totalTicks;
+    json entries = json::array();
+    json rows = json::array();
+    bool cut = false;
+    for (std::size_t entry = 0; entry < timeline.entries.size(); ++entry) {
+        const playback::TimelineEntry& played = timeline.entries[entry];
+        std::string name;
+        for (std::size_t k = 0; k < sectionOffsets.size() && k < sectionNames.size(); ++k)
+            if (sectionOffsets[k] == played.sectionOffset) name = sectionNames[k];
+        entries.push_back({{"order", played.orderIndex}, {"section", played.sectionOffset},
+                           {"name", name}, {"start", played.startTick},
+                           {"ticks", played.ticks}, {"rows", played.rows}});
+        std::uint64_t tick = played.startTick;
+        for (std::size_t row = 0; row < played.rows; ++row) {
+            if (rows.size() >= kMaxRollRows) {
+                cut = true;
+                break;
+            }
+            playback::SeekTo(player, entry, row);
+            const playback::RowStart start = playback::CurrentRow(player);
+            rows.push_back({tick, entry, start.periods[0], start.periods[1], start.periods[2],
+                            start.periods[3]});
+            tick += start.duration;
+        }
+    }
+    out["entries"] = std::move(entries);
+    out["rows"] = std::move(rows);
+    out["rowsCut"] = cut;
+}
+
+// fenk-render's clock, into a WAV in memory: each wait mixes exactly the
+// frames that bring the total to (all ms so far) x rate / 1000.
+class WavClock : public playback::Clock {
+public:
+    WavClock(SNDFILE* file, int rate) : file_(file), rate_(rate), buffer_(2 * kWavChunkFrames) {}
+    bool StopRequested() override { return failed_; }
+    void SleepMs(unsigned milliseconds) override {
+        elapsedMs_ += milliseconds;
+        const std::uint64_t target = elapsedMs_ * static_cast<std::uint64_t>(rate_) / 1000;
+        while (rendered_ < target && !failed_) {
+            const std::uint64_t due = target - rendered_;
+            const int frames = static_cast<int>(std::min<std::uint64_t>(due, kWavChunkFrames));
+            failed_ = FSOUND_Offline_Render(buffer_.data(), frames) != frames ||
+                      sf_writef_float(file_, buffer_.data(), frames) != frames;
+            rendered_ += static_cast<std::uint64_t>(frames);
+        }
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    SNDFILE* file_;
+    int rate_;
+    std::vector<float> buffer_;
+    std::uint64_t elapsedMs_ = 0;
+    std::uint64_t rendered_ = 0;
+    bool failed_ = false;
+};
+
+// A growing file in memory for libsndfile's virtual I/O (the header is
+// written again at the end, so it seeks).
+struct MemoryFile {
+    std::vector<std::uint8_t> bytes;
+    sf_count_t position = 0;
+};
+
+sf_count_t MemoryLength(void* user) {
+    return static_cast<sf_count_t>(static_cast<MemoryFile*>(user)->bytes.size());
+}
+sf_count_t MemorySeek(sf_count_t offset, int whence, void* user) {
+    MemoryFile& file = *static_cast<MemoryFile*>(user);
+    const sf_count_t base = whence == SEEK_CUR   ? file.position
+                            : whence == SEEK_END ? static_cast<sf_count_t>(file.bytes.size())
+                                                 : 0;
+    if (base + offset < 0) return -1;
+    file.position = base + offset;
+    return file.position;
+}
+sf_count_t MemoryRead(void* destination, sf_count_t count, void* user) {
+    MemoryFile& file = *static_cast<MemoryFile*>(user);
+    const sf_count_t size = static_cast<sf_count_t>(file.bytes.size());
+    const sf_count_t taken = std::max<sf_count_t>(0, std::min(count, size - file.position));
+    if (taken > 0) std::memcpy(destination, file.bytes.data() + file.position, static_cast<std::size_t>(taken));
+    file.position += taken;
+    return taken;
+}
+sf_count_t MemoryWrite(const void* source, sf_count_t count, void* user) {
+    MemoryFile& file = *static_cast<MemoryFile*>(user);
+    const std::size_t end = static_cast<std::size_t>(file.position + count);
+    if (end > file.bytes.size()) file.bytes.resize(end);
+    std::memcpy(file.bytes.data() + file.position, source, static_cast<std::size_t>(count));
+    file.position += count;
+    return count;
+}
+sf_count_t MemoryTell(void* user) { return static_cast<MemoryFile*>(user)->position; }
+
+std::int32_t MutedMask(const playback::SongPlayer& player) {
+    std::int32_t mask = 0;
+    for (int voice = 0; voice < 4; ++voice)
+        if (player.muted[voice]) mask |= 1 << voice;
+    return mask;
+}
+
+void UpdateStreamState(Module& module) {
+    const playback::SongPlayer& player = module.session.player;
+    web::StreamState& state = module.state;
+    switch (live::StateOf(module.session)) {
+        case live::State::Playing: state.state = 0; break;
+        case live::State::Paused: state.state = 1; break;
+        case live::State::AtEnd: state.state = 2; break;
+    }
+    state.entry = static_cast<std::int32_t>(player.position.entry);
+    state.songTick = static_cast<std::int32_t>(playback::TickAtPosition(player.timeline, player.position));
+    state.loopEntry = player.loopEntry ? 1 : 0;
+    state.mutedMask = MutedMask(player);
+    state.rate = module.streamRate;
+}
+
+// The stream's clock: calls take effect at the render position, which is
+// the tick's first frame.
+class StreamClock : public playback::Clock {
+public:
+    bool StopRequested() override { return false; }
+    void SleepMs(unsigned) override {}
+};
+
+}  // namespace
+
+extern "C" {
+
+std::uint8_t* fenk_input(std::size_t size) {
+    std::vector<std::uint8_t>& input = TheModule().input;
+    input.assign(size, 0);
+    return input.data();
+}
+
+const char* fenk_result() { return TheModule().result.c_str(); }
+std::size_t fenk_result_length() { return TheModule().result.size(); }
+const std::uint8_t* fenk_output() { return TheModule().output.data(); }
+std::size_t fenk_output_length() { return TheModule().output.size(); }
+
+int fenk_open(std::size_t size, int asProgram) {
+    Module& module = TheModule();
+    OpenSong opened;
+    opened.source.assign(module.input.begin(), module.input.begin() + static_cast<std::ptrdiff_t>(
+                                                                  std::min(size, module.input.size())));
+    json answer;
+    std::vector<std::string> sectionNames;
+    std::vector<std::uint16_t> sectionOffsets;
+    json warnings = json::array();
+    if (asProgram != 0 || IsProgramFile(opened.source)) {
+        answer["kind"] = "program";
+        opened.program = opened.source;
+    } else {
+        answer["kind"] = "text";
+        const songtext::CompileResult compiled =
+            songtext::CompileSongText(std::string(opened.source.begin(), opened.source.end()));
+        for (const songtext::Message& warning : compiled.warnings)
+            warnings.push_back(std::to_string(warning.line) + ": warning: " + warning.text);
+        json errors = json::array();
+        for (const songtext::Message& mistake : compiled.errors)
+            errors.push_back(std::to_string(mistake.line) + ": " + mistake.text);
+        if (!compiled.ok) {
+            return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""}, {"errors", errors},
+                           {"warnings", warnings}}, false);
+        }
+        fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
+        if (!built.ok()) {
+            return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""},
+                           {"errors", json::array({built.reason})}, {"warnings", warnings}}, false);
+        }
+        opened.program = std::move(built.value.file);
+        sectionNames = compiled.sectionNames;
+        const songfile::BuildSongResult laid = songfile::BuildSong(compiled.song);
+        if (laid.ok()) sectionOffsets = laid.value.sectionOffsets;
+    }
+    opened.read = songfile::ReadTiProgramBytes(opened.program.data(), opened.program.size());
+    const app::SongFileReport report = app::ReportSongFile(opened.read);
+    if (!report.ok) {
+        return Answer({{"ok", false}, {"kind", answer["kind"]}, {"lines", report.text},
+                       {"errors", json::array()}, {"warnings", warnings}}, false);
+    }
+    opened.song = report.song;
+    opened.open = true;
+    answer["ok"] = true;
+    answer["lines"] = report.text;
+    answer["title"] = songfile::TitleText(opened.song);
+    answer["artist"] = songfile::ArtistText(opened.song);
+    answer["album"] = songfile::AlbumText(opened.song);
+    answer["warnings"] = warnings;
+    DescribeSong(opened, sectionNames, sectionOffsets, answer);
+    module.output = opened.program;
+    module.song = std::move(opened);
+    // The view points into the read's data, which moved with it; a vector's
+    // move keeps its buffer, but the view is made again to rely on nothing.
+    module.song.song = songfile::ParseSong(module.song.read.value.data.data(),
+                                           module.song.read.value.data.size()).value;
+    return Answer(answer, true);
+}
+
+int fenk_set_sample(std::size_t size) {
+    Module& module = TheModule();
+    std::vector<std::uint8_t> sample(module.input.begin(),
+                                     module.input.begin() + static_cast<std::ptrdiff_t>(
+                                                                std::min(size, module.input.size())));
+    if (module.streaming) return Refuse("the stream is playing");
+    playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), SettingsFor(0));
+    std::string error;
+    if (!StartOffline(output, kMixRate, sample, error)) return Refuse(error);
+    playback::Shutdown(output);
+    module.sample = std::move(sample);
+    return Answer({{"ok", true}}, true);
+}
+
+int fenk_render_wav(int flags, int mutedMask) {
+    Module& module = TheModule();
+    if (!module.song.open) return Refuse("no song is open");
+    if (module.streaming) return Refuse("the stream is playing");
+    const playback::PlaybackSettings settings = SettingsFor(flags);
+    playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), settings);
+    std::string error;
+    if (!StartOffline(output, settings.mixRate, module.sample, error)) return Refuse(error);
+
+    // fenk-render's file: 16-bit WAV, clipped as it is there.
+    MemoryFile memory;
+    SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
+    SF_INFO info{};
+    info.samplerate = settings.mixRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &memory);
+    if (file == nullptr) {
+        playback::Shutdown(output);
+        return Refuse(std::string("cannot write the WAV: ") + sf_strerror(nullptr));
+    }
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+
+    playback::SongPlayer player = playback::MakeSongPlayer(module.song.song);
+    for (int voice = 0; voice < 4; ++voice) player.muted[voice] = (mutedMask >> voice & 1) != 0;
+    WavClock clock(file, settings.mixRate);
+    playback::SilentPrinter printer;
+    playback::PlaySong(player, output, clock, printer);
+    playback::Shutdown(output);
+    const int closed = sf_close(file);
+    if (clock.Failed() || closed != 0) return Refuse("the render failed");
+    module.output = std::move(memory.bytes);
+    return Answer({{"ok", true}}, true);
+}
+
+int fenk_stream_start(int flags, int playing) {
+    Module& module = TheModule();
+    if (module.streaming) {
+        playback::Shutdown(module.output_);
+        module.streaming = false;
+    }
+    if (!module.song.open) return Refuse("no song is open");
+    live::LoadResult loaded = live::LoadSongBytes(module.song.name, module.song.source);
+    if (!loaded.ok()) return Refuse(loaded.reason);
+    module.streamRate = RateFor(flags);
+    module.output_ = playback::MakeToneOutput(playback::FsoundLibrary(), SettingsFor(flags));
+    std::string error;
+    if (!StartOffline(module.output_, module.streamRate, module.sample, error)) return Refuse(error);
+    module.session = live::Session();
+    live::StartSession(module.session, module.song.name, std::move(loaded.value));
+    module.session.endWaitTicks = playback::kEndWaitMilliseconds / songfile::kTickMilliseconds;
+    module.session.player.paused = playing == 0 && !playback::AtEnd(module.session.player);
+    module.streamTicks = 0;
+    module.streamFrames = 0;
+    module.streaming = true;
+    module.state.eventCount = 0;
+    UpdateStreamState(module);
+    return Answer({{"ok", true}}, true);
+}
+
+int fenk_stream_render(int frames) {
+    Module& module = TheModule();
+    module.state.eventCount = 0;
+    if (!module.streaming || frames <= 0) return 0;
+    frames = std::min(frames, kMaxStreamFrames);
+    StreamClock clock;
+    int done = 0;
+    std::size_t eventCount = 0;
+    while (done < frames) {
+        // The frame where the next tick begins.
+        const std::uint64_t tickFrame = module.streamTicks * songfile::kTickMilliseconds *
+                                        static_cast<std::uint64_t>(module.streamRate) / 1000;
+        if (module.streamFrames == tickFrame) {
+            const playback::SongPlayer& player = module.session.player;
+            const playback::SongPosition before = player.position;
+            playback::PlayedTick played;
+            live::PlaySessionTick(module.session, module.output_, clock, &played);
+            ++module.streamTicks;
+            if (played.rowStarted && eventCount < module.events.size()) {
+                web::RowEvent& event = module.events[eventCount++];
+                event.frame = done;
+                event.entry = static_cast<std::int32_t>(before.entry);
+                event.orderIndex = static_cast<std::int32_t>(played.row.orderIndex);
+                event.rowIndex = static_cast<std::int32_t>(played.row.rowIndex);
+                event.sectionOffset = played.row.sectionOffset;
+                event.songTick =
+                    static_cast<std::int32_t>(playback::TickAtPosition(player.timeline, before));
+                event.duration = played.row.duration;
+                event.jumped = played.row.jumped ? 1 : 0;
+            }
+            continue;
+        }
+        const int chunk = static_cast<int>(std::min<std::uint64_t>(
+            tickFrame - module.streamFrames, static_cast<std::uint64_t>(frames - done)));
+        if (FSOUND_Offline_Render(module.audio.data() + 2 * done, chunk) != chunk) break;
+        done += chunk;
+        module.streamFrames += static_cast<std::uint64_t>(chunk);
+    }
+    UpdateStreamState(module);
+    module.state.eventCount = static_cast<std::int32_t>(eventCount);
+    return done;
+}
+
+const float* fenk_stream_audio() { return TheModule().audio.data(); }
+const web::RowEvent* fenk_stream_events() { return TheModule().events.data(); }
+const web::StreamState* fenk_stream_state() { return &TheModule().state; }
+
+void fenk_stream_key(int key) {
+    Module& module = TheModule();
+    if (!module.streaming) return;
+    live::KeyPress press;
+    switch (key) {
+        case 32: press.key = live::Key::Space; break;
+        case 37: press.key = live::Key::Left; break;
+        case 39: press.key = live::Key::Right; break;
+        case 36: press.key = live::Key::Home; break;
+        default:
+            if (key != 'l' && (key < '1' || key > '4')) return;
+            press.character = static_cast<char>(key);
+    }
+    live::HandleKey(module.session, module.output_, press);
+    UpdateStreamState(module);
+}
+
+void fenk_stream_mutes(int mutedMask) {
+    Module& module = TheModule();
+    if (!module.streaming) return;
+    bool muted[4];
+    for (int voice = 0; voice < 4; ++voice) muted[voice] = (mutedMask >> voice & 1) != 0;
+    live::SetMutes(module.session, module.output_, muted);
+    UpdateStreamState(module);
+}
+
+void fenk_stream_seek(int entry) {
+    Module& module = TheModule();
+    if (!module.streaming || entry < 0) return;
+    live::SeekToEntry(module.session, static_cast<std::size_t>(entry));
+    UpdateStreamState(module);
+}
+
+void fenk_stream_switches(int flags) {
+    Module& module = TheModule();
+    module.output_.stopNotesEachRow = (flags & web::kFlagExtended) == 0;
+    module.output_.stereoPanning = (flags & web::kFlagMono) == 0;
+}
+
+int fenk_stream_reload() {
+    Module& module = TheModule();
+    if (!module.streaming || !module.song.open) return 0;
+    live::LoadResult loaded = live::LoadSongBytes(module.song.name, module.song.source);
+    if (!loaded.ok()) return 0;
+    live::ReloadWith(module.session, module.output_, std::move(loaded));
+    UpdateStreamState(module);
+    return 1;
+}
+
+}  // extern "C"

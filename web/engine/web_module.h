@@ -1,0 +1,121 @@
+// The calls the browser's module exports to the page's JavaScript
+// (fenk-engine.js wraps them). The module is built for wasm32-wasi as a
+// reactor: the page instantiates it, calls _initialize, then these.
+//
+// One module instance is one player: the page keeps one on its main thread
+// (opening songs, the piano roll's rows, the .8xp and WAV downloads) and one
+// inside its AudioWorklet (the stream that is heard). Bytes go in through
+// the input buffer (fenk_input); texts come back as JSON at fenk_result,
+// bytes (a file to download) at fenk_output. Every pointer is an offset in
+// the module's memory, valid until the next call that changes that buffer.
+//
+// Switch flags, as the command line's letters: kFlagExtended ("x": notes go
+// on into the next row), kFlagMono ("m"), kFlagLowQuality ("l": 8000 Hz
+// instead of 32000).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define FENK_WEB_EXPORT(name) __attribute__((export_name(#name)))
+
+namespace web {
+
+constexpr int kFlagExtended = 1;
+constexpr int kFlagMono = 2;
+constexpr int kFlagLowQuality = 4;
+
+// One row that started to sound during a fenk_stream_render call: eight
+// int32 values, for the page's status line and playhead.
+struct RowEvent {
+    std::int32_t frame;          // frames into the rendered block where it starts
+    std::int32_t entry;          // timeline entry (order entries that play), from 0
+    std::int32_t orderIndex;     // order entry, from 0 (the status line's "Section")
+    std::int32_t rowIndex;       // row of its section, from 0 ("Note")
+    std::int32_t sectionOffset;  // the section's offset in the song block
+    std::int32_t songTick;       // ticks of the song before the row (its time)
+    std::int32_t duration;       // the row's ticks
+    std::int32_t jumped;         // 1 when reached by a seek or a reload
+};
+
+// The stream's state after each call, read by the worklet: eight int32.
+struct StreamState {
+    std::int32_t state;       // 0 playing, 1 paused, 2 at the end
+    std::int32_t entry;       // timeline entry of the position
+    std::int32_t songTick;    // ticks of the song before the position
+    std::int32_t loopEntry;   // 1 when the entry loops
+    std::int32_t mutedMask;   // bit k: voice k muted
+    std::int32_t eventCount;  // RowEvents at fenk_stream_events
+    std::int32_t rate;        // output rate, Hz
+    std::int32_t reserved;
+};
+
+}  // namespace web
+
+extern "C" {
+
+// A buffer of `size` bytes for the next call's input; its address.
+FENK_WEB_EXPORT(fenk_input) std::uint8_t* fenk_input(std::size_t size);
+// The JSON text of the latest call's result, and its length in bytes.
+FENK_WEB_EXPORT(fenk_result) const char* fenk_result();
+FENK_WEB_EXPORT(fenk_result_length) std::size_t fenk_result_length();
+// The bytes of the latest file made (fenk_open's .8xp, fenk_render_wav's
+// WAV), and their count.
+FENK_WEB_EXPORT(fenk_output) const std::uint8_t* fenk_output();
+FENK_WEB_EXPORT(fenk_output_length) std::size_t fenk_output_length();
+
+// Opens the `size` input bytes as a song: a TI-83 Plus program file (when
+// `asProgram` is non-zero, as for a .8xp file, or by its signature) or a
+// song text, compiled as fenk-make compiles it. 1 on
+// success: the song replaces the one open, fenk_output holds its .8xp (the
+// bytes fenk-make writes, or the file as given), and the result is
+//   {"ok":true,"kind":"program"|"text","lines":"Loaded file ...\n...",
+//    "title","artist","album","warnings":["LINE: warning: ..."],
+//    "orderCount":N,"totalTicks":T,
+//    "entries":[{"order":K,"section":OFFSET,"name":"verse","start":TICK,
+//                "ticks":T,"rows":R}],
+//    "rows":[[TICK,ENTRY,P0,P1,P2,P3],...]}   (periods; 0 is a rest)
+// 0 on failure, the song open before stays: {"ok":false,"lines":fenk's
+// failure line,"errors":["LINE: what is wrong",...]}.
+FENK_WEB_EXPORT(fenk_open) int fenk_open(std::size_t size, int asProgram);
+
+// Takes the `size` input bytes as the voice sample (any file the desktop
+// player loads, its loop honoured). 1 when it loads; 0 with
+// {"ok":false,"error":"why"}, the sample before staying.
+FENK_WEB_EXPORT(fenk_set_sample) int fenk_set_sample(std::size_t size);
+
+// Renders the open song with the sample into a 16-bit stereo WAV at
+// fenk_output: the bytes fenk-render writes for the same song, sample and
+// switches. Voices whose bit is set in `mutedMask` stay silent. 1 on
+// success; 0 with {"ok":false,"error":"why"}.
+FENK_WEB_EXPORT(fenk_render_wav) int fenk_render_wav(int flags, int mutedMask);
+
+// Starts the stream that is heard: the open song and the sample at 32000 Hz
+// (8000 with kFlagLowQuality), at the song's start, paused unless `playing`.
+// 1 on success. The state is at fenk_stream_state.
+FENK_WEB_EXPORT(fenk_stream_start) int fenk_stream_start(int flags, int playing);
+// Mixes the next `frames` frames (1..4096) into fenk_stream_audio
+// (interleaved left/right floats): a 5 ms tick at every 160th frame (40th
+// at 8000 Hz), each row sounding from its tick's first frame. The rows
+// started are at fenk_stream_events. Returns the frames mixed.
+FENK_WEB_EXPORT(fenk_stream_render) int fenk_stream_render(int frames);
+FENK_WEB_EXPORT(fenk_stream_audio) const float* fenk_stream_audio();
+FENK_WEB_EXPORT(fenk_stream_events) const web::RowEvent* fenk_stream_events();
+FENK_WEB_EXPORT(fenk_stream_state) const web::StreamState* fenk_stream_state();
+// A key as fenk-live takes it: 32 Space (play/pause; at the end: from the
+// top), 37 Left and 39 Right (previous/next entry), 36 Home, 'l' (loop the
+// entry), '1'..'4' (mute voice 0..3).
+FENK_WEB_EXPORT(fenk_stream_key) void fenk_stream_key(int key);
+// Mutes the voices whose bit is set, unmutes the others (solo is one bit
+// clear).
+FENK_WEB_EXPORT(fenk_stream_mutes) void fenk_stream_mutes(int mutedMask);
+// Moves to timeline entry `entry`'s first row.
+FENK_WEB_EXPORT(fenk_stream_seek) void fenk_stream_seek(int entry);
+// Sets switches x and m while playing (l needs a new stream).
+FENK_WEB_EXPORT(fenk_stream_switches) void fenk_stream_switches(int flags);
+// Takes the song opened last (fenk_open) into the stream, as an edit:
+// playing goes on from the same place, as fenk-live does when the file is
+// saved. 1 on success.
+FENK_WEB_EXPORT(fenk_stream_reload) int fenk_stream_reload();
+
+}  // extern "C"

@@ -1,0 +1,143 @@
+// fenk.wasm, instantiated and called: one instance is one player (see
+// web_module.h for the calls). Runs on the page, in an AudioWorklet and in
+// Node alike: nothing here needs more than WebAssembly itself.
+import { wasiImports } from './wasi.js';
+
+export const Flags = { extended: 1, mono: 2, lowQuality: 4 };
+
+// The switches as flags: {x, m, l} booleans.
+export function switchFlags({ x = false, m = false, l = false } = {}) {
+  return (x ? Flags.extended : 0) | (m ? Flags.mono : 0) | (l ? Flags.lowQuality : 0);
+}
+
+// UTF-8, without TextDecoder (which an AudioWorklet's scope may lack).
+function decodeUtf8(bytes) {
+  if (typeof TextDecoder !== 'undefined') return new TextDecoder().decode(bytes);
+  let text = '';
+  for (let k = 0; k < bytes.length;) {
+    const lead = bytes[k];
+    const extra = lead >= 0xf0 ? 3 : lead >= 0xe0 ? 2 : lead >= 0xc0 ? 1 : 0;
+    let point = extra === 0 ? lead : lead & (0x3f >> extra);
+    for (let j = 1; j <= extra; ++j) point = (point << 6) | (bytes[k + j] & 0x3f);
+    text += String.fromCodePoint(point);
+    k += extra + 1;
+  }
+  return text;
+}
+
+export class FenkEngine {
+  // `module`: a compiled WebAssembly.Module of fenk.wasm.
+  constructor(module, log = (line) => console.warn(`fenk.wasm: ${line}`)) {
+    let memory = null;
+    this.instance = new WebAssembly.Instance(module, wasiImports(() => memory, log));
+    this.calls = this.instance.exports;
+    memory = this.calls.memory;
+    this.calls._initialize();
+  }
+
+  static async fromBytes(bytes) {
+    return new FenkEngine(await WebAssembly.compile(bytes));
+  }
+
+  memory() { return new Uint8Array(this.calls.memory.buffer); }
+
+  // Copies `bytes` (or a string, as UTF-8) into the module's input
+  // buffer; their count.
+  input(bytes) {
+    const data = typeof bytes === 'string' ? new TextEncoder().encode(bytes)
+      : bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
+    const at = this.calls.fenk_input(data.length);
+    this.memory().set(data, at);
+    return data.length;
+  }
+
+  result() {
+    const at = this.calls.fenk_result();
+    return JSON.parse(decodeUtf8(this.memory().slice(at, at + this.calls.fenk_result_length())));
+  }
+
+  // The file the latest call made, as a copy.
+  output() {
+    const at = this.calls.fenk_output();
+    return this.memory().slice(at, at + this.calls.fenk_output_length());
+  }
+
+  // Opens a song (.8xp or text): the result of web_module.h's fenk_open,
+  // with `program` (the .8xp's bytes) on success. `asProgram`: read it as
+  // a program file whatever it begins with (a .8xp's name, a share link).
+  open(bytes, asProgram = false) {
+    const ok = this.calls.fenk_open(this.input(bytes), asProgram ? 1 : 0) === 1;
+    const result = this.result();
+    if (ok) result.program = this.output();
+    return result;
+  }
+
+  setSample(bytes) {
+    this.calls.fenk_set_sample(this.input(bytes));
+    return this.result();
+  }
+
+  // The open song as fenk-render's WAV: {ok, wav} or {ok: false, error}.
+  renderWav(flags = 0, mutedMask = 0) {
+    const ok = this.calls.fenk_render_wav(flags, mutedMask) === 1;
+    const result = this.result();
+    if (ok) result.wav = this.output();
+    return result;
+  }
+
+  // The stream that is heard.
+  streamStart(flags, playing) {
+    this.calls.fenk_stream_start(flags, playing ? 1 : 0);
+    return this.result();
+  }
+
+  // Mixes `frames` frames: {frames, audio (interleaved, a view valid until
+  // the next call), events, state}.
+  streamRender(frames) {
+    const done = this.calls.fenk_stream_render(frames);
+    const buffer = this.calls.memory.buffer;
+    const audio = new Float32Array(buffer, this.calls.fenk_stream_audio(), 2 * done);
+    const state = this.streamState();
+    const events = [];
+    const at = this.calls.fenk_stream_events() / 4;
+    const values = new Int32Array(buffer);
+    for (let k = 0; k < state.eventCount; ++k) {
+      const e = values.subarray(at + 8 * k, at + 8 * k + 8);
+      events.push({ frame: e[0], entry: e[1], orderIndex: e[2], rowIndex: e[3],
+                    sectionOffset: e[4], songTick: e[5], duration: e[6], jumped: e[7] === 1 });
+    }
+    return { frames: done, audio, events, state };
+  }
+
+  streamState() {
+    const at = this.calls.fenk_stream_state() / 4;
+    const s = new Int32Array(this.calls.memory.buffer, at * 4, 8);
+    return { state: ['playing', 'paused', 'end'][s[0]], entry: s[1], songTick: s[2],
+             loopEntry: s[3] === 1, mutedMask: s[4], eventCount: s[5], rate: s[6] };
+  }
+
+  streamKey(key) { this.calls.fenk_stream_key(typeof key === 'string' ? key.charCodeAt(0) : key); }
+  streamMutes(mask) { this.calls.fenk_stream_mutes(mask); }
+  streamSeek(entry) { this.calls.fenk_stream_seek(entry); }
+  streamSwitches(flags) { this.calls.fenk_stream_switches(flags); }
+  streamReload() { return this.calls.fenk_stream_reload() === 1; }
+}
+
+// Key codes of fenk_stream_key.
+export const Keys = { space: 32, left: 37, right: 39, home: 36 };
+
+// "Note:004 Section:002=01F6", the console's status line without its CPU
+// figure, for a row event.
+export function statusLine(event) {
+  const pad = (value, width) => String(value).padStart(width, '0');
+  return `Note:${pad(event.rowIndex, 3)} Section:${pad(event.orderIndex, 3)}=` +
+         event.sectionOffset.toString(16).toUpperCase().padStart(4, '0');
+}
+
+// M:SS.s of a count of 5 ms ticks.
+export function playingTime(ticks) {
+  const tenths = Math.floor(ticks / 20);
+  const minutes = Math.floor(tenths / 600);
+  const seconds = (tenths % 600) / 10;
+  return `${minutes}:${seconds.toFixed(1).padStart(4, '0')}`;
+}

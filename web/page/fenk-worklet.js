@@ -1,0 +1,64 @@
+// The AudioWorklet side: fenk.wasm's stream, mixed 128 frames at a time at
+// the context's own rate (the player's 32000 Hz, or 8000), so each tick
+// falls on its exact frame whatever the page's main thread does. Rows that
+// start are posted with the context frame they start on; the page shows
+// each when it is heard.
+import { FenkEngine } from './fenk-engine.js';
+
+class FenkProcessor extends AudioWorkletProcessor {
+  constructor(options) {
+    super();
+    const { wasm } = options.processorOptions;
+    this.engine = new FenkEngine(new WebAssembly.Module(wasm),
+                                 (line) => this.port.postMessage({ type: 'log', line }));
+    this.started = false;
+    this.lastStateFrame = -Infinity;
+    this.port.onmessage = (message) => this.handle(message.data);
+  }
+
+  handle(command) {
+    const engine = this.engine;
+    switch (command.type) {
+      case 'start': {
+        engine.setSample(command.sample);
+        const opened = engine.open(command.song);
+        const started = opened.ok ? engine.streamStart(command.flags, command.playing) : opened;
+        this.started = started.ok;
+        this.port.postMessage({ type: 'started', ok: started.ok, error: started.error });
+        break;
+      }
+      case 'reload':
+        if (engine.open(command.song).ok) engine.streamReload();
+        break;
+      case 'key': engine.streamKey(command.key); break;
+      case 'mutes': engine.streamMutes(command.mask); break;
+      case 'seek': engine.streamSeek(command.entry); break;
+      case 'switches': engine.streamSwitches(command.flags); break;
+    }
+    if (this.started) this.postState([]);
+  }
+
+  postState(events) {
+    this.port.postMessage({ type: 'state', frame: currentFrame, events,
+                            state: this.engine.streamState() });
+    this.lastStateFrame = currentFrame;
+  }
+
+  process(inputs, outputs) {
+    const [left, right] = outputs[0];
+    if (!this.started || !left) return true;
+    const frames = left.length;
+    const { audio, events } = this.engine.streamRender(frames);
+    for (let k = 0; k < frames; ++k) {
+      left[k] = audio[2 * k];
+      if (right) right[k] = audio[2 * k + 1];
+    }
+    // Rows as they start; the state besides, four times a second.
+    if (events.length > 0 || currentFrame - this.lastStateFrame >= sampleRate / 4) {
+      this.postState(events.map((event) => ({ ...event, frame: currentFrame + event.frame })));
+    }
+    return true;
+  }
+}
+
+registerProcessor('fenk-processor', FenkProcessor);

@@ -1,0 +1,176 @@
+// The browser's engine run headless in Node, against the desktop programs
+// of a Linux build: the WAV it renders is fenk-render's byte for byte, the
+// .8xp it compiles is fenk-make's, the stream the worklet plays is that
+// WAV's samples with each row on its tick's frame, and failures read as
+// fenk's.
+//
+//   FENK_WEB_DIR=build/web FENK_BIN=build/release/bin node --test web/tests/
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readFileSync, readdirSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+
+const root = resolve(new URL('../..', import.meta.url).pathname);
+const webDir = resolve(process.env.FENK_WEB_DIR ?? join(root, 'build/web'));
+const bin = resolve(process.env.FENK_BIN ?? join(root, 'build/release/bin'));
+const { FenkEngine, statusLine } = await import(join(webDir, 'fenk-engine.js'));
+
+const wasm = await WebAssembly.compile(readFileSync(join(webDir, 'fenk.wasm')));
+const square = readFileSync(join(webDir, 'square.wav'));
+const work = mkdtempSync(join(tmpdir(), 'fenk-web-'));
+
+function engineWith(sample = square) {
+  const engine = new FenkEngine(wasm, (line) => assert.fail(`the module wrote: ${line}`));
+  assert.deepEqual(engine.setSample(sample), { ok: true });
+  return engine;
+}
+
+// fenk-render's WAV for `song`, or null when it refuses the song.
+function desktopRender(song, extra = []) {
+  const out = join(work, 'desktop.wav');
+  try {
+    execFileSync(join(bin, 'fenk-render'), [song, out, ...extra], { stdio: 'pipe' });
+  } catch {
+    return null;
+  }
+  return readFileSync(out);
+}
+
+function firstDifference(a, b) {
+  const length = Math.min(a.length, b.length);
+  for (let k = 0; k < length; ++k) if (a[k] !== b[k]) return k;
+  return a.length === b.length ? -1 : length;
+}
+
+const kLongestTicks = 12000;  // a minute
+const switchSets = [
+  { flags: 0, args: [] },
+  { flags: 1, args: ['-x'] },
+  { flags: 2, args: ['-m'] },
+  { flags: 4, args: ['-l'] },
+];
+
+test('every song renders to the bytes fenk-render writes, with each switch', () => {
+  const songs = readdirSync(join(bin, 'songs')).map((name) => join(bin, 'songs', name));
+  const corpus = join(root, 'fuzz/corpus/song');
+  const odd = readdirSync(corpus).map((name) => join(corpus, name));
+  let compared = 0;
+  let refused = 0;
+  let long = 0;
+  for (const song of [...songs, ...odd]) {
+    const sets = songs.includes(song) ? switchSets : switchSets.slice(0, 2);
+    for (const { flags, args } of sets) {
+      const engine = engineWith();
+      const opened = engine.open(readFileSync(song));
+      // Some seeds play for hours (rows of 65535 ticks): a minute is enough.
+      if (opened.ok && opened.totalTicks > kLongestTicks) {
+        ++long;
+        break;
+      }
+      const expected = desktopRender(song, args);
+      if (expected === null) {
+        // fenk-render refused it: so must the page.
+        assert.equal(opened.ok, false, `${song} opened, but fenk-render refuses it`);
+        ++refused;
+        continue;
+      }
+      assert.ok(opened.ok, `${song}: ${opened.lines}`);
+      const rendered = engine.renderWav(flags, 0);
+      assert.ok(rendered.ok, rendered.error);
+      const at = firstDifference(rendered.wav, expected);
+      assert.equal(at, -1, `${song} ${args.join(' ')}: the WAVs differ from byte ${at} ` +
+                           `(${rendered.wav.length} and ${expected.length} bytes)`);
+      ++compared;
+    }
+  }
+  console.log(`# ${compared} renders byte for byte as fenk-render's; ${refused} refused by both; ` +
+              `${long} songs longer than a minute left out`);
+  assert.ok(compared >= 10);
+});
+
+test('a voice sample of the user\'s own renders as fenk-render renders it', () => {
+  const song = join(bin, 'songs', 'demo.8xp');
+  const sample = join(work, 'voice.wav');
+  // A looped saw cycle, written by sox with the loop libsndfile reads.
+  execFileSync('sox', ['-n', '-r', '32000', '-b', '16', '-c', '1', sample, 'synth', '0.002', 'saw', '500']);
+  const expected = desktopRender(song, [sample]);
+  assert.ok(expected, 'fenk-render took the sample');
+  const engine = engineWith(readFileSync(sample));
+  assert.ok(engine.open(readFileSync(song)).ok);
+  const rendered = engine.renderWav(0, 0);
+  assert.equal(firstDifference(rendered.wav, expected), -1);
+  assert.equal(engineWith().setSample(new TextEncoder().encode('not audio')).ok, false);
+});
+
+test('a song text compiles to the bytes fenk-make writes, and its mistakes read as fenk-make\'s', () => {
+  const texts = join(root, 'data/songs');
+  for (const name of readdirSync(texts).filter((file) => file.endsWith('.txt') && file !== 'CMakeLists.txt')) {
+    const out = join(work, 'made.8xp');
+    execFileSync(join(bin, 'fenk-make'), [join(texts, name), out], { stdio: 'pipe' });
+    const opened = engineWith().open(readFileSync(join(texts, name)));
+    assert.ok(opened.ok, name);
+    assert.equal(opened.kind, 'text');
+    assert.equal(firstDifference(opened.program, readFileSync(out)), -1, name);
+    assert.ok(opened.entries.every((entry) => entry.name !== ''), 'each entry has its section name');
+  }
+  const engine = engineWith();
+  assert.ok(engine.open(readFileSync(join(texts, 'demo.txt'))).ok);
+  const broken = engine.open('name BROKEN\ntempo 120\nsection verse\n  H4 C4 C4 C4 1\nend\norder verse\n');
+  assert.equal(broken.ok, false);
+  assert.match(broken.errors[0], /^4: 'H4' is not a note/);
+  const garbage = engine.open(new Uint8Array([0x2a, 0x2a, 0x54, 0x49, 0x38, 0x33, 0x46, 0x2a, 1, 2, 3]), true);
+  assert.equal(garbage.lines, 'Not a valid TI-83 Plus program file!\n');
+  const notASong = readFileSync(join(bin, 'songs', 'demo.8xp'));
+  notASong[74 + 2] ^= 0xff;  // the song's signature, two bytes into the data block
+  const refused = engine.open(notASong);
+  assert.match(refused.lines, /^Loaded file ODETOJOY \(.*\)\nThis is not a valid Fenk music file!\n$/);
+  // The song opened before is still the one that renders.
+  assert.ok(engine.renderWav(0, 0).ok);
+});
+
+test('the stream is the WAV\'s sound, each row from its tick\'s first frame', () => {
+  const song = readFileSync(join(bin, 'songs', 'demo.8xp'));
+  const engine = engineWith();
+  const opened = engine.open(song);
+  const wav = engine.renderWav(0, 0).wav;
+  const expected = new Int16Array(wav.buffer, wav.byteOffset + 44, (wav.length - 44) / 2);
+  assert.ok(engine.streamStart(0, true).ok);
+  // libsndfile's conversion with clipping: scaled to 32 bits, rounded,
+  // then the top 16.
+  const toPcm = (value) => {
+    const scaled = value * 2147483648;
+    if (scaled >= 2147483647) return 32767;
+    if (scaled <= -2147483648) return -32768;
+    const floor = Math.floor(scaled);
+    const fraction = scaled - floor;
+    const rounded = fraction > 0.5 || (fraction === 0.5 && floor % 2 !== 0) ? floor + 1 : floor;
+    return Math.floor(rounded / 65536);
+  };
+  const events = [];
+  let frame = 0;
+  let worst = 0;
+  // The render quantum of an AudioWorklet.
+  while (frame * 2 < expected.length) {
+    const { frames, audio, events: started } = engine.streamRender(128);
+    for (const event of started) events.push({ ...event, frame: frame + event.frame });
+    for (let k = 0; k < 2 * frames && 2 * frame + k < expected.length; ++k) {
+      worst = Math.max(worst, Math.abs(toPcm(audio[k]) - expected[2 * frame + k]));
+    }
+    frame += frames;
+  }
+  assert.equal(worst, 0, 'the streamed samples are the WAV\'s');
+  assert.equal(events.length, opened.rows.length);
+  events.forEach((event, k) => {
+    assert.equal(event.frame, opened.rows[k][0] * 160, `row ${k} starts on its tick`);
+    assert.equal(event.songTick, opened.rows[k][0]);
+  });
+  assert.equal(statusLine(events[1]), 'Note:001 Section:000=' +
+               opened.entries[0].section.toString(16).toUpperCase().padStart(4, '0'));
+  // The last row sounds through the end wait, then the stream is silent at the end.
+  assert.equal(engine.streamState().state, 'end');
+  engine.streamRender(128);
+  const { audio } = engine.streamRender(128);
+  assert.ok(audio.every((value) => value === 0), 'silent after the end wait');
+});
