@@ -258,8 +258,9 @@ PulseServer PulseServerFromEnvironment() {
     return pulse;
 }
 
-Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServer& pulse,
-                     const std::string& folder) {
+Run RecordOnPulseAudio(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+                       const PulseServer& pulse, const std::string& folder, const std::string& soundName,
+                       int timeoutMs) {
     Run run;
     const int rate = 32000;
     run.sound.rate = rate;
@@ -268,9 +269,9 @@ Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServe
     std::vector<std::string> parec = {"/usr/bin/parec", "-d", pulse.sink + ".monitor", "--raw",
                                       "--format=s16le", "--rate=" + std::to_string(rate), "--channels=2",
                                       "--latency-msec=20"};
-    std::vector<std::string> environment = child_process::EnvironmentWith({"PULSE_SERVER=" + pulse.server});
+    std::vector<std::string> parecEnvironment = child_process::EnvironmentWith({"PULSE_SERVER=" + pulse.server});
     std::vector<char*> argv = child_process::NullTerminated(parec);
-    std::vector<char*> envp = child_process::NullTerminated(environment);
+    std::vector<char*> envp = child_process::NullTerminated(parecEnvironment);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -308,22 +309,30 @@ Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServe
 
     if (run.failure.empty()) {
         InFolder inside(folder);
-        // In a sanitizer build, libpulse's own leak at exit is not ours.
-        // A Windows program under Wine plays through Windows' own sound
-        // output (WASAPI), which Wine sends to the same server.
-        const bool underWine = child_process::RunsUnderWine(FenkCommand(arguments));
-        run.program = child_process::RunProgram(
-            FenkCommand(arguments),
-            {underWine ? "SDL_AUDIODRIVER=wasapi" : "SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.server,
-             std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS});
+        std::vector<std::string> programEnvironment = environment;
+        programEnvironment.push_back("PULSE_SERVER=" + pulse.server);
+        run.program = child_process::RunProgram(command, programEnvironment, timeoutMs);
         // What the server still holds of the end.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     kill(recorder, SIGTERM);
     child_process::WaitForExit(recorder);
     run.sound = audio_analysis::FromS16Frames(ReadWholeFile(recording), rate);
-    KeepSound(run.sound, SongName(arguments) + "-pulse");
+    KeepSound(run.sound, soundName);
     return run;
+}
+
+Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServer& pulse,
+                     const std::string& folder) {
+    // In a sanitizer build, libpulse's own leak at exit is not ours. A
+    // Windows program under Wine plays through Windows' own sound output
+    // (WASAPI), which Wine sends to the same server.
+    const bool underWine = child_process::RunsUnderWine(FenkCommand(arguments));
+    return RecordOnPulseAudio(
+        FenkCommand(arguments),
+        {underWine ? "SDL_AUDIODRIVER=wasapi" : "SDL_AUDIODRIVER=pulseaudio",
+         std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS},
+        pulse, folder, SongName(arguments) + "-pulse");
 }
 
 }  // namespace player_run

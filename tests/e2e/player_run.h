@@ -62,6 +62,16 @@ struct PulseServer {
 };
 PulseServer PulseServerFromEnvironment();
 
+// Runs `command` (its program's full path first) in `folder` with
+// `environment` added to the test's and PULSE_SERVER set to `pulse`'s
+// server, while parec records the sink's monitor (s16le, 32000 Hz, stereo)
+// from before the program starts until after it ends; the sound is kept
+// as `soundName` (see FENK_E2E_KEEP_SOUND). The program is killed after
+// `timeoutMs` ms.
+Run RecordOnPulseAudio(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+                       const PulseServer& pulse, const std::string& folder, const std::string& soundName,
+                       int timeoutMs = 30000);
+
 // Runs fenk with `arguments` in `folder` through SDL's pulseaudio driver on
 // `pulse`, while parec records the sink's monitor (s16le, 32000 Hz,
 // stereo) from before the player starts until after it ends.

@@ -125,4 +125,33 @@ RowTiming TimeRows(const std::vector<double>& startFrames, const std::vector<Pla
     return timing;
 }
 
+std::vector<std::string> HearRowsNearTheirPlaces(const audio_analysis::Stereo& sound, long onset,
+                                                 const std::vector<PlayedRow>& rows,
+                                                 std::vector<double>& levels) {
+    std::vector<std::string> failures;
+    const int rate = sound.rate;
+    double nominalStart = static_cast<double>(onset);
+    for (const PlayedRow& row : rows) {
+        std::string firstFailure;
+        bool heard = false;
+        for (int offsetMs = 0; offsetMs <= 60 && !heard; offsetMs = offsetMs > 0 ? -offsetMs : 5 - offsetMs) {
+            const double start = nominalStart + (0.05 + offsetMs / 1000.0) * rate;
+            if (start < 0) continue;
+            std::vector<double> found;
+            const std::string failure =
+                CheckRowSound(sound, static_cast<std::size_t>(start),
+                              static_cast<std::size_t>(start + 0.1 * rate), row.heard, {}, found);
+            if (failure.empty()) {
+                heard = true;
+                levels.insert(levels.end(), found.begin(), found.end());
+            } else if (firstFailure.empty()) {
+                firstFailure = failure;
+            }
+        }
+        failures.push_back(heard ? std::string() : firstFailure);
+        nominalStart += row.row.duration * rate / 200.0;
+    }
+    return failures;
+}
+
 }  // namespace song_check

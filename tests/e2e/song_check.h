@@ -42,6 +42,16 @@ std::string CheckRowSound(const audio_analysis::Stereo& sound, std::size_t first
                           const audio_analysis::HeardRow& expected, const std::vector<double>& absent,
                           std::vector<double>& levels);
 
+// Each of `rows` looked for near where its ticks put it, the first at
+// frame `onset` of `sound`: a server under load may drop a few ms of sound
+// now and then, so each row's pitches (CheckRowSound, nothing absent) must
+// hold in some 100 ms of it, starting within 60 ms of 50 ms into it. One
+// entry per row: empty when heard, else what failed at its nominal place.
+// The amplitudes found are appended to `levels`.
+std::vector<std::string> HearRowsNearTheirPlaces(const audio_analysis::Stereo& sound, long onset,
+                                                 const std::vector<PlayedRow>& rows,
+                                                 std::vector<double>& levels);
+
 // The row lengths between the starts found, against `ticks` x 5 ms: the
 // worst error in ms, and a line per row longer than the bound.
 struct RowTiming {

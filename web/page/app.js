@@ -89,6 +89,7 @@ function updatePosition() {
   $('row').textContent = position.row ? `Row ${position.row.rowIndex + 1}/${song.entries[position.row.entry]?.rows ?? '-'}` : 'Row -';
   $('time').textContent = `Time ${playingTime(Math.min(position.songTick, song.totalTicks))} / ${playingTime(song.totalTicks)}`;
   const playing = position.state === 'playing';
+  document.body.dataset.state = position.state;
   $('play').textContent = playing ? 'Pause' : 'Play';
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
   $('loop').setAttribute('aria-pressed', String(position.loopEntry));

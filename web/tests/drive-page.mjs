@@ -1,0 +1,141 @@
+// Drives the page in Debian's Chromium (playwright-core) through a session
+// whose sound a test records from the PulseAudio server in PULSE_SERVER:
+// phases of sound, each followed by at least a second of silence, so that
+// the recording splits into one island of sound per phase.
+//
+//   node drive-page.mjs WEB_DIR SONG.8xp SONG.txt EDIT_FROM EDIT_TO OUT_DIR
+//
+// 1. a bad file, then SONG.8xp by the file picker, played to its end;
+// 2. played again, paused in its second row for 1.5 s, played to the end;
+// 3. Home, voice 1 muted, Right (the second entry), played to the end;
+// 4. SONG.txt by the file picker, played, paused in its second row, the
+//    text edited (EDIT_FROM replaced by EDIT_TO), played to the end;
+// 5. the .8xp by a share link, at a phone's size.
+// Writes OUT_DIR/page.json (what the page showed: console lines, status
+// lines with their moments, messages, failures) and screenshots.
+import { chromium } from 'playwright-core';
+import { spawn } from 'node:child_process';
+import { readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+
+const [webDir, songPath, textPath, editFrom, editTo, outDir] = process.argv.slice(2);
+const result = { messages: {}, lines: {}, status: [], consoleErrors: [], offOrigin: [], failures: [] };
+
+const server = spawn(process.execPath, [new URL('../tools/serve.mjs', import.meta.url).pathname, webDir, '0']);
+const origin = await new Promise((resolve) =>
+  server.stdout.once('data', (data) => resolve(String(data).trim().replace(/\/$/, ''))));
+const browser = await chromium.launch({
+  executablePath: process.env.FENK_CHROMIUM ?? '/usr/bin/chromium',
+  args: ['--autoplay-policy=no-user-gesture-required', '--no-sandbox'],
+  // Playwright mutes a headless browser's sound; here it is what is tested.
+  ignoreDefaultArgs: ['--mute-audio'],
+});
+
+try {
+  const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
+  page.on('console', (message) => { if (message.type() === 'error') result.consoleErrors.push(message.text()); });
+  page.on('pageerror', (error) => result.consoleErrors.push(error.message));
+  page.on('request', (request) => {
+    if (!request.url().startsWith(origin) && !request.url().startsWith('data:') &&
+        !request.url().startsWith('blob:')) result.offOrigin.push(request.url());
+  });
+  const state = () => page.evaluate(() => document.body.dataset.state);
+  const waitForState = (wanted, timeout = 20000) =>
+    page.waitForFunction((s) => document.body.dataset.state === s, wanted, { timeout, polling: 10 });
+  const silence = () => page.waitForTimeout(1500);
+  const key = (name) => page.keyboard.press(name);
+
+  await page.goto(origin);
+  await page.waitForSelector('body[data-ready="true"]');
+  await page.evaluate(() => {
+    window.statusLog = [];
+    new MutationObserver(() => {
+      window.statusLog.push({ ms: performance.now(), text: document.getElementById('status').textContent });
+    }).observe(document.getElementById('status'), { childList: true, characterData: true, subtree: true });
+  });
+
+  // 1. A bad file, then the song, played to its end.
+  // A file is read asynchronously: its outcome is waited for.
+  const shown = (id, prefix) => page.waitForFunction(
+    ([element, start]) => document.getElementById(element).textContent.startsWith(start), [id, prefix]);
+  await page.setInputFiles('#song-file', { name: 'bad.8xp', mimeType: 'application/octet-stream',
+                                           buffer: Buffer.from('not a program file') });
+  await shown('message', 'Not');
+  result.messages.badFile = await page.textContent('#message');
+  await page.setInputFiles('#song-file', songPath);
+  await shown('lines', 'Loaded');
+  result.lines.picked = await page.textContent('#lines');
+  result.messages.afterSong = await page.textContent('#message');
+  await page.click('#play');
+  await waitForState('end');
+  await page.waitForTimeout(2500);  // the end wait, heard
+  await silence();
+  result.status = await page.evaluate(() => window.statusLog);
+  await page.screenshot({ path: join(outDir, 'laptop.png') });
+
+  // 2. Paused in the second row, then on to the end.
+  await key('Space');
+  await waitForState('playing');
+  await page.waitForTimeout(300);
+  await key('Space');
+  await waitForState('paused');
+  await silence();
+  await key('Space');
+  await waitForState('end');
+  await page.waitForTimeout(2500);
+  await silence();
+
+  // 3. The second entry with voice 1 muted.
+  await key('Home');
+  await key('1');
+  await key('ArrowRight');
+  await page.waitForTimeout(100);
+  result.entryShown = await page.textContent('#entry');
+  await key('Space');
+  await waitForState('end');
+  await page.waitForTimeout(2500);
+  await key('1');
+  await silence();
+
+  // 4. The song text: paused in its second row, edited, played on.
+  await page.setInputFiles('#song-file', textPath);
+  await page.waitForFunction(() => document.getElementById('text').value !== '');
+  await key('Space');
+  await waitForState('playing');
+  await page.waitForTimeout(300);
+  await key('Space');
+  await waitForState('paused');
+  await silence();
+  const text = await page.inputValue('#text');
+  if (!text.includes(editFrom)) result.failures.push(`the text has no '${editFrom}'`);
+  await page.fill('#text', text.replace(editFrom, editTo));
+  await page.waitForTimeout(1000);  // compiled after a pause in typing
+  result.messages.textError = await page.textContent('#text-error');
+  await page.fill('#text', text.replace(editFrom, 'H4 H4 H4 H4 1t'));
+  await page.waitForTimeout(1000);
+  result.messages.textMistake = await page.textContent('#text-error');
+  await page.fill('#text', text.replace(editFrom, editTo));
+  await page.waitForTimeout(1000);
+  // Typing goes to the editor: play on by its button.
+  await page.click('#play');
+  await waitForState('end');
+  await page.waitForTimeout(2500);
+  await silence();
+
+  // 5. A share link, on a phone's screen.
+  const link = `${origin}/index.html#song=${readFileSync(songPath).toString('base64url')}`;
+  const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
+  phone.on('console', (message) => { if (message.type() === 'error') result.consoleErrors.push(message.text()); });
+  await phone.goto(link);
+  await phone.waitForSelector('body[data-ready="true"]');
+  await phone.waitForFunction(() => document.getElementById('lines').textContent.startsWith('Loaded'));
+  result.lines.link = await phone.textContent('#lines');
+  await phone.screenshot({ path: join(outDir, 'phone.png'), fullPage: true });
+  result.finalState = await state();
+} catch (error) {
+  result.failures.push(String(error.stack ?? error));
+} finally {
+  await browser.close();
+  server.kill();
+  writeFileSync(join(outDir, 'page.json'), JSON.stringify(result, null, 1));
+}
