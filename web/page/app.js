@@ -79,18 +79,24 @@ function textEdited() {
 
 // -- the position, the status line and the roll
 
+// Sets a text only when it changes: most updates change nothing.
+function show(id, text) {
+  const element = $(id);
+  if (element.textContent !== text) element.textContent = text;
+}
+
 function updatePosition() {
-  if (!song) return;
+  if (!song || document.hidden) return;
   const position = player.position();
   const entries = song.entries.length;
   const entry = Math.min(position.entry, entries);
-  $('entry').textContent = `Entry ${Math.min(entry + 1, entries)}/${entries}` +
-    (position.loopEntry ? ' (looping)' : '');
-  $('row').textContent = position.row ? `Row ${position.row.rowIndex + 1}/${song.entries[position.row.entry]?.rows ?? '-'}` : 'Row -';
-  $('time').textContent = `Time ${playingTime(Math.min(position.songTick, song.totalTicks))} / ${playingTime(song.totalTicks)}`;
+  show('entry', `Entry ${Math.min(entry + 1, entries)}/${entries}` + (position.loopEntry ? ' (looping)' : ''));
+  const rows = position.row ? song.entries[position.row.entry]?.rows ?? '-' : '-';
+  show('row', position.row ? `Row ${position.row.rowIndex + 1}/${rows}` : 'Row -');
+  show('time', `Time ${playingTime(Math.min(position.songTick, song.totalTicks))} / ${playingTime(song.totalTicks)}`);
   const playing = position.state === 'playing';
   document.body.dataset.state = position.state;
-  $('play').textContent = playing ? 'Pause' : 'Play';
+  show('play', playing ? 'Pause' : 'Play');
   $('play').setAttribute('aria-label', playing ? 'Pause' : 'Play');
   $('loop').setAttribute('aria-pressed', String(position.loopEntry));
   for (const button of document.querySelectorAll('.mute')) {
@@ -99,17 +105,15 @@ function updatePosition() {
   drawPlayhead(position.songTick);
 }
 
-// The roll is drawn once per song (and size) into a canvas of its own; each
-// update copies it and draws the playhead over it.
-const rollImage = document.createElement('canvas');
-
+// The roll is drawn once per song (and size); the playhead is an element
+// of its own over it, moved without drawing the roll again.
 function drawRoll() {
   const canvas = $('roll');
   const width = canvas.clientWidth * devicePixelRatio;
   const height = canvas.clientHeight * devicePixelRatio;
-  canvas.width = rollImage.width = width;
-  canvas.height = rollImage.height = height;
-  const g = rollImage.getContext('2d');
+  canvas.width = width;
+  canvas.height = height;
+  const g = canvas.getContext('2d');
   g.fillStyle = '#1a2029';
   g.fillRect(0, 0, width, height);
   if (!song || song.totalTicks === 0) return;
@@ -149,13 +153,10 @@ function drawRoll() {
 }
 
 function drawPlayhead(songTick) {
-  const canvas = $('roll');
-  if (!song || song.totalTicks === 0) return;
-  const g = canvas.getContext('2d');
-  g.drawImage(rollImage, 0, 0);
-  const at = Math.round((Math.min(songTick, song.totalTicks) / song.totalTicks) * canvas.width);
-  g.fillStyle = '#ffffff';
-  g.fillRect(at, 0, 2 * devicePixelRatio, canvas.height);
+  const total = song && song.totalTicks > 0 ? song.totalTicks : 1;
+  const at = (Math.min(songTick, total) / total) * $('roll').clientWidth;
+  const transform = `translateX(${at.toFixed(1)}px)`;
+  if ($('playhead').style.transform !== transform) $('playhead').style.transform = transform;
 }
 
 function seekToClick(event) {

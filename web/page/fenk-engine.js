@@ -95,25 +95,54 @@ export class FenkEngine {
   // the next call), events, state}.
   streamRender(frames) {
     const done = this.calls.fenk_stream_render(frames);
-    const buffer = this.calls.memory.buffer;
-    const audio = new Float32Array(buffer, this.calls.fenk_stream_audio(), 2 * done);
-    const state = this.streamState();
-    const events = [];
-    const at = this.calls.fenk_stream_events() / 4;
-    const values = new Int32Array(buffer);
-    for (let k = 0; k < state.eventCount; ++k) {
-      const e = values.subarray(at + 8 * k, at + 8 * k + 8);
-      events.push({ frame: e[0], entry: e[1], orderIndex: e[2], rowIndex: e[3],
-                    sectionOffset: e[4], songTick: e[5], duration: e[6], jumped: e[7] === 1 });
+    const views = this.views();
+    return { frames: done, audio: views.audio.subarray(0, 2 * done), events: this.streamEvents(),
+             state: this.streamState() };
+  }
+
+  // The worklet's render: one quantum mixed straight into the output's
+  // channels, nothing allocated unless rows started. Returns the number of
+  // rows started (streamEvents() has them).
+  renderQuantum(left, right) {
+    const done = this.calls.fenk_stream_render(left.length);
+    const { audio, state } = this.views();
+    for (let k = 0; k < done; ++k) {
+      left[k] = audio[2 * k];
+      if (right) right[k] = audio[2 * k + 1];
     }
-    return { frames: done, audio, events, state };
+    return state[5];
+  }
+
+  // The rows started in the latest render, each with its frame in it.
+  streamEvents() {
+    const { events, state } = this.views();
+    const started = [];
+    for (let k = 0; k < state[5]; ++k) {
+      const e = events.subarray(8 * k, 8 * k + 8);
+      started.push({ frame: e[0], entry: e[1], orderIndex: e[2], rowIndex: e[3],
+                     sectionOffset: e[4], songTick: e[5], duration: e[6], jumped: e[7] === 1 });
+    }
+    return started;
   }
 
   streamState() {
-    const at = this.calls.fenk_stream_state() / 4;
-    const s = new Int32Array(this.calls.memory.buffer, at * 4, 8);
+    const s = this.views().state;
     return { state: ['playing', 'paused', 'end'][s[0]], entry: s[1], songTick: s[2],
              loopEntry: s[3] === 1, mutedMask: s[4], eventCount: s[5], rate: s[6] };
+  }
+
+  // Views of the stream's buffers, made again only when memory has grown.
+  views() {
+    const buffer = this.calls.memory.buffer;
+    if (!this.cached || this.cached.buffer !== buffer) {
+      this.cached = {
+        buffer,
+        audio: new Float32Array(buffer, this.calls.fenk_stream_audio(), 2 * 4096),
+        events: new Int32Array(buffer, this.calls.fenk_stream_events(), 8 * 4096),
+        state: new Int32Array(buffer, this.calls.fenk_stream_state(), 8),
+      };
+    }
+    return this.cached;
   }
 
   streamKey(key) { this.calls.fenk_stream_key(typeof key === 'string' ? key.charCodeAt(0) : key); }

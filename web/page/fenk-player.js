@@ -42,7 +42,7 @@ export class FenkPlayer extends EventTarget {
     this.heard = null;      // the row heard now
     this.state = { state: 'paused', entry: 0, songTick: 0, loopEntry: false, mutedMask: 0 };
     this.stateTime = 0;     // context time of the state's frame
-    this.watching = false;
+    this.watchTimer = 0;
   }
 
   // Opens a song: a .8xp file's bytes or a song text (a string or its
@@ -166,8 +166,11 @@ export class FenkPlayer extends EventTarget {
   // -- inside
 
   createContext() {
+    this.offsets = [];
     const Context = globalThis.AudioContext || globalThis.webkitAudioContext;
-    this.context = new Context({ sampleRate: this.switches.l ? 8000 : 32000 });
+    // "playback": the larger buffers of a music player, which a busy
+    // machine does not run dry; the rows shown allow for the latency.
+    this.context = new Context({ sampleRate: this.switches.l ? 8000 : 32000, latencyHint: 'playback' });
     this.node = null;
   }
 
@@ -185,7 +188,6 @@ export class FenkPlayer extends EventTarget {
       this.post({ type: 'seek', entry });
       if (playing) this.key(Keys.space);
     }
-    this.watch();
   }
 
   post(message) { if (this.node) this.node.port.postMessage(message); }
@@ -203,31 +205,42 @@ export class FenkPlayer extends EventTarget {
     }
     this.state = message.state;
     this.stateTime = message.frame / rate;
+    if (message.events.length > 0) this.watch();
     this.dispatchEvent(new CustomEvent('state', { detail: this.state }));
   }
 
-  // The context time of the sound reaching the ear now.
+  // The context time of the sound reaching the ear now. Each output
+  // timestamp pairs a context time with the moment it is heard, but the
+  // pairs come from the audio callbacks, which run late by some ms now and
+  // then: the median pairing of the last second is the steady one.
   heardTime() {
     if (!this.context) return 0;
+    const now = performance.now();
     const stamp = this.context.getOutputTimestamp ? this.context.getOutputTimestamp() : null;
-    if (stamp && stamp.contextTime > 0) {
-      return stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
+    if (!stamp || !(stamp.contextTime > 0)) {
+      return this.context.currentTime - (this.context.outputLatency || this.context.baseLatency || 0);
     }
-    return this.context.currentTime - (this.context.outputLatency || this.context.baseLatency || 0);
+    const offsets = this.offsets;
+    offsets.push({ at: now, offsetMs: stamp.performanceTime - stamp.contextTime * 1000 });
+    while (offsets.length > 1 && now - offsets[0].at > 1000) offsets.shift();
+    const sorted = offsets.map((sample) => sample.offsetMs).sort((a, b) => a - b);
+    return (now - sorted[sorted.length >> 1]) / 1000;
   }
 
-  // Announces each row when it is heard.
+  // Announces each row when it is heard: a timer set for the moment the
+  // next one reaches the ear, and nothing while none is due.
   watch() {
-    if (this.watching) return;
-    this.watching = true;
-    // A timer, not animation frames: those stop while the page is hidden.
-    setInterval(() => {
+    clearTimeout(this.watchTimer);
+    if (this.pending.length === 0) return;
+    const dueMs = (this.pending[0].time - this.heardTime()) * 1000;
+    this.watchTimer = setTimeout(() => {
       const now = this.heardTime();
       while (this.pending.length > 0 && this.pending[0].time <= now) {
         this.heard = this.pending.shift();
         this.dispatchEvent(new CustomEvent('row', { detail: this.heard }));
       }
-    }, 4);
+      this.watch();
+    }, Math.max(0, dueMs));
   }
 }
 

@@ -22,6 +22,14 @@ class FenkProcessor extends AudioWorkletProcessor {
       case 'start': {
         engine.setSample(command.sample);
         const opened = engine.open(command.song);
+        if (opened.ok) {
+          // The module's code is compiled as it first runs, which would
+          // make the first quanta late: a second of the song, mixed and
+          // dropped, takes that cost before anything is heard.
+          const scratch = new Float32Array(128);
+          engine.streamStart(command.flags, true);
+          for (let k = 0; k < sampleRate / 128; ++k) engine.renderQuantum(scratch, scratch);
+        }
         const started = opened.ok ? engine.streamStart(command.flags, command.playing) : opened;
         this.started = started.ok;
         this.port.postMessage({ type: 'started', ok: started.ok, error: started.error });
@@ -47,14 +55,10 @@ class FenkProcessor extends AudioWorkletProcessor {
   process(inputs, outputs) {
     const [left, right] = outputs[0];
     if (!this.started || !left) return true;
-    const frames = left.length;
-    const { audio, events } = this.engine.streamRender(frames);
-    for (let k = 0; k < frames; ++k) {
-      left[k] = audio[2 * k];
-      if (right) right[k] = audio[2 * k + 1];
-    }
+    const started = this.engine.renderQuantum(left, right);
     // Rows as they start; the state besides, four times a second.
-    if (events.length > 0 || currentFrame - this.lastStateFrame >= sampleRate / 4) {
+    if (started > 0 || currentFrame - this.lastStateFrame >= sampleRate / 4) {
+      const events = started > 0 ? this.engine.streamEvents() : [];
       this.postState(events.map((event) => ({ ...event, frame: currentFrame + event.frame })));
     }
     return true;
