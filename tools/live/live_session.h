@@ -42,10 +42,10 @@ State StateOf(const Session& session);
 // Plays one tick (playback::PlayTick): a row that starts sounds, one
 // reached by a seek alone and at once, one played on to as the player
 // sounds it, at clock.RowStartNs(); the end is silenced once. True when
-// something the screen shows changed. `played`, when given, gets what the
+// something the screen shows changed. `tick`, when given, gets what the
 // engine's tick did.
 bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock,
-                     playback::PlayedTick* played = nullptr);
+                     playback::PlayedTick* tick = nullptr);
 
 // Moves to the first row of timeline entry `entry` (the end when past the
 // last); from the end it stays paused there. The row sounds from the next

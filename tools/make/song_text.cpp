@@ -530,6 +530,7 @@ fenk::Result<ProgramFile> BuildProgramFile(const CompileResult& compiled) {
     ProgramFile result;
     result.file = std::move(built.value);
     result.body = std::move(program.body);
+    result.sectionOffsets = song.value.sectionOffsets;
     return fenk::Succeeded(std::move(result));
 }
 

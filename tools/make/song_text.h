@@ -44,6 +44,8 @@ CompileResult CompileSongText(const std::string& text);
 struct ProgramFile {
     std::vector<std::uint8_t> file;  // the TI-83 Plus program file's bytes
     std::vector<std::uint8_t> body;  // the song block inside it
+    // Where each of the compile's song.sections lies in the block (bytes).
+    std::vector<std::uint16_t> sectionOffsets;
 };
 
 // The program file of a successful compile; fails with why the song does

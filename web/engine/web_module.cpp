@@ -291,8 +291,7 @@ int fenk_open(std::size_t size, int asProgram) {
         }
         opened.program = std::move(built.value.file);
         sectionNames = compiled.sectionNames;
-        const songfile::BuildSongResult laid = songfile::BuildSong(compiled.song);
-        if (laid.ok()) sectionOffsets = laid.value.sectionOffsets;
+        sectionOffsets = std::move(built.value.sectionOffsets);
     }
     opened.read = songfile::ReadTiProgramBytes(opened.program.data(), opened.program.size());
     const app::SongFileReport report = app::ReportSongFile(opened.read);

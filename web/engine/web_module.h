@@ -74,7 +74,8 @@ FENK_WEB_EXPORT(fenk_output_length) std::size_t fenk_output_length();
 //    "orderCount":N,"totalTicks":T,
 //    "entries":[{"order":K,"section":OFFSET,"name":"verse","start":TICK,
 //                "ticks":T,"rows":R}],
-//    "rows":[[TICK,ENTRY,P0,P1,P2,P3],...]}   (periods; 0 is a rest)
+//    "rows":[[TICK,ENTRY,P0,P1,P2,P3],...],  (periods; 0 is a rest)
+//    "rowsCut":false}   (true: the rows stop at 200000, a roll's worth)
 // 0 on failure, the song open before stays: {"ok":false,"lines":fenk's
 // failure line,"errors":["LINE: what is wrong",...]}.
 FENK_WEB_EXPORT(fenk_open) int fenk_open(std::size_t size, int asProgram);
