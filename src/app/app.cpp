@@ -15,42 +15,44 @@ void PrintUsage(std::FILE* out) {
                  playback::SwitchLettersHelp().c_str());
 }
 
-// printf into a string: the report's lines are fenk's own format strings.
+// One piece of the report: appended to its text, and printed to `out`
+// (when given) by a printf call of its own, as fenk has always printed it
+// (a console shows a line's trailing blanks by how it was written).
 template <typename... Values>
-void AppendFormatted(std::string& text, const char* format, Values... values) {
+void Say(SongFileReport& report, std::FILE* out, const char* format, Values... values) {
+    if (out != nullptr) std::fprintf(out, format, values...);
     const int length = std::snprintf(nullptr, 0, format, values...);
     if (length <= 0) return;
     std::string line(static_cast<std::size_t>(length) + 1, '\0');
     std::snprintf(&line[0], line.size(), format, values...);
     line.pop_back();
-    text += line;
+    report.text += line;
 }
 
 }  // namespace
 
-SongFileReport ReportSongFile(const songfile::ReadResult& read) {
+SongFileReport ReportSongFile(const songfile::ReadResult& read, std::FILE* out) {
     SongFileReport report;
     if (read.failure == songfile::ReadFailure::OpenFailed) return report;
     if (read.failure == songfile::ReadFailure::NotTiProgram) {
-        report.text = "Not a valid TI-83 Plus program file!\n";
+        Say(report, out, "Not a valid TI-83 Plus program file!\n");
         return report;
     }
     const songfile::TiProgramFile& file = read.value;
-    AppendFormatted(report.text, "Loaded file %s (%s)\n", songfile::NameText(file).c_str(),
-                    songfile::CommentText(file).c_str());
+    Say(report, out, "Loaded file %s (%s)\n", songfile::NameText(file).c_str(),
+        songfile::CommentText(file).c_str());
     if (songfile::IsTruncated(file)) {
-        AppendFormatted(report.text, "Warning: the song data is truncated (%u of %u bytes)\n",
-                        static_cast<unsigned>(file.data.size()),
-                        static_cast<unsigned>(file.declaredLength));
+        Say(report, out, "Warning: the song data is truncated (%u of %u bytes)\n",
+            static_cast<unsigned>(file.data.size()), static_cast<unsigned>(file.declaredLength));
     }
     const songfile::ParseResult song = songfile::ParseSong(file.data.data(), file.data.size());
     if (!song.ok()) {
-        report.text += "This is not a valid Fenk music file!\n";
+        Say(report, out, "This is not a valid Fenk music file!\n");
         return report;
     }
-    AppendFormatted(report.text, "Song title:  %s\nSong artist: %s\nSong album:  %s\n",
-                    songfile::TitleText(song.value).c_str(), songfile::ArtistText(song.value).c_str(),
-                    songfile::AlbumText(song.value).c_str());
+    Say(report, out, "Song title:  %s\nSong artist: %s\nSong album:  %s\n",
+        songfile::TitleText(song.value).c_str(), songfile::ArtistText(song.value).c_str(),
+        songfile::AlbumText(song.value).c_str());
     report.ok = true;
     report.song = song.value;
     return report;
@@ -72,8 +74,7 @@ int Run(int argc, const char* const* argv, const Environment& environment) {
         std::fprintf(out, "Error loading %s!\n", songPath);
         return 1;
     }
-    const SongFileReport report = ReportSongFile(read);
-    std::fputs(report.text.c_str(), out);
+    const SongFileReport report = ReportSongFile(read, out);
     if (!report.ok) return 1;
 
     // Switches are looked at only now: a bad song is reported before any

@@ -31,10 +31,10 @@ struct SongFileReport {
 };
 
 // The report for `read` (songfile::ReadTiProgramFile's or ...Bytes'
-// result, which the song views and must outlive it). An open failure is
-// the caller's to report (the message names the path): it gives ok false
-// and no text.
-SongFileReport ReportSongFile(const songfile::ReadResult& read);
+// result, which the song views and must outlive it), also printed to `out`
+// as it is made when `out` is given. An open failure is the caller's to
+// report (the message names the path): it gives ok false and no text.
+SongFileReport ReportSongFile(const songfile::ReadResult& read, std::FILE* out = nullptr);
 
 // One whole run over `argc` arguments at `argv`, argv[0] being the
 // program's name: the banner; the usage text when there is no other

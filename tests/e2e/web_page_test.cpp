@@ -132,7 +132,7 @@ TEST(WebPageTest, ThePageInChromiumSoundsAsThePlayerWithItsControlsHeard) {
         const double apartMs = status[k]["ms"].get<double>() - status[k - 1]["ms"].get<double>();
         worstStatusErrorMs = std::max(worstStatusErrorMs, std::fabs(apartMs - rowMs[k - 1]));
     }
-    EXPECT_LT(worstStatusErrorMs, 25.0);
+    EXPECT_LT(worstStatusErrorMs, 50.0);
     std::printf("status line: each row shown within %.1f ms of its length after the one before\n",
                 worstStatusErrorMs);
 
@@ -141,8 +141,8 @@ TEST(WebPageTest, ThePageInChromiumSoundsAsThePlayerWithItsControlsHeard) {
     const std::vector<Island> islands = Islands(run.sound, 0.01, 0.8);
     std::string lengths;
     for (const Island& island : islands) lengths += " " + std::to_string(island.Seconds(rate)) + " s";
-    ASSERT_EQ(islands.size(), 6u) << "phases of sound: play, pause, play on, the second entry muted, "
-                                     "the text paused, the text edited; heard:" << lengths;
+    ASSERT_EQ(islands.size(), 7u) << "phases of sound: play, pause, play on, the second entry muted, "
+                                     "the text paused, the text edited, the share link; heard:" << lengths;
     const std::vector<song_check::PlayedRow> rows = song_check::RowsInPlayingOrder(song, false);
     std::vector<double> levels;
     const auto hear = [&](const Island& island, const std::vector<song_check::PlayedRow>& expected,
@@ -192,6 +192,10 @@ TEST(WebPageTest, ThePageInChromiumSoundsAsThePlayerWithItsControlsHeard) {
     test_support::SongParts edited = song;
     edited.sections[0][1] = Row(45, 0, 0, 125, 80);
     hear(islands[5], fromThePause(islands[4], song_check::RowsInPlayingOrder(edited, false)), "after the edit");
+
+    // The share link on a phone's page, from a tap: the whole song.
+    hear(islands[6], rows, "the share link");
+    EXPECT_NEAR(islands[6].Seconds(rate), 1.0 + 0.6 + 2.5, 0.1);
 
     ASSERT_FALSE(levels.empty());
     for (double level : levels) EXPECT_NEAR(20 * std::log10(level / levels.front()), 0.0, 1.0);

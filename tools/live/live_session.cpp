@@ -39,6 +39,11 @@ void SoundRow(Session& session, playback::ToneOutput& output, const playback::Ro
     }
 }
 
+// Leaving the end while its wait still sounds the last row: that stops.
+void LeaveTheEnd(Session& session, playback::ToneOutput& output) {
+    if (!session.silencedAtEnd) Silence(output);
+}
+
 void GoToEnd(Session& session, playback::ToneOutput& output) {
     playback::SeekToEnd(session.player);
     Silence(output);
@@ -46,8 +51,11 @@ void GoToEnd(Session& session, playback::ToneOutput& output) {
 
 }  // namespace
 
-void SeekToEntry(Session& session, std::size_t entry) {
-    if (StateOf(session) == State::AtEnd) session.player.paused = true;
+void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry) {
+    if (StateOf(session) == State::AtEnd) {
+        session.player.paused = true;
+        LeaveTheEnd(session, output);
+    }
     playback::SeekTo(session.player, entry);
 }
 
@@ -100,6 +108,7 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
             // A row begun sounds again; one not begun starts at the next tick.
             if (player.position.tick != 0) Resound(session, output);
         } else if (entries != 0) {  // at the end: from the top
+            LeaveTheEnd(session, output);
             playback::SeekTo(player, 0);
             player.paused = false;
         }
@@ -107,19 +116,19 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
     case Key::Right:
         if (state == State::AtEnd) return true;
         if (player.position.entry + 1 < entries) {
-            SeekToEntry(session, player.position.entry + 1);
+            SeekToEntry(session, output, player.position.entry + 1);
         } else {
             GoToEnd(session, output);
         }
         return true;
     case Key::Left:
         if (entries == 0) return true;
-        SeekToEntry(session, state == State::AtEnd ? entries - 1
+        SeekToEntry(session, output, state == State::AtEnd ? entries - 1
                         : player.position.entry == 0 ? 0
                                                      : player.position.entry - 1);
         return true;
     case Key::Home:
-        if (entries != 0) SeekToEntry(session, 0);
+        if (entries != 0) SeekToEntry(session, output, 0);
         return true;
     case Key::Character:
         break;

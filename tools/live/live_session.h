@@ -48,9 +48,9 @@ bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::C
                      playback::PlayedTick* tick = nullptr);
 
 // Moves to the first row of timeline entry `entry` (the end when past the
-// last); from the end it stays paused there. The row sounds from the next
-// tick on when playing.
-void SeekToEntry(Session& session, std::size_t entry);
+// last); from the end it stays paused there (an end wait still sounding
+// stops). The row sounds from the next tick on when playing.
+void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry);
 
 // What a key does: Space pause/resume (at the end: from the top),
 // Left/Right the previous/next entry (Right on the last: the end; Left at

@@ -295,14 +295,15 @@ int fenk_open(std::size_t size, int asProgram) {
     }
     opened.read = songfile::ReadTiProgramBytes(opened.program.data(), opened.program.size());
     const app::SongFileReport report = app::ReportSongFile(opened.read);
+    const std::string& lines = report.text;
     if (!report.ok) {
-        return Answer({{"ok", false}, {"kind", answer["kind"]}, {"lines", report.text},
+        return Answer({{"ok", false}, {"kind", answer["kind"]}, {"lines", lines},
                        {"errors", json::array()}, {"warnings", warnings}}, false);
     }
     opened.song = report.song;
     opened.open = true;
     answer["ok"] = true;
-    answer["lines"] = report.text;
+    answer["lines"] = lines;
     answer["title"] = songfile::TitleText(opened.song);
     answer["artist"] = songfile::ArtistText(opened.song);
     answer["album"] = songfile::AlbumText(opened.song);
@@ -467,7 +468,7 @@ void fenk_stream_mutes(int mutedMask) {
 void fenk_stream_seek(int entry) {
     Module& module = TheModule();
     if (!module.streaming || entry < 0) return;
-    live::SeekToEntry(module.session, static_cast<std::size_t>(entry));
+    live::SeekToEntry(module.session, module.output_, static_cast<std::size_t>(entry));
     UpdateStreamState(module);
 }
 

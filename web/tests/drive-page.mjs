@@ -10,7 +10,7 @@
 // 3. Home, voice 1 muted, Right (the second entry), played to the end;
 // 4. SONG.txt by the file picker, played, paused in its second row, the
 //    text edited (EDIT_FROM replaced by EDIT_TO), played to the end;
-// 5. the .8xp by a share link, at a phone's size.
+// 5. the .8xp by a share link, at a phone's size, played from a tap.
 // Writes OUT_DIR/page.json (what the page showed: console lines, status
 // lines with their moments, messages, failures) and screenshots.
 import { chromium } from 'playwright-core';
@@ -122,7 +122,7 @@ try {
   await page.waitForTimeout(2500);
   await silence();
 
-  // 5. A share link, on a phone's screen.
+  // 5. A share link, on a phone's screen, played from a tap.
   const link = `${origin}/index.html#song=${readFileSync(songPath).toString('base64url')}`;
   const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
   phone.on('console', (message) => { if (message.type() === 'error') result.consoleErrors.push(message.text()); });
@@ -130,7 +130,12 @@ try {
   await phone.waitForSelector('body[data-ready="true"]');
   await phone.waitForFunction(() => document.getElementById('lines').textContent.startsWith('Loaded'));
   result.lines.link = await phone.textContent('#lines');
+  // Phones allow sound only from a tap: the first one starts it.
+  await phone.tap('#play');
+  await phone.waitForFunction(() => document.body.dataset.state === 'end', null, { timeout: 20000 });
+  await phone.waitForTimeout(2500);
   await phone.screenshot({ path: join(outDir, 'phone.png'), fullPage: true });
+  await phone.waitForTimeout(1500);
   result.finalState = await state();
 } catch (error) {
   result.failures.push(String(error.stack ?? error));

@@ -174,3 +174,27 @@ test('the stream is the WAV\'s sound, each row from its tick\'s first frame', ()
   const { audio } = engine.streamRender(128);
   assert.ok(audio.every((value) => value === 0), 'silent after the end wait');
 });
+
+test('leaving the end while the last row still sounds stops it', () => {
+  const engine = engineWith();
+  assert.ok(engine.open('title "End"\nname END\nsection s\n  50 - - - 4t\nend\norder s\n').ok);
+  const left = new Float32Array(128);
+  const right = new Float32Array(128);
+  const loudness = (quanta) => {
+    let peak = 0;
+    for (let k = 0; k < quanta; ++k) {
+      engine.renderQuantum(left, right);
+      for (let j = 0; j < 128; ++j) peak = Math.max(peak, Math.abs(left[j]), Math.abs(right[j]));
+    }
+    return peak;
+  };
+  for (const key of [37, 32]) {  // Left: to the last entry, paused; Space: from the top
+    assert.ok(engine.streamStart(0, true).ok);
+    assert.ok(loudness(20) > 0.05, 'the end wait sounds the last row');
+    assert.equal(engine.streamState().state, 'end');
+    engine.streamKey(key);
+    assert.equal(engine.streamState().state, key === 37 ? 'paused' : 'playing');
+    loudness(4);  // the stop's short fade
+    if (key === 37) assert.equal(loudness(20), 0, 'paused at the last entry, silent');
+  }
+});
