@@ -1,5 +1,7 @@
 #include "app.h"
 
+#include <cstdarg>
+
 #include "fenk_version.h"
 #include "songfile.h"
 
@@ -18,15 +20,27 @@ void PrintUsage(std::FILE* out) {
 // One piece of the report: appended to its text, and printed to `out`
 // (when given) by a printf call of its own, as fenk has always printed it
 // (a console shows a line's trailing blanks by how it was written).
-template <typename... Values>
-void Say(SongFileReport& report, std::FILE* out, const char* format, Values... values) {
-    if (out != nullptr) std::fprintf(out, format, values...);
-    const int length = std::snprintf(nullptr, 0, format, values...);
-    if (length <= 0) return;
-    std::string line(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(&line[0], line.size(), format, values...);
-    line.pop_back();
-    report.text += line;
+__attribute__((format(printf, 3, 4)))
+void Say(SongFileReport& report, std::FILE* out, const char* format, ...) {
+    std::va_list values;
+    va_start(values, format);
+    if (out != nullptr) {
+        std::va_list copy;
+        va_copy(copy, values);
+        std::vfprintf(out, format, copy);
+        va_end(copy);
+    }
+    std::va_list measure;
+    va_copy(measure, values);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (length > 0) {
+        std::string line(static_cast<std::size_t>(length) + 1, '\0');
+        std::vsnprintf(&line[0], line.size(), format, values);
+        line.pop_back();
+        report.text += line;
+    }
+    va_end(values);
 }
 
 }  // namespace

@@ -71,6 +71,13 @@ Module& TheModule() {
     return module;
 }
 
+// The first `size` bytes of the input buffer (no more than it holds).
+std::vector<std::uint8_t> InputBytes(std::size_t size) {
+    const std::vector<std::uint8_t>& input = TheModule().input;
+    return std::vector<std::uint8_t>(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(
+                                                        std::min(size, input.size())));
+}
+
 int Answer(const json& value, bool ok) {
     TheModule().result = value.dump(-1, ' ', false, json::error_handler_t::replace);
     return ok ? 1 : 0;
@@ -262,8 +269,7 @@ std::size_t fenk_output_length() { return TheModule().output.size(); }
 int fenk_open(std::size_t size, int asProgram) {
     Module& module = TheModule();
     OpenSong opened;
-    opened.source.assign(module.input.begin(), module.input.begin() + static_cast<std::ptrdiff_t>(
-                                                                  std::min(size, module.input.size())));
+    opened.source = InputBytes(size);
     json answer;
     std::vector<std::string> sectionNames;
     std::vector<std::uint16_t> sectionOffsets;
@@ -320,9 +326,7 @@ int fenk_open(std::size_t size, int asProgram) {
 
 int fenk_set_sample(std::size_t size) {
     Module& module = TheModule();
-    std::vector<std::uint8_t> sample(module.input.begin(),
-                                     module.input.begin() + static_cast<std::ptrdiff_t>(
-                                                                std::min(size, module.input.size())));
+    std::vector<std::uint8_t> sample = InputBytes(size);
     if (module.streaming) return Refuse("the stream is playing");
     playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), SettingsFor(0));
     std::string error;
