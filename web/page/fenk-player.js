@@ -41,7 +41,6 @@ export class FenkPlayer extends EventTarget {
     this.pending = [];      // row events mixed but not heard yet
     this.heard = null;      // the row heard now
     this.state = { state: 'paused', entry: 0, songTick: 0, loopEntry: false, mutedMask: 0 };
-    this.stateTime = 0;     // context time of the state's frame
     this.watchTimer = 0;
   }
 
@@ -204,7 +203,6 @@ export class FenkPlayer extends EventTarget {
       this.pending.push({ ...event, time: event.frame / rate, status: statusLine(event) });
     }
     this.state = message.state;
-    this.stateTime = message.frame / rate;
     if (message.events.length > 0) this.watch();
     this.dispatchEvent(new CustomEvent('state', { detail: this.state }));
   }
