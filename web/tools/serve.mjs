@@ -2,7 +2,8 @@
 // tests: static files with the types browsers want for modules and wasm,
 // nothing outside the folder. Prints "http://127.0.0.1:PORT/" when ready.
 //
-//   node serve.mjs FOLDER [PORT]     (PORT 0 or none: any free port)
+//   node serve.mjs FOLDER [PORT]     (default 8000, or any free port when it
+//                                    is taken; 0: any free port)
 import { createServer } from 'node:http';
 import { readFile } from 'node:fs/promises';
 import { extname, join, normalize, resolve, sep } from 'node:path';
@@ -31,6 +32,14 @@ const server = createServer(async (request, response) => {
     response.writeHead(404, { 'Content-Type': 'text/plain' }).end('Not found\n');
   }
 });
-server.listen(port, '127.0.0.1', () => {
-  console.log(`http://127.0.0.1:${server.address().port}/`);
+// Port 8000 taken (another server): any free port will do.
+server.on('error', (error) => {
+  if (error.code === 'EADDRINUSE' && port !== 0) {
+    server.listen(0, '127.0.0.1');
+  } else {
+    console.error(`serve.mjs: ${error.message}`);
+    process.exit(1);
+  }
 });
+server.on('listening', () => console.log(`http://127.0.0.1:${server.address().port}/`));
+server.listen(port, '127.0.0.1');
