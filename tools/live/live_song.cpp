@@ -8,14 +8,10 @@
 
 namespace live {
 
-namespace {
-
 bool IsProgramFile(const std::vector<std::uint8_t>& bytes) {
     return bytes.size() >= songfile::kTiSignatureBytes &&
            std::memcmp(bytes.data(), songfile::kTiSignature, songfile::kTiSignatureBytes) == 0;
 }
-
-}  // namespace
 
 songfile::SongView View(const Song& song) {
     songfile::SongView view = song.layout;

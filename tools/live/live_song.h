@@ -39,6 +39,9 @@ std::string SectionName(const Song& song, std::uint16_t sectionOffset);
 // holds no Fenk song" otherwise.
 using LoadResult = fenk::Result<Song>;
 
+// True when `bytes` begin with the TI-83 Plus signature.
+bool IsProgramFile(const std::vector<std::uint8_t>& bytes);
+
 // A file that begins with the TI-83 Plus signature is read as a program
 // file; any other as a song text, compiled as fenk-make compiles it.
 // `path` is only used in messages. All-or-nothing.

@@ -115,11 +115,6 @@ bool StartOffline(playback::ToneOutput& output, int rate, const std::vector<std:
     return true;
 }
 
-bool IsProgramFile(const std::vector<std::uint8_t>& bytes) {
-    return bytes.size() >= songfile::kTiSignatureBytes &&
-           std::memcmp(bytes.data(), songfile::kTiSignature, songfile::kTiSignatureBytes) == 0;
-}
-
 // The timeline and every row that plays, for the page's roll and times.
 void DescribeSong(const OpenSong& song, const std::vector<std::string>& sectionNames,
                   const std::vector<std::uint16_t>& sectionOffsets, json& out) {
@@ -274,7 +269,7 @@ int fenk_open(std::size_t size, int asProgram) {
     std::vector<std::string> sectionNames;
     std::vector<std::uint16_t> sectionOffsets;
     json warnings = json::array();
-    if (asProgram != 0 || IsProgramFile(opened.source)) {
+    if (asProgram != 0 || live::IsProgramFile(opened.source)) {
         answer["kind"] = "program";
         opened.program = opened.source;
     } else {

@@ -44,6 +44,21 @@ try {
     page.waitForFunction((s) => document.body.dataset.state === s, wanted, { timeout, polling: 10 });
   const silence = () => page.waitForTimeout(1500);
   const key = (name) => page.keyboard.press(name);
+  // Space, 300 ms of playing (into the second row), Space: paused, silence.
+  const pauseInTheSecondRow = async () => {
+    await key('Space');
+    await waitForState('playing');
+    await page.waitForTimeout(300);
+    await key('Space');
+    await waitForState('paused');
+    await silence();
+  };
+  // Played on to the end, its 2.5 s end wait heard, then silence.
+  const toTheEnd = async () => {
+    await waitForState('end');
+    await page.waitForTimeout(2500);
+    await silence();
+  };
 
   await page.goto(origin);
   await page.waitForSelector('body[data-ready="true"]');
@@ -67,23 +82,14 @@ try {
   result.lines.picked = await page.textContent('#lines');
   result.messages.afterSong = await page.textContent('#message');
   await page.click('#play');
-  await waitForState('end');
-  await page.waitForTimeout(2500);  // the end wait, heard
-  await silence();
+  await toTheEnd();
   result.status = await page.evaluate(() => window.statusLog);
   await page.screenshot({ path: join(outDir, 'laptop.png') });
 
   // 2. Paused in the second row, then on to the end.
+  await pauseInTheSecondRow();
   await key('Space');
-  await waitForState('playing');
-  await page.waitForTimeout(300);
-  await key('Space');
-  await waitForState('paused');
-  await silence();
-  await key('Space');
-  await waitForState('end');
-  await page.waitForTimeout(2500);
-  await silence();
+  await toTheEnd();
 
   // 3. The second entry with voice 1 muted.
   await key('Home');
@@ -100,12 +106,7 @@ try {
   // 4. The song text: paused in its second row, edited, played on.
   await page.setInputFiles('#song-file', textPath);
   await page.waitForFunction(() => document.getElementById('text').value !== '');
-  await key('Space');
-  await waitForState('playing');
-  await page.waitForTimeout(300);
-  await key('Space');
-  await waitForState('paused');
-  await silence();
+  await pauseInTheSecondRow();
   const text = await page.inputValue('#text');
   if (!text.includes(editFrom)) result.failures.push(`the text has no '${editFrom}'`);
   await page.fill('#text', text.replace(editFrom, editTo));
@@ -118,9 +119,7 @@ try {
   await page.waitForTimeout(1000);
   // Typing goes to the editor: play on by its button.
   await page.click('#play');
-  await waitForState('end');
-  await page.waitForTimeout(2500);
-  await silence();
+  await toTheEnd();
 
   // 5. A share link, on a phone's screen, played from a tap.
   const link = `${origin}/index.html#song=${readFileSync(songPath).toString('base64url')}`;
