@@ -5,8 +5,8 @@
  * loaded, so any playback rate sounds without aliasing; every call takes
  * effect at the output frame that matches the moment it was made (or the
  * moment it was meant for, fsound_timing.h), plus one
- * constant latency of six device blocks (96 ms at 8000 and 32000 Hz; blocks
- * are the largest power of two frames within 16 ms). FSOUND_Init returns
+ * constant latency of two and a half device blocks (80 ms at 8000 and
+ * 32000 Hz; blocks are the largest power of two frames within 32 ms). FSOUND_Init returns
  * once the device's clock has settled, a tenth of a second or so after the
  * device starts. Usable from C and C++.
  * All calls must come from one thread (the "main thread").

@@ -30,7 +30,7 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing)
     engine.timing = timing;
     engine.outputRate = outputRate;
     engine.blockFrames = BlockFramesForRate(outputRate);
-    engine.latencyFrames = kLatencyBlocks * engine.blockFrames;
+    engine.latencyFrames = kLatencyHalfBlocks * engine.blockFrames / 2;
     InitFrameClock(engine.clock, outputRate, engine.blockFrames);
     engine.renderedFrames = 0;
     engine.cpuPercent.store(0.0f, std::memory_order_relaxed);

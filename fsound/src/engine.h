@@ -16,16 +16,18 @@ namespace fsound {
 constexpr std::size_t kCommandQueueCapacity = 4096;
 
 // The longest device block, ms. Every callback wakes SDL's audio thread,
-// and at 4 ms blocks the waking cost more than mixing four voices; 16 ms
-// blocks wake it 62 times a second at 32000 Hz.
-constexpr int kLongestBlockMilliseconds = 16;
+// and a PulseAudio server asks for a quarter of the block at a time, so the
+// waking, not the mixing, is most of the audio thread's cost: 32 ms blocks
+// wake it about 155 times a second at 32000 Hz (16 ms blocks: 310).
+constexpr int kLongestBlockMilliseconds = 32;
 
-// Device blocks between a call and its effect (96 ms at 32000 Hz). One
-// block is needed because a call made just after a callback is seen only by
-// the next one; the rest absorbs the callbacks' jitter and bursts: a device
-// that asks for four blocks at once renders the last of them three blocks
-// ahead of its filtered clock.
-constexpr int kLatencyBlocks = 6;
+// Half blocks between a call and its effect: 2.5 blocks, 80 ms at 32000 Hz.
+// One block is needed because a call made just after a callback is seen
+// only by the next one; the rest absorbs the callbacks' jitter and bursts (a
+// device that asks for two blocks at once renders the second a block ahead
+// of its filtered clock). The device's own buffer of about one block comes
+// on top: a call is heard about 112 ms after it is made.
+constexpr int kLatencyHalfBlocks = 5;
 
 enum class Timing {
     DeviceClock,  // a command applies at FrameAtTime(its time) + latency
@@ -60,7 +62,7 @@ struct Engine {
     Timing timing = Timing::Immediate;
     int outputRate = 0;             // Hz
     int blockFrames = 0;            // frames per device callback
-    int latencyFrames = 0;          // kLatencyBlocks * blockFrames
+    int latencyFrames = 0;          // kLatencyHalfBlocks * blockFrames / 2
     std::int64_t renderedFrames = 0;  // frames produced so far
     std::atomic<float> cpuPercent{0.0f};  // smoothed mixing load, written by RenderBlock
     // Commands applied more than 1 ms after their frame because it had

@@ -169,7 +169,7 @@ std::vector<long> RowLengthsInFrames(const std::string& capture, const std::stri
         FSOUND_Timing_SetCallTime(0);
         start += 5000000LL * ticks[row];
     }
-    // The last call is heard a latency (six blocks) and the pipe's length later.
+    // The last call is heard a latency (80 ms) and the pipe's length later.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     busy = false;
     for (std::thread& thread : load) thread.join();

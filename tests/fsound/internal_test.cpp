@@ -122,9 +122,9 @@ TEST(RenderBlock, PlacesCommandsAtTheirMomentPlusTheLatencyInQueueOrder) {
     fsound::Engine engine;
     fsound::InitEngine(engine, kRate, 4, fsound::Timing::DeviceClock);
     const int blockFrames = engine.blockFrames;
-    ASSERT_EQ(blockFrames, 512) << "16 ms blocks at 32000 Hz";
+    ASSERT_EQ(blockFrames, 1024) << "32 ms blocks at 32000 Hz";
     const int latency = engine.latencyFrames;
-    ASSERT_EQ(latency, 6 * blockFrames);
+    ASSERT_EQ(latency, 5 * blockFrames / 2);
     const auto level = Level();
     const std::int64_t origin = 5000000000;
     // Made 1 ms (32 frames) after the first callback: heard at 32 + latency.
