@@ -357,6 +357,28 @@ TEST(Loop, AfterAnIntroPlaysTheIntroOnceThenRepeatsTheLoopWithoutDrift) {
     }
 }
 
+TEST(Loop, FromFrameZeroSoundsAsTheSameLoopAfterAnIntroOncePastIt) {
+    // Short loops from frame 0 are built from their harmonics; a loop after
+    // an intro is filtered by blocks. Past the intro both play one periodic
+    // signal.
+    std::vector<float> cycle = SquareCycle(0.7f);
+    for (std::size_t i = 0; i < cycle.size(); ++i) cycle[i] += static_cast<float>(0.2 * std::sin(0.3 * i * i));
+    std::vector<float> twice = cycle;
+    twice.insert(twice.end(), cycle.begin(), cycle.end());
+    auto fromZero = LoopedSample(cycle);
+    auto afterIntro = LoopedSample(twice, cycle.size());
+    for (double step : {0.37, 0.9, 3.3, 17.0, 200.0, 5000.0}) {
+        SCOPED_TRACE(step);
+        // Far enough past the intro for the longest filter and the kernel.
+        VoiceCursor first{100000.25, false}, second{100000.25, false};
+        const auto expected = Render(*afterIntro, second, step, 3000);
+        const auto left = Render(*fromZero, first, step, 3000);
+        double worst = 0.0;
+        for (std::size_t i = 0; i < left.size(); ++i) worst = std::max(worst, std::fabs(left[i] - expected[i]));
+        EXPECT_LT(worst, 1e-5);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Very short samples.
 

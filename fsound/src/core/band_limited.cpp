@@ -305,9 +305,12 @@ struct BlockLayout {
 // For copies whose stored positions run from `first` to `last`, with a filter
 // reaching `reach` either way, and `spacing` the widest spacing among them.
 // Every block starts on a multiple of `spacing`, so each copy's stored
-// positions fall on the points of its inverse transform.
+// positions fall on the points of its inverse transform, and on a whole
+// frame, where the block's first sample of the signal is (copies at half a
+// frame's spacing would otherwise be read half a frame early).
 BlockLayout LayOutBlocks(double first, double last, double reach, double spacing) {
     BlockLayout layout;
+    spacing = std::max(spacing, 1.0);
     layout.origin = std::floor((first - reach) / spacing) * spacing;
     const double needed = last + reach - layout.origin + spacing + 1.0;
     layout.points = 1024;
@@ -316,6 +319,18 @@ BlockLayout LayOutBlocks(double first, double last, double reach, double spacing
     assert(layout.advance > 0.0);
     layout.count = static_cast<std::size_t>(std::floor((last - (layout.origin + reach)) / layout.advance)) + 1;
     return layout;
+}
+
+// Past kResponseReach units beyond a copy's cutoff its response is below
+// 1e-7 and taken as 0; as far below it, it is within 1e-7 of 1 and taken as 1.
+constexpr double kResponseReach = 16.0;
+
+// The response of the copy planned as `plan` to content at `frequency`
+// cycles per original frame, up to kResponseReach units past its cutoff.
+double ResponseAt(const StepTable& steps, const CopyPlan& plan, double frequency) {
+    if (frequency < plan.cutoff - kResponseReach / plan.span) return 1.0;
+    return SmoothStep(steps, (frequency + plan.cutoff) * plan.span) -
+           SmoothStep(steps, (frequency - plan.cutoff) * plan.span);
 }
 
 // Fills the values of the copies listed in `members` from `source`: for each
@@ -342,10 +357,7 @@ bool FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& p
     const fourier::Twiddles twiddles = fourier::MakeTwiddles(std::max(largestTransform, points));
     const StepTable& steps = Steps();
 
-    // Each copy's response on the bins it keeps. Past kResponseReach units
-    // beyond the cutoff the response is below 1e-7 and taken as 0; as far
-    // below it, it is within 1e-7 of 1 and taken as 1.
-    constexpr double kResponseReach = 16.0;
+    // Each copy's response on the bins it keeps.
     std::vector<std::vector<double>> responses(copies.size());
     for (std::size_t c : members) {
         const CopyPlan& plan = plans[c];
@@ -354,14 +366,9 @@ bool FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& p
         const double lastFrequency = plan.cutoff + kResponseReach / plan.span;
         const std::size_t lastBin =
             std::min({nyquistBin - 1, points / 2, static_cast<std::size_t>(lastFrequency * binsPerCycle) + 1});
-        const double flatFrequency = plan.cutoff - kResponseReach / plan.span;
         responses[c].resize(lastBin + 1);
         for (std::size_t k = 0; k <= lastBin; ++k) {
-            const double frequency = static_cast<double>(k) / binsPerCycle;
-            responses[c][k] = frequency < flatFrequency
-                                  ? 1.0
-                                  : SmoothStep(steps, (frequency + plan.cutoff) * plan.span) -
-                                        SmoothStep(steps, (frequency - plan.cutoff) * plan.span);
+            responses[c][k] = ResponseAt(steps, plan, static_cast<double>(k) / binsPerCycle);
         }
     }
 
@@ -396,6 +403,65 @@ bool FilterIntoCopies(const SignalSource& source, const std::vector<CopyPlan>& p
         }
     }
     return true;
+}
+
+// Loops from frame 0 up to this many frames are built from their harmonics.
+constexpr std::size_t kLongestSynthesizedLoop = 1024;
+
+// A loop from frame 0 has always been repeating, so each copy is the sum of
+// the loop's harmonics, each weighted by the copy's response at its
+// frequency: what the filtering by blocks computes too, but without its
+// transforms, which are as long as the longest filter (2^17 points and more)
+// however short the loop. Costs (stored values) x (harmonics kept) operations,
+// a few hundred thousand for the 32-frame square.
+void SynthesizePeriodicCopies(const std::vector<float>& loop, const std::vector<CopyPlan>& plans,
+                              std::vector<BandLimitedCopy>& copies) {
+    const std::size_t length = loop.size();
+    // turns[m] = exp(2 pi i m / (2 length)): every stored position is a
+    // multiple of half a frame, so every phase a harmonic needs is one of these.
+    const std::size_t turnCount = 2 * length;
+    std::vector<std::complex<double>> turns(turnCount);
+    for (std::size_t m = 0; m < turnCount; ++m) {
+        turns[m] = std::polar(1.0, 2.0 * kPi * static_cast<double>(m) / static_cast<double>(turnCount));
+    }
+    // Harmonic k of the loop, k = 0 .. length / 2, scaled so that the signal
+    // is the sum of Re(harmonic[k] exp(2 pi i k t / length)).
+    std::vector<std::complex<double>> harmonics(length / 2 + 1);
+    for (std::size_t k = 0; k < harmonics.size(); ++k) {
+        std::complex<double> sum;
+        for (std::size_t j = 0; j < length; ++j) sum += static_cast<double>(loop[j]) * std::conj(turns[(2 * j * k) % turnCount]);
+        const bool single = k == 0 || 2 * k == length;
+        harmonics[k] = sum * ((single ? 1.0 : 2.0) / static_cast<double>(length));
+    }
+    const StepTable& steps = Steps();
+    std::vector<std::complex<double>> kept;
+    std::vector<std::size_t> keptIndex;
+    for (std::size_t c = 0; c < copies.size(); ++c) {
+        BandLimitedCopy& copy = copies[c];
+        kept.clear();
+        keptIndex.clear();
+        for (std::size_t k = 0; k < harmonics.size(); ++k) {
+            const double frequency = static_cast<double>(k) / static_cast<double>(length);
+            const CopyPlan& plan = plans[c];
+            if (frequency >= 0.5 / copy.spacing || frequency > plan.cutoff + kResponseReach / plan.span) continue;
+            kept.push_back(harmonics[k] * ResponseAt(steps, plan, frequency));
+            keptIndex.push_back(k);
+        }
+        const auto halfFramesPerValue = static_cast<std::int64_t>(2.0 * copy.spacing);
+        for (std::size_t j = 0; j < copy.values.size(); ++j) {
+            // Stored value j sits at (j - kLeadValues) * spacing, in half frames here.
+            const std::int64_t halfFrames = (static_cast<std::int64_t>(j) - static_cast<std::int64_t>(kLeadValues)) * halfFramesPerValue;
+            std::int64_t phase = halfFrames % static_cast<std::int64_t>(turnCount);
+            if (phase < 0) phase += static_cast<std::int64_t>(turnCount);
+            double sum = 0.0;
+            for (std::size_t h = 0; h < kept.size(); ++h) {
+                const std::size_t turn = (keptIndex[h] * static_cast<std::size_t>(phase)) % turnCount;
+                sum += kept[h].real() * turns[turn].real() - kept[h].imag() * turns[turn].imag();
+            }
+            const float value = static_cast<float>(sum);
+            copy.values[j] = std::fabs(value) < kFlushBelow ? 0.0f : value;
+        }
+    }
 }
 
 // Filters every copy, sharing the forward transforms among the copies that
@@ -461,6 +527,11 @@ std::shared_ptr<const BandLimitedSample> BuildSample(const std::vector<float>& m
         }
         const std::size_t count = static_cast<std::size_t>(std::floor(copy.limit / copy.spacing)) + kLeadValues + kTaps / 2 + 1;
         copy.values.assign(count, 0.0f);
+    }
+    if (source.periodicEverywhere && loop.end <= kLongestSynthesizedLoop) {
+        SynthesizePeriodicCopies(std::vector<float>(mono.begin(), mono.begin() + static_cast<std::ptrdiff_t>(loop.end)),
+                                 plans, sample->copies);
+        return sample;
     }
     if (!FilterAllCopies(source, plans, sample->copies)) {
         assert(!"the block layout asked for a transform size the transforms refuse");
