@@ -74,6 +74,7 @@ struct PendingFile {
     std::string finalPath;
     std::string temporaryPath;  // in the same folder as finalPath
     int descriptor = -1;        // open for writing until Commit or Discard; -1 after
+    long long writtenBackTo = 0;  // bytes StartWritingBack has sent to the disk
 };
 
 // Creates an empty temporary file in the folder of `finalPath`, readable as
@@ -85,6 +86,13 @@ fenk::Result<PendingFile> BeginPendingFile(const std::string& finalPath);
 // No space left on device") when the system takes fewer; the file is still
 // pending then (Discard it).
 fenk::Status WritePendingFile(PendingFile& file, const void* bytes, std::size_t size);
+
+// Starts the system writing what the descriptor has written so far to the
+// disk and returns at once (Linux's sync_file_range), so that Commit waits
+// only for the rest; once at least 8 MiB more has been written since the
+// last start, otherwise (and on other systems) does nothing. Failures show
+// in Commit.
+void StartWritingBack(PendingFile& file);
 
 // Makes the file durable and puts it in place: the data is forced to the
 // disk (fsync; FlushFileBuffers on Windows), the descriptor closed, the file

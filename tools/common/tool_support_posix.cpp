@@ -64,6 +64,16 @@ long WriteSome(int descriptor, const void* bytes, std::size_t size) {
     }
 }
 
+void StartWritingBack(PendingFile& file) {
+    constexpr off_t kWriteBackBytes = off_t{8} << 20;
+    const off_t end = lseek(file.descriptor, 0, SEEK_CUR);
+    if (end < 0 || end - file.writtenBackTo < kWriteBackBytes) return;
+#if defined(SYNC_FILE_RANGE_WRITE)
+    sync_file_range(file.descriptor, file.writtenBackTo, end - file.writtenBackTo, SYNC_FILE_RANGE_WRITE);
+#endif
+    file.writtenBackTo = end;
+}
+
 fenk::Status CommitPendingFile(PendingFile& file) {
     // The data must be on the disk before the rename makes it the file: a
     // file system may commit the rename first, and a crash in between would

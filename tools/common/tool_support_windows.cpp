@@ -96,6 +96,10 @@ long WriteSome(int descriptor, const void* bytes, std::size_t size) {
     return _write(descriptor, bytes, chunk);
 }
 
+// Windows writes cached data back on its own; FlushFileBuffers in Commit
+// is the only wait.
+void StartWritingBack(PendingFile&) {}
+
 fenk::Status CommitPendingFile(PendingFile& file) {
     // The data must be on the disk before the move makes it the file.
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.descriptor));

@@ -110,6 +110,7 @@ fenk::Status WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t
     if (sf_writef_float(audio.file, stereo, wanted) != wanted) {
         return fenk::Fail("cannot write '" + audio.pending.finalPath + "': " + SndfileReason(audio.file));
     }
+    tools::StartWritingBack(audio.pending);
     return fenk::Success();
 }
 
