@@ -105,7 +105,7 @@ bool MakeRoom(Library& library) {
     const auto deadline = std::chrono::steady_clock::now() + kQueueWaitLimit;
     while (fsound::FreeCommandSlots(library.engine.queue) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        fsound::WaitForAudioThread();
+        fsound::WaitForAudioThread(1);
     }
     return true;
 }
@@ -125,10 +125,14 @@ void Send(Library& library, fsound::Command command, std::int64_t timeNs) {
 // clock as it stands.
 void WaitForDeviceClock(const fsound::Engine& engine) {
     constexpr std::int64_t kLongestWaitNs = 500000000;
+    // The clock anchors on callbacks a block (32 ms) apart: looking every
+    // 4 ms costs Init at most that, and wakes the program far less than
+    // looking every millisecond.
+    constexpr unsigned kLookEveryMs = 4;
     const std::int64_t start = fsound::MonotonicNowNs();
     while (!engine.clockAnchored.load(std::memory_order_acquire) &&
            fsound::MonotonicNowNs() - start < kLongestWaitNs) {
-        fsound::WaitForAudioThread();
+        fsound::WaitForAudioThread(kLookEveryMs);
     }
 }
 

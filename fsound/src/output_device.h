@@ -31,8 +31,8 @@ bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCal
 // shuts SDL's audio down. Nothing happens for a closed device.
 void CloseOutputDevice(OutputDevice& device);
 
-// Gives the audio thread about a millisecond to run, for a call that waits
-// on it (a full command queue, the device's clock).
-void WaitForAudioThread();
+// Gives the audio thread about `milliseconds` ms to run, for a call that
+// waits on it (a full command queue, the device's clock).
+void WaitForAudioThread(unsigned milliseconds);
 
 }  // namespace fsound

@@ -9,6 +9,6 @@ bool OpenOutputDevice(OutputDevice&, int, int, RenderCallback, void*) { return f
 
 void CloseOutputDevice(OutputDevice&) {}
 
-void WaitForAudioThread() {}
+void WaitForAudioThread(unsigned) {}
 
 }  // namespace fsound

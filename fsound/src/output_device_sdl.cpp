@@ -71,6 +71,6 @@ void CloseOutputDevice(OutputDevice& device) {
     device.id = 0;
 }
 
-void WaitForAudioThread() { SDL_Delay(1); }
+void WaitForAudioThread(unsigned milliseconds) { SDL_Delay(milliseconds); }
 
 }  // namespace fsound
