@@ -79,8 +79,17 @@ void TakeFileStamp(FileWatch& watch) {
     watch.size = error ? 0 : size;
 }
 
+namespace {
+
+constexpr std::int64_t kPollIntervalNs = 250000000;
+
+}  // namespace
+
+std::int64_t NextFileLookNs(const FileWatch& watch) {
+    return watch.descriptor >= 0 ? 0 : watch.lastPollNs + kPollIntervalNs;
+}
+
 bool PolledFileChanged(FileWatch& watch) {
-    constexpr std::int64_t kPollIntervalNs = 250000000;
     const std::int64_t now = platform::MonotonicNanoseconds();
     if (now - watch.lastPollNs < kPollIntervalNs) return false;
     watch.lastPollNs = now;

@@ -92,6 +92,21 @@ bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::C
     return changed;
 }
 
+long long TicksBeforeNextSound(const Session& session) {
+    const playback::SongPlayer& player = session.player;
+    switch (StateOf(session)) {
+        case State::Paused:
+            return -1;
+        case State::AtEnd:
+            if (session.silencedAtEnd) return -1;
+            return session.ticksAtEnd >= session.endWaitTicks ? 0 : session.endWaitTicks - session.ticksAtEnd;
+        case State::Playing:
+            break;
+    }
+    if (player.position.tick == 0) return 0;
+    return static_cast<long long>(playback::CurrentRow(player).duration) - player.position.tick;
+}
+
 bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& key) {
     playback::SongPlayer& player = session.player;
     const std::size_t entries = player.timeline.entries.size();

@@ -47,6 +47,12 @@ State StateOf(const Session& session);
 bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::Clock& clock,
                      playback::PlayedTick* tick = nullptr);
 
+// The ticks PlaySessionTick will play before the one that next changes
+// what is heard: 0 when the very next tick starts a row or silences the
+// end; -1 when no tick will until a key or a reload does something (paused,
+// or the end silenced).
+long long TicksBeforeNextSound(const Session& session);
+
 // Moves to the first row of timeline entry `entry` (the end when past the
 // last); from the end it stays paused there (an end wait still sounding
 // stops). The row sounds from the next tick on when playing.

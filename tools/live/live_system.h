@@ -86,6 +86,19 @@ void StopWatching(FileWatch& watch);
 // Polling, for a system without change notices: the file's time and size,
 // looked at no more often than every 250 ms.
 bool PolledFileChanged(FileWatch& watch);
+// When FileChanged next looks at a polled file (ns on the monotonic clock);
+// 0 for a file watched by change notices.
+std::int64_t NextFileLookNs(const FileWatch& watch);
+
+// ---------------------------------------------------------------------------
+// Waiting
+
+// Waits until a key is typed, the watched file changes (where the system
+// gives change notices), an interrupt arrives, or the monotonic clock
+// reaches deadlineNs (platform::MonotonicNanoseconds), whichever comes
+// first; at once when one of them is so already. Reads nothing. Standard
+// input that can bring no key (at its end, /dev/null) is not waited on.
+void WaitForKeyOrChange(const FileWatch& watch, std::int64_t deadlineNs);
 void TakeFileStamp(FileWatch& watch);
 
 }  // namespace live

@@ -2,6 +2,7 @@
 // (non-canonical, no echo, restored at exit and on ending signals), the
 // alternate screen and a hidden cursor.
 #include <poll.h>
+#include <time.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -70,6 +71,38 @@ std::vector<KeyPress> ReadKeys() {
         if (poll(&input, 1, kSequenceWaitMs) <= 0 || !ReadWaitingBytes(bytes)) break;
     }
     return ParseKeyBytes(bytes);
+}
+
+namespace {
+
+// Cleared once standard input has shown that it brings no keys: poll calls
+// it readable, yet nothing waits in it (the end of a pipe or a file,
+// /dev/null), and waiting on it again would return at once every time.
+bool g_inputMayBringKeys = true;
+
+bool InputHasBytes() {
+    int waiting = 0;
+    return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+}  // namespace
+
+void WaitForKeyOrChange(const FileWatch& watch, std::int64_t deadlineNs) {
+    pollfd waited[2];
+    nfds_t count = 0;
+    const bool inputWaited = g_inputMayBringKeys;
+    if (inputWaited) waited[count++] = {STDIN_FILENO, POLLIN, 0};
+    if (watch.descriptor >= 0) waited[count++] = {watch.descriptor, POLLIN, 0};
+    const std::int64_t left = deadlineNs - platform::MonotonicNanoseconds();
+    if (left <= 0) return;
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(left / 1000000000);
+    timeout.tv_nsec = static_cast<long>(left % 1000000000);
+    // An interrupt ends the wait (EINTR) and is seen by the caller.
+    if (ppoll(waited, count, &timeout, nullptr) <= 0) return;
+    if (inputWaited && waited[0].revents != 0 && !InputHasBytes()) {
+        g_inputMayBringKeys = false;
+    }
 }
 
 ScreenSize GetScreenSize() {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "live_system.h"
+#include "platform.h"
 
 namespace live {
 
@@ -115,6 +116,23 @@ std::vector<KeyPress> ReadKeys() {
         return ReadConsoleKeys(input);
     }
     return ReadByteKeys(input);
+}
+
+void WaitForKeyOrChange(const FileWatch&, std::int64_t deadlineNs) {
+    // A console is waited on for at most 50 ms (a Ctrl+C is no input event,
+    // so only the end of the wait lets the caller see it); a pipe or a file,
+    // which cannot be waited on, is looked at every 5 ms. The song file is
+    // polled here (no change notices).
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    const bool console = IsConsole(input);
+    const std::int64_t longestWaitNs = console ? 50000000 : 5000000;
+    const std::int64_t now = platform::MonotonicNanoseconds();
+    if (deadlineNs - now > longestWaitNs) deadlineNs = now + longestWaitNs;
+    if (console) {
+        const std::int64_t wholeMs = (deadlineNs - now) / 1000000;
+        if (wholeMs > 0 && WaitForSingleObject(input, static_cast<DWORD>(wholeMs)) == WAIT_OBJECT_0) return;
+    }
+    platform::SleepUntil(deadlineNs);
 }
 
 ScreenSize GetScreenSize() {

@@ -1,6 +1,7 @@
 // fenk-live SONG [sample] [-switches]: plays a song text or a .8xp on the
 // sound output with a screen of where it is, keys to pause, seek, loop and
 // mute, and the song read again whenever it changes on disk.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -21,11 +22,34 @@ constexpr const char* kProgram = "fenk-live";
 // A save shows up as several file events (truncate, write, rename); the
 // song is read once they have settled.
 constexpr std::int64_t kReloadDelayNs = 100000000;
-// The screen is built at least this often (ticks) for the time shown.
-constexpr unsigned kDrawEveryTicks = 4;
-// And drawn whole this often, even unchanged, in case something else wrote
-// on the terminal (a job stopped and continued, a resize).
+// The screen is drawn whole this often, even unchanged, in case something
+// else wrote on the terminal (a job stopped and continued, a resize).
 constexpr std::int64_t kRedrawWholeNs = 1000000000;
+constexpr std::int64_t kTickNs = songfile::kTickMilliseconds * 1000000LL;
+// The time on the screen shows tenths of a second: a change every 20 ticks.
+constexpr std::uint64_t kTicksPerShownTime = 100 / songfile::kTickMilliseconds;
+
+// The loop sleeps until the next moment it must act and then plays every
+// tick that has come due, each row at its own tick's moment.
+class TickClock : public playback::Clock {
+public:
+    bool StopRequested() override { return false; }
+    void SleepMs(unsigned) override {}
+    std::int64_t RowStartNs() override { return tickNs; }
+    std::int64_t tickNs = 0;  // the moment of the tick being played, then of the next one due
+};
+
+// Ticks played before the one after which the screen next changes: a row
+// or the end heard, or the time shown moving on; -1 for none.
+long long TicksBeforeScreenChange(const live::Session& session) {
+    long long ticks = live::TicksBeforeNextSound(session);
+    if (live::StateOf(session) == live::State::Playing) {
+        const std::uint64_t played = playback::TickAtPosition(session.player.timeline, session.player.position);
+        const long long untilShownTime = static_cast<long long>(kTicksPerShownTime - 1 - played % kTicksPerShownTime);
+        if (ticks < 0 || untilShownTime < ticks) ticks = untilShownTime;
+    }
+    return ticks;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -80,35 +104,44 @@ int Main(int argc, char** argv) {
     // After the keyboard mode's own handlers, which would end the program
     // without putting the screen back: here an interrupt ends the loop.
     tools::WatchInterrupts();
-    playback::SystemClock clock;
+    TickClock clock;
+    clock.tickNs = platform::MonotonicNanoseconds();
     std::string shownFrame;
     std::int64_t reloadAtNs = 0, wholeDrawnNs = 0;
-    unsigned ticksSinceDraw = kDrawEveryTicks;
     bool running = true;
     while (running && !tools::Interrupted()) {
-        if (live::PlaySessionTick(session, output, clock)) ticksSinceDraw = kDrawEveryTicks;
+        std::int64_t now = platform::MonotonicNanoseconds();
+        // Far behind (the program was stopped and continued): on from now.
+        if (now - clock.tickNs > playback::kLongestCatchUpNs) clock.tickNs = now;
+        while (clock.tickNs <= now) {
+            live::PlaySessionTick(session, output, clock);
+            clock.tickNs += kTickNs;
+        }
         for (const live::KeyPress& key : live::ReadKeys()) {
             running = running && live::HandleKey(session, output, key);
-            ticksSinceDraw = kDrawEveryTicks;
         }
-        const std::int64_t now = platform::MonotonicNanoseconds();
         if (live::FileChanged(watch)) reloadAtNs = now + kReloadDelayNs;
         if (reloadAtNs != 0 && now >= reloadAtNs) {
             reloadAtNs = 0;
             live::Reload(session, output);
-            ticksSinceDraw = kDrawEveryTicks;
         }
-        if (ticksSinceDraw >= kDrawEveryTicks) {
-            ticksSinceDraw = 0;
-            const std::string frame = live::Frame(live::ScreenLines(session), live::GetScreenSize());
-            if (frame != shownFrame || now - wholeDrawnNs >= kRedrawWholeNs) {
-                live::WriteScreen(frame);
-                shownFrame = frame;
-                wholeDrawnNs = now;
-            }
+        const std::string frame = live::Frame(live::ScreenLines(session), live::GetScreenSize());
+        if (frame != shownFrame || now - wholeDrawnNs >= kRedrawWholeNs) {
+            live::WriteScreen(frame);
+            shownFrame = frame;
+            wholeDrawnNs = now;
         }
-        ++ticksSinceDraw;
-        clock.SleepMs(songfile::kTickMilliseconds);
+        if (!running) break;
+
+        // Asleep until a key, a change of the song file, or the first of:
+        // the tick after which the screen changes, the reload, the whole
+        // redraw, the next look at a polled file.
+        std::int64_t wakeNs = wholeDrawnNs + kRedrawWholeNs;
+        const long long ticks = TicksBeforeScreenChange(session);
+        if (ticks >= 0) wakeNs = std::min<std::int64_t>(wakeNs, clock.tickNs + ticks * kTickNs);
+        if (reloadAtNs != 0) wakeNs = std::min(wakeNs, reloadAtNs);
+        if (const std::int64_t lookNs = live::NextFileLookNs(watch); lookNs != 0) wakeNs = std::min(wakeNs, lookNs);
+        live::WaitForKeyOrChange(watch, wakeNs);
     }
     live::EndScreen();
     live::StopWatching(watch);
