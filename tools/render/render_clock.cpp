@@ -9,14 +9,51 @@ namespace render {
 
 namespace {
 
-// Frames mixed per call and buffered before each write.
-constexpr std::size_t kChunkFrames = 4096;
+// Frames buffered before each write (0.5 s at 32000 Hz): few hand-overs
+// to the writer.
+constexpr std::size_t kChunkFrames = 16384;
 
 }  // namespace
 
 RenderClock::RenderClock(AudioFile& audio, int rate, std::uint64_t expectedMs, bool progress)
     : audio_(audio), rate_(rate), expectedMs_(expectedMs), progress_(progress),
-      buffer_(2 * kChunkFrames) {}
+      buffer_(2 * kChunkFrames), writing_(2 * kChunkFrames), writer_([this] { WriteBlocks(); }) {}
+
+RenderClock::~RenderClock() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
+void RenderClock::WriteBlocks() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return quit_ || writingFrames_ > 0; });
+        if (writingFrames_ == 0) return;
+        const std::size_t frames = writingFrames_;
+        lock.unlock();
+        const fenk::Status written = WriteAudioFrames(audio_, writing_.data(), frames);
+        lock.lock();
+        if (!written.ok() && writeError_.empty()) writeError_ = written.reason;
+        writingFrames_ = 0;
+        changed_.notify_all();
+    }
+}
+
+void RenderClock::HandOver() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return writingFrames_ == 0; });
+    if (!writeError_.empty() && !failed_) Fail(writeError_);
+    if (!failed_ && buffered_ > 0) {
+        std::swap(buffer_, writing_);
+        writingFrames_ = buffered_;
+        changed_.notify_all();
+    }
+    buffered_ = 0;
+}
 
 bool RenderClock::StopRequested() { return failed_ || tools::Interrupted(); }
 
@@ -35,17 +72,14 @@ void RenderClock::SleepMs(unsigned milliseconds) {
         }
         buffered_ += static_cast<std::size_t>(frames);
         rendered_ += static_cast<std::uint64_t>(frames);
-        if (buffered_ == kChunkFrames) Flush();
+        if (buffered_ == kChunkFrames) HandOver();
     }
     ShowProgress();
 }
 
 bool RenderClock::Flush() {
-    if (!failed_ && buffered_ > 0) {
-        const fenk::Status written = WriteAudioFrames(audio_, buffer_.data(), buffered_);
-        if (!written.ok()) Fail(written.reason);
-    }
-    buffered_ = 0;
+    HandOver();
+    HandOver();  // waits for that block, and takes up its failure
     return !failed_;
 }
 
