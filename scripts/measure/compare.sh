@@ -7,7 +7,8 @@
 # openmpt123 to 16-bit WAV at 32000 Hz (409.6 s of song; the tune's own
 # render, less its share at that speed, is the start-up cost). Interleaved,
 # RUNS rounds (default 2); prints a table of CPU share (user + system over
-# wall time, whole process), render speed and peak memory (maximum RSS).
+# wall time, whole process), render speed and peak memory (maximum RSS),
+# and one of the share of each thread of fenk and fenk-live while playing.
 #
 # Usage: PULSE_SERVER=unix:/path/native scripts/measure/compare.sh BUILD_DIR
 #   BUILD_DIR holds bin/fenk, bin/fenk-live, bin/fenk-make, bin/fenk-render
@@ -102,7 +103,28 @@ measure() {
   echo "$label $(tail -n 1 "$work/time.txt")" >>"$work/figures"
 }
 
+# threads LABEL COMMAND...: starts the player, and from 1 s to 12 s into the
+# tune appends "LABEL-THREAD share" to $work/threads for each of its threads
+# (on-CPU time from /proc's schedstat over those 11 s, % of a core): the
+# main thread's 5 ms ticks apart from the audio thread's wakes and mixing.
+threads() {
+  local label=$1; shift
+  "$@" </dev/null >/dev/null 2>&1 &
+  local pid=$! task after
+  sleep 1
+  declare -A start
+  for task in "/proc/$pid/task"/*; do start[$task]=$(cut -d' ' -f1 "$task/schedstat"); done
+  sleep 11
+  for task in "${!start[@]}"; do
+    after=$(cut -d' ' -f1 "$task/schedstat" 2>/dev/null) || continue
+    echo "$label-$(cat "$task/comm") $(awk -v a="${start[$task]}" -v b="$after" 'BEGIN { printf "%.3f", (b - a) / 11e9 * 100 }')"
+  done >>"$work/threads"
+  kill -INT "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
 : >"$work/figures"
+: >"$work/threads"
 export SDL_AUDIODRIVER=pulseaudio
 for round in $(seq "$runs"); do
   echo "round $round of $runs" >&2
@@ -110,6 +132,8 @@ for round in $(seq "$runs"); do
   measure openmpt123 openmpt123 --batch --quiet --driver pulseaudio "$work/tune.mod"
   # fenk-live stays at the end: stopped 1 s after the song's 12.8 s.
   measure fenk-live timeout -s INT 14 "$build/bin/fenk-live" "$work/tune.8xp"
+  threads fenk "$build/bin/fenk" "$work/tune.8xp"
+  threads fenk-live "$build/bin/fenk-live" "$work/tune.8xp"
   for name in long tune; do
     measure "fenk-render-$name" "$build/bin/fenk-render" "$work/$name.8xp" "$work/$name.wav" --rate 32000
     measure "openmpt123-render-$name" openmpt123 --render --force --quiet --samplerate 32000 --no-float \
@@ -147,3 +171,12 @@ awk '
       rss["fenk"] / 1024, rss[f] / 1024, rss["fenk-live"] / 1024, \
       rss["openmpt123"] / 1024, rss[o] / 1024, rss["fenk"] / rss["openmpt123"]
   }' "$work/figures"
+
+# Each thread's share while playing, the range over the rounds (threads
+# that used less than 0.01 % of a core left out).
+echo
+echo "| thread while playing (1 s to 12 s) | share of a core |"
+echo "|---|---|"
+awk '{ if (!($1 in low) || $2 < low[$1]) low[$1] = $2; if ($2 > high[$1]) high[$1] = $2 }
+  END { for (t in low) if (high[t] >= 0.01) printf "| %s | %.2f-%.2f %% |\n", t, low[t], high[t] }' \
+  "$work/threads" | sort

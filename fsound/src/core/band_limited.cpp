@@ -421,9 +421,12 @@ constexpr std::size_t kLongestSynthesizedLoop = 1024;
 void SynthesizePeriodicCopies(const std::vector<float>& loop, const std::vector<CopyPlan>& plans,
                               std::vector<BandLimitedCopy>& copies) {
     const std::size_t length = loop.size();
+    // PrepareSample refuses empty loops and chooses only short ones.
+    assert(length > 0 && length <= kLongestSynthesizedLoop);
+    if (length == 0 || length > kLongestSynthesizedLoop) return;
     // turns[m] = exp(2 pi i m / (2 length)): every stored position is a
     // multiple of half a frame, so every phase a harmonic needs is one of these.
-    const std::size_t turnCount = 2 * length;
+    const std::size_t turnCount = std::max<std::size_t>(2, 2 * length);
     std::vector<std::complex<double>> turns(turnCount);
     for (std::size_t m = 0; m < turnCount; ++m) {
         turns[m] = std::polar(1.0, 2.0 * kPi * static_cast<double>(m) / static_cast<double>(turnCount));
