@@ -33,7 +33,7 @@ BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev
 # runtimes) steps of scripts/test, valgrind for scripts/ci/valgrind.sh, and
 # the package checks (lintian, man's warnings, file for CPack).
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
-               libtifiles-dev pulseaudio pulseaudio-utils sox
+               libtifiles-dev libsmf-dev pulseaudio pulseaudio-utils sox
                clang libclang-rt-14-dev clang-tidy cppcheck valgrind
                lintian man-db file)
 # What scripts/windows needs on top of the build: the mingw-w64 compilers

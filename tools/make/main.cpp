@@ -1,9 +1,15 @@
-// fenk-make SOURCE OUT.8xp: compiles a song text into a TI-83 Plus program.
+// fenk-make SOURCE OUT.8xp: compiles a song text into a TI-83 Plus program;
+// fenk-make SONG.mid OUT: imports a MIDI file as a song text (OUT.txt) or a
+// program.
+#include <algorithm>
 #include <cassert>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "midi_file.h"
+#include "midi_import.h"
 #include "song_engine.h"
 #include "song_text.h"
 #include "songfile.h"
@@ -13,15 +19,54 @@ namespace {
 
 constexpr const char* kProgram = "fenk-make";
 
+// A program file above this many bytes will not fit in the free memory of a
+// TI-83 Plus (about 24 KB of RAM).
+constexpr std::size_t kCalculatorFreeBytes = 24000;
+
+bool EndsWith(const std::string& text, const std::string& ending) {
+    if (text.size() < ending.size()) return false;
+    for (std::size_t i = 0; i < ending.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - ending.size() + i])) != ending[i]) return false;
+    }
+    return true;
+}
+
+// The file's name without its folder and extension.
+std::string Stem(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// A calculator program name from a file name: its letters and digits in
+// capitals, at most 8, starting with a letter; "SONG" when none is left.
+std::string ProgramNameFor(const std::string& path) {
+    std::string name;
+    for (char c : Stem(path)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalpha(byte) || (std::isdigit(byte) && !name.empty())) name += static_cast<char>(std::toupper(byte));
+        if (name.size() == 8) break;
+    }
+    return name.empty() ? "SONG" : name;
+}
+
 
 // The tool itself; main runs it through tools::RunTool.
 int Main(int argc, char** argv) {
     CLI::App app("Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
                  "and TI's link software sends to a calculator.",
                  kProgram);
-    std::string sourcePath, outputPath;
-    app.add_option("SOURCE", sourcePath, "the song text")->required();
-    app.add_option("OUT.8xp", outputPath, "the program file to write")->required();
+    std::string sourcePath, outputPath, voicesText;
+    int transpose = 0;
+    app.add_option("SOURCE", sourcePath, "the song text, or a MIDI file (.mid, .midi) to import")->required();
+    app.add_option("OUT.8xp", outputPath,
+                   "the program file to write; for a MIDI file OUT.txt writes the song text instead")
+        ->required();
+    app.add_option("--voices", voicesText,
+                   "MIDI: where voices 0-3 take their notes, four of cN (channel), tN (track)\n"
+                   "or - (silent), e.g. c1,c2,t3,-");
+    app.add_option("--transpose", transpose, "MIDI: semitones to shift every note by")->check(CLI::Range(-48, 48));
     app.footer("Mistakes in SOURCE are reported as SOURCE:LINE: what is wrong; then\n"
                "nothing is written. An existing OUT is replaced only by a complete file,\n"
                "and never when it is SOURCE itself. The format is described in\n"
@@ -40,8 +85,53 @@ int Main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::uint8_t>& sourceBytes = read.value;
-    const songtext::CompileResult compiled =
-        songtext::CompileSongText(std::string(sourceBytes.begin(), sourceBytes.end()));
+    // A MIDI file by its name or by its first bytes.
+    const bool midiSource = EndsWith(sourcePath, ".mid") || EndsWith(sourcePath, ".midi") ||
+                            (sourceBytes.size() >= 4 && std::equal(sourceBytes.begin(), sourceBytes.begin() + 4, "MThd"));
+    if (!midiSource && (!voicesText.empty() || transpose != 0)) {
+        tools::PrintError(kProgram, "--voices and --transpose are for MIDI files (.mid, .midi)");
+        return 1;
+    }
+    std::string sourceText(sourceBytes.begin(), sourceBytes.end());
+    if (midiSource) {
+        const fenk::Result<midi::MidiFile> midiFile = midi::ReadMidiFile(sourceBytes);
+        if (!midiFile.ok()) {
+            std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), midiFile.reason.c_str());
+            return 1;
+        }
+        midiimport::ImportOptions options;
+        if (!voicesText.empty()) {
+            const fenk::Result<std::vector<midiimport::VoiceSource>> voices = midiimport::ParseVoiceSources(voicesText);
+            if (!voices.ok()) {
+                tools::PrintError(kProgram, voices.reason);
+                return 1;
+            }
+            options.voices = voices.value;
+        }
+        options.transpose = transpose;
+        options.title = Stem(sourcePath);
+        options.programName = ProgramNameFor(EndsWith(outputPath, ".txt") ? sourcePath : outputPath);
+        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidi(midiFile.value, options);
+        if (!imported.ok()) {
+            std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), imported.reason.c_str());
+            return 1;
+        }
+        std::printf("%s: MIDI type %d, %zu %s\n", sourcePath.c_str(), midiFile.value.format,
+                    midiFile.value.trackNames.size(), midiFile.value.trackNames.size() == 1 ? "track" : "tracks");
+        for (const std::string& line : imported.value.summary) std::printf("  %s\n", line.c_str());
+        sourceText = imported.value.text;
+        if (EndsWith(outputPath, ".txt")) {
+            const fenk::Status written = tools::WriteFileReplacing(
+                outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end()));
+            if (!written.ok()) {
+                tools::PrintError(kProgram, written.reason);
+                return 1;
+            }
+            std::printf("%s: the song text\n", outputPath.c_str());
+            return 0;
+        }
+    }
+    const songtext::CompileResult compiled = songtext::CompileSongText(sourceText);
     for (const songtext::Message& warning : compiled.warnings) {
         std::fprintf(stderr, "%s:%d: warning: %s\n", sourcePath.c_str(), warning.line,
                      warning.text.c_str());
@@ -60,6 +150,10 @@ int Main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::uint8_t>& file = built.value.file;
+    if (file.size() > kCalculatorFreeBytes) {
+        std::fprintf(stderr, "%s: warning: %zu bytes, more than a TI-83 Plus has free (about 24 KB)\n",
+                     outputPath.c_str(), file.size());
+    }
     const fenk::Status written = tools::WriteFileReplacing(outputPath, file);
     if (!written.ok()) {
         tools::PrintError(kProgram, written.reason);

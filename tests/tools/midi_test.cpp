@@ -1,0 +1,222 @@
+// fenk-make's MIDI import, run as a program on an arrangement that libsmf
+// writes: what each voice plays, tick for tick, what the summary counts, and
+// that our reader and libsmf read the same notes from the file.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <smf.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "midi_file.h"
+#include "notes.h"
+#include "songfile.h"
+#include "test_support.h"
+#include "tool_runner.h"
+
+namespace {
+
+constexpr int kPpq = 480;
+
+struct Part {
+    int channel;  // 0-based
+    std::vector<std::pair<int, int>> notes;  // (pitch, quarters) one after another; pitch 0: a rest
+};
+
+// The arrangement: 120 beats a minute for two bars, then 96; 4/4.
+// - melody (channel 1): quarters C5..C6 and back, its last note held across
+//   the bar line from bar 3 into bar 4;
+// - a chord of three notes (channel 2) held a whole bar, four bars;
+// - bass (channel 4): half notes;
+// - drums (channel 10): a quarter beat.
+std::string WriteArrangement(const test_support::TempDir& dir) {
+    smf_t* smf = smf_new();
+    EXPECT_EQ(smf_set_ppqn(smf, kPpq), 0);
+    smf_track_t* conductor = smf_track_new();
+    smf_add_track(smf, conductor);
+    unsigned char name[] = {0xFF, 0x03, 5, 'M', 'i', 'd', 'i', 'A'};
+    smf_track_add_event_pulses(conductor, smf_event_new_from_pointer(name, sizeof name), 0);
+    unsigned char signature[] = {0xFF, 0x58, 4, 4, 2, 24, 8};
+    smf_track_add_event_pulses(conductor, smf_event_new_from_pointer(signature, sizeof signature), 0);
+    unsigned char fast[] = {0xFF, 0x51, 3, 0x07, 0xA1, 0x20};  // 500000 us a quarter
+    smf_track_add_event_pulses(conductor, smf_event_new_from_pointer(fast, sizeof fast), 0);
+    unsigned char slow[] = {0xFF, 0x51, 3, 0x09, 0x89, 0x68};  // 625000
+    smf_track_add_event_pulses(conductor, smf_event_new_from_pointer(slow, sizeof slow), 8 * kPpq);
+
+    const std::vector<Part> parts = {
+        {0, {{72, 1}, {74, 1}, {76, 1}, {77, 1}, {79, 1}, {81, 1}, {83, 1}, {84, 1},
+             {84, 1}, {83, 1}, {81, 1}, {79, 2}, {77, 1}, {76, 1}, {74, 1}}},
+        {1, {{64, 4}, {65, 4}, {67, 4}, {64, 4}}},
+        {1, {{67, 4}, {69, 4}, {71, 4}, {67, 4}}},
+        {1, {{60, 4}, {60, 4}, {62, 4}, {60, 4}}},
+        {3, {{48, 2}, {55, 2}, {53, 2}, {55, 2}, {52, 2}, {55, 2}, {48, 2}, {48, 2}}},
+        {9, std::vector<std::pair<int, int>>(16, {36, 1})},
+    };
+    for (const Part& part : parts) {
+        smf_track_t* track = smf_track_new();
+        smf_add_track(smf, track);
+        int at = 0;
+        for (const auto& [pitch, quarters] : part.notes) {
+            const int end = at + quarters * kPpq - (part.channel == 9 ? kPpq / 2 : 0);
+            smf_track_add_event_pulses(track, smf_event_new_from_bytes(0x90 | part.channel, pitch, 100), at);
+            smf_track_add_event_pulses(track, smf_event_new_from_bytes(0x80 | part.channel, pitch, 0), end);
+            at += quarters * kPpq;
+        }
+    }
+    std::string path = dir.File("arrangement.mid");
+    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
+    smf_delete(smf);
+    return path;
+}
+
+// Each voice's period at every tick of the song, from the program file.
+std::vector<std::array<int, 4>> PeriodsByTick(const std::string& path) {
+    std::vector<std::array<int, 4>> ticks;
+    const songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
+    EXPECT_EQ(read.failure, songfile::ReadFailure::None);
+    const songfile::ParseResult parsed = songfile::ParseSong(read.value.data.data(), read.value.data.size());
+    EXPECT_TRUE(parsed.ok());
+    const songfile::SongView& song = parsed.value;
+    for (std::size_t entry = 0;; ++entry) {
+        std::size_t offset = songfile::OrderEntryAt(song, song.orderList + 2 * entry);
+        if (offset == 0) break;
+        for (songfile::SongRow row = songfile::RowAt(song, offset); row.duration != 0;
+             offset += songfile::kRowBytes, row = songfile::RowAt(song, offset)) {
+            for (int t = 0; t < row.duration; ++t) {
+                ticks.push_back({row.periods[0], row.periods[1], row.periods[2], row.periods[3]});
+            }
+        }
+    }
+    return ticks;
+}
+
+int PeriodOf(int pitch) { return notes::NearestPeriod(notes::NoteFrequency(pitch)); }
+
+TEST(MidiImportTest, FourVoicesOnTheTickWithTheChordReducedAndEveryChangeCounted) {
+    test_support::TempDir dir;
+    const std::string midiPath = WriteArrangement(dir);
+    const std::string out = dir.File("out.8xp");
+    const tool_tests::RunResult run = tool_tests::Run(FENK_MAKE_PATH, {midiPath, out});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    // Melody, three chord lines and bass: five notes at once where four
+    // voices are; the drums' 16 notes are left out.
+    EXPECT_NE(run.out.find("16 of percussion (channel 10) left out"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("voices: 0 channel 1,"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 channel 4"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("4 left out (bar 1 "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("0 cut short"), std::string::npos) << run.out;
+
+    const auto ticks = PeriodsByTick(out);
+    // Quarters of 100 ticks for two bars, then of 125: the melody on voice 0,
+    // each note from its exact tick, the one held over the bar line 250
+    // ticks long, equal neighbours parted by a tick of rest.
+    std::vector<std::pair<int, int>> melody = {{72, 100}, {74, 100}, {76, 100}, {77, 100}, {79, 100}, {81, 100},
+                                               {83, 100}, {84, 100}, {84, 125}, {83, 125}, {81, 125}, {79, 250},
+                                               {77, 125}, {76, 125}, {74, 125}};
+    std::size_t at = 0;
+    for (std::size_t n = 0; n < melody.size(); ++n) {
+        SCOPED_TRACE("melody note " + std::to_string(n));
+        const auto [pitch, length] = melody[n];
+        const bool partedFromNext = n + 1 < melody.size() && melody[n + 1].first == pitch;
+        ASSERT_LT(at + static_cast<std::size_t>(length) - 1, ticks.size());
+        EXPECT_EQ(ticks[at][0], PeriodOf(pitch));
+        EXPECT_EQ(ticks[at + static_cast<std::size_t>(length) - (partedFromNext ? 2 : 1)][0], PeriodOf(pitch));
+        if (partedFromNext) {
+            EXPECT_EQ(ticks[at + static_cast<std::size_t>(length) - 1][0], 0);
+        }
+        at += static_cast<std::size_t>(length);
+    }
+    EXPECT_EQ(ticks.size(), at) << "the song ends with the melody's last note";
+    // The bass on voice 3: C3 for its first half note, G3 from tick 200.
+    EXPECT_EQ(ticks[0][3], PeriodOf(48));
+    EXPECT_EQ(ticks[199][3], PeriodOf(48));
+    EXPECT_EQ(ticks[200][3], PeriodOf(55));
+}
+
+TEST(MidiImportTest, OurReaderAndLibsmfReadTheSameNotes) {
+    test_support::TempDir dir;
+    const std::string midiPath = WriteArrangement(dir);
+    const std::string bytes = test_support::ReadText(midiPath);
+    const fenk::Result<midi::MidiFile> ours = midi::ReadMidiFile(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(ours.ok()) << ours.reason;
+
+    smf_t* smf = smf_load(midiPath.c_str());
+    ASSERT_NE(smf, nullptr);
+    std::vector<midi::Note> theirs;
+    std::map<int, std::vector<std::size_t>> sounding;
+    for (smf_event_t* event = smf_get_next_event(smf); event != nullptr; event = smf_get_next_event(smf)) {
+        if (smf_event_is_metadata(event) || event->midi_buffer_length < 3) continue;
+        const int kind = event->midi_buffer[0] & 0xF0, channel = event->midi_buffer[0] & 0x0F;
+        const int pitch = event->midi_buffer[1], velocity = event->midi_buffer[2];
+        std::vector<std::size_t>& open = sounding[channel * 128 + pitch];
+        if (kind == 0x90 && velocity > 0) {
+            midi::Note note;
+            note.channel = static_cast<std::uint8_t>(channel);
+            note.pitch = static_cast<std::uint8_t>(pitch);
+            note.startSeconds = event->time_seconds;
+            open.push_back(theirs.size());
+            theirs.push_back(note);
+        } else if ((kind == 0x80 || kind == 0x90) && !open.empty()) {
+            theirs[open.front()].endSeconds = event->time_seconds;
+            open.erase(open.begin());
+        }
+    }
+    smf_delete(smf);
+    const auto key = [](const midi::Note& n) { return std::make_tuple(n.startSeconds, n.channel, n.pitch); };
+    std::sort(theirs.begin(), theirs.end(), [&](const midi::Note& a, const midi::Note& b) { return key(a) < key(b); });
+    ASSERT_EQ(ours.value.notes.size(), theirs.size());
+    for (std::size_t i = 0; i < theirs.size(); ++i) {
+        SCOPED_TRACE("note " + std::to_string(i));
+        const midi::Note& mine = ours.value.notes[i];
+        EXPECT_EQ(mine.channel, theirs[i].channel);
+        EXPECT_EQ(mine.pitch, theirs[i].pitch);
+        EXPECT_NEAR(mine.startSeconds, theirs[i].startSeconds, 1e-6);
+        EXPECT_NEAR(mine.endSeconds, theirs[i].endSeconds, 1e-6);
+    }
+    EXPECT_EQ(ours.value.trackNames.front(), "MidiA");
+}
+
+TEST(MidiImportTest, AFileThatIsNoMidiFileOrLiesAboutItsLengthIsOneLineAndStatusOne) {
+    using test_support::Bytes;
+    const Bytes header = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0x01, 0xE0};
+    const auto track = [](Bytes length, Bytes events) {
+        Bytes chunk = {'M', 'T', 'r', 'k'};
+        chunk.insert(chunk.end(), length.begin(), length.end());
+        chunk.insert(chunk.end(), events.begin(), events.end());
+        return chunk;
+    };
+    const auto join = [](Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const struct {
+        const char* what;
+        Bytes bytes;
+        const char* says;
+    } cases[] = {
+        {"a song text", test_support::Text("title \"x\"\n"), "not a Standard MIDI File"},
+        {"type 2", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 2, 0, 1, 0x01, 0xE0}, "type 2"},
+        {"a chunk longer than the file", join(header, track({0, 0, 0x10, 0}, {0, 0x90, 60, 100})), "claims 4096 bytes"},
+        {"an event cut short", join(header, track({0, 0, 0, 3}, {0, 0x90, 60})), "cut short"},
+        {"fewer tracks than promised", header, "promises 1 tracks"},
+        {"a data byte without a status", join(header, track({0, 0, 0, 3}, {0, 60, 100})), "where an event's status"},
+    };
+    test_support::TempDir dir;
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(bad.what);
+        const std::string path = dir.Write("bad.mid", bad.bytes);
+        const tool_tests::RunResult run = tool_tests::Run(FENK_MAKE_PATH, {path, dir.File("out.8xp")});
+        EXPECT_EQ(run.exitStatus, 1);
+        EXPECT_NE(run.err.find(bad.says), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("out.8xp")));
+    }
+}
+
+}  // namespace

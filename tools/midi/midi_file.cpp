@@ -1,0 +1,345 @@
+#include "midi_file.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace midi {
+namespace {
+
+// Sounding notes are looked up by channel and pitch.
+constexpr std::size_t kChannelPitches = 16 * 128;
+
+std::uint32_t BigEndian(const std::uint8_t* bytes, int count) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+std::string Hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+    return text;
+}
+
+struct Failure {
+    bool failed = false;
+    std::string reason;
+};
+
+// One MTrk chunk's events, read into `file` (notes with ticks only; their
+// seconds come once every tempo is known).
+class TrackReader {
+public:
+    TrackReader(const std::uint8_t* data, std::size_t size, std::size_t track, MidiFile& file)
+        : data_(data), size_(size), track_(track), file_(file), sounding_(kChannelPitches) {}
+
+    Failure Read() {
+        std::uint8_t runningStatus = 0;
+        while (at_ < size_) {
+            std::uint32_t delta = 0;
+            if (!ReadVariable(delta)) return failure_;
+            tick_ += delta;
+            if (!Has(1)) return CutShort();
+            std::uint8_t status = data_[at_];
+            if (status < 0x80) {
+                // Running status: the data byte belongs to the last channel message.
+                if (runningStatus == 0) return Fail("a data byte " + Hex(status) + " where an event's status belongs");
+                status = runningStatus;
+            } else {
+                ++at_;
+            }
+            if (status == 0xFF) {
+                runningStatus = 0;
+                bool ended = false;
+                if (!ReadMeta(ended)) return failure_;
+                if (ended) break;
+            } else if (status == 0xF0 || status == 0xF7) {
+                runningStatus = 0;
+                std::uint32_t length = 0;
+                if (!ReadVariable(length)) return failure_;
+                if (!Has(length)) return CutShort();
+                at_ += length;
+            } else if (status >= 0xF0) {
+                return Fail("status byte " + Hex(status) + " is no event a MIDI file holds");
+            } else {
+                runningStatus = status;
+                if (!ReadChannelMessage(status)) return failure_;
+            }
+        }
+        // Notes still sounding end with their track.
+        for (Sounding& open : sounding_) {
+            while (!open.Empty()) file_.notes[open.Pop()].endTick = tick_;
+        }
+        file_.lastTick = std::max(file_.lastTick, tick_);
+        return Failure{};
+    }
+
+private:
+    bool Has(std::size_t count) const { return size_ - at_ >= count; }
+
+    Failure Fail(const std::string& what) {
+        failure_.failed = true;
+        failure_.reason = "track " + std::to_string(track_ + 1) + ", byte " + std::to_string(at_) + ": " + what;
+        return failure_;
+    }
+    Failure CutShort() { return Fail("the track is cut short (an event runs past its end)"); }
+
+    // A variable-length quantity: 7 bits a byte, the high bit set on all but
+    // the last, at most 4 bytes.
+    bool ReadVariable(std::uint32_t& value) {
+        value = 0;
+        for (int count = 0; count < 4; ++count) {
+            if (!Has(1)) {
+                CutShort();
+                return false;
+            }
+            const std::uint8_t byte = data_[at_++];
+            value = (value << 7) | (byte & 0x7Fu);
+            if ((byte & 0x80u) == 0) return true;
+        }
+        Fail("a number longer than 4 bytes");
+        return false;
+    }
+
+    bool ReadData(std::uint8_t& value) {
+        if (!Has(1)) {
+            CutShort();
+            return false;
+        }
+        value = data_[at_];
+        if (value >= 0x80) {
+            Fail("a status byte " + Hex(value) + " where a data byte belongs");
+            return false;
+        }
+        ++at_;
+        return true;
+    }
+
+    bool ReadChannelMessage(std::uint8_t status) {
+        const std::uint8_t kind = status & 0xF0u;
+        const std::uint8_t channel = status & 0x0Fu;
+        std::uint8_t first = 0, second = 0;
+        if (!ReadData(first)) return false;
+        if (kind != 0xC0 && kind != 0xD0 && !ReadData(second)) return false;
+        if (kind == 0x90 && second > 0) {
+            Note note;
+            note.channel = channel;
+            note.pitch = first;
+            note.velocity = second;
+            note.track = track_;
+            note.startTick = note.endTick = tick_;
+            sounding_[channel * 128u + first].Push(file_.notes.size());
+            file_.notes.push_back(note);
+        } else if (kind == 0x80 || kind == 0x90) {
+            Sounding& open = sounding_[channel * 128u + first];
+            if (!open.Empty()) file_.notes[open.Pop()].endTick = tick_;
+        }
+        return true;
+    }
+
+    bool ReadMeta(bool& ended) {
+        if (!Has(1)) {
+            CutShort();
+            return false;
+        }
+        const std::uint8_t type = data_[at_++];
+        std::uint32_t length = 0;
+        if (!ReadVariable(length)) return false;
+        if (!Has(length)) {
+            CutShort();
+            return false;
+        }
+        const std::uint8_t* bytes = data_ + at_;
+        switch (type) {
+            case 0x2F:  // end of track
+                ended = true;
+                break;
+            case 0x03:  // sequence or track name
+                if (file_.trackNames[track_].empty()) {
+                    file_.trackNames[track_].assign(reinterpret_cast<const char*>(bytes), length);
+                }
+                break;
+            case 0x51: {  // tempo: 3 bytes of microseconds per quarter note
+                if (length != 3) return FailMeta("a tempo event of " + std::to_string(length) + " bytes (3 belong)");
+                TempoChange tempo;
+                tempo.tick = tick_;
+                tempo.microsecondsPerQuarter = BigEndian(bytes, 3);
+                if (tempo.microsecondsPerQuarter == 0) return FailMeta("a tempo of 0 microseconds a quarter note");
+                file_.tempos.push_back(tempo);
+                break;
+            }
+            case 0x58: {  // time signature: numerator, power of two of the denominator, ...
+                if (length < 2) return FailMeta("a time signature of " + std::to_string(length) + " bytes (4 belong)");
+                if (bytes[0] == 0 || bytes[1] > 6) {
+                    return FailMeta("a time signature of " + std::to_string(bytes[0]) + "/2^" + std::to_string(bytes[1]));
+                }
+                TimeSignature signature;
+                signature.tick = tick_;
+                signature.numerator = bytes[0];
+                signature.denominator = 1 << bytes[1];
+                file_.signatures.push_back(signature);
+                break;
+            }
+            default:
+                break;
+        }
+        at_ += length;
+        return true;
+    }
+
+    bool FailMeta(const std::string& what) {
+        Fail(what);
+        return false;
+    }
+
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t track_;
+    MidiFile& file_;
+    std::size_t at_ = 0;
+    std::uint64_t tick_ = 0;
+    // The notes of one channel and pitch that sound, earliest first: a
+    // queue whose front is taken in constant time, however many overlap.
+    struct Sounding {
+        std::vector<std::size_t> notes;
+        std::size_t first = 0;
+        bool Empty() const { return first == notes.size(); }
+        void Push(std::size_t note) { notes.push_back(note); }
+        std::size_t Pop() {
+            const std::size_t note = notes[first++];
+            if (Empty()) {
+                notes.clear();
+                first = 0;
+            }
+            return note;
+        }
+    };
+    std::vector<Sounding> sounding_;
+    Failure failure_;
+};
+
+fenk::Result<MidiFile> Refuse(const std::string& reason) {
+    return fenk::Failed<MidiFile>(fenk::Failure::Failed, reason);
+}
+
+// Of several changes at one tick the last holds.
+template <typename Change>
+void KeepTheLastOfEachTick(std::vector<Change>& changes) {
+    std::vector<Change> kept;
+    for (const Change& change : changes) {
+        if (!kept.empty() && kept.back().tick == change.tick) {
+            kept.back() = change;
+        } else {
+            kept.push_back(change);
+        }
+    }
+    changes = std::move(kept);
+}
+
+// Fills in the tempo map's moments, a tempo at tick 0 and a signature at
+// tick 0 where the file gives none, and every note's seconds.
+void PlaceOnTheTimeLine(MidiFile& file) {
+    const auto byTick = [](const auto& a, const auto& b) { return a.tick < b.tick; };
+    std::stable_sort(file.tempos.begin(), file.tempos.end(), byTick);
+    std::stable_sort(file.signatures.begin(), file.signatures.end(), byTick);
+    if (file.tempos.empty() || file.tempos.front().tick != 0) file.tempos.insert(file.tempos.begin(), TempoChange{});
+    if (file.signatures.empty() || file.signatures.front().tick != 0) {
+        file.signatures.insert(file.signatures.begin(), TimeSignature{});
+    }
+    KeepTheLastOfEachTick(file.tempos);
+    KeepTheLastOfEachTick(file.signatures);
+    if (file.ticksPerQuarter > 0) {
+        for (std::size_t i = 1; i < file.tempos.size(); ++i) {
+            const TempoChange& before = file.tempos[i - 1];
+            file.tempos[i].seconds = before.seconds + static_cast<double>(file.tempos[i].tick - before.tick) *
+                                                          before.microsecondsPerQuarter * 1e-6 / file.ticksPerQuarter;
+        }
+    }
+    std::stable_sort(file.notes.begin(), file.notes.end(), [](const Note& a, const Note& b) {
+        if (a.startTick != b.startTick) return a.startTick < b.startTick;
+        if (a.channel != b.channel) return a.channel < b.channel;
+        return a.pitch < b.pitch;
+    });
+    for (Note& note : file.notes) {
+        note.startSeconds = SecondsAtTick(file, note.startTick);
+        note.endSeconds = SecondsAtTick(file, note.endTick);
+    }
+    file.lengthSeconds = SecondsAtTick(file, file.lastTick);
+}
+
+}  // namespace
+
+double SecondsAtTick(const MidiFile& file, std::uint64_t tick) {
+    if (file.ticksPerQuarter <= 0) {
+        const double ticksPerSecond = file.framesPerSecond * file.ticksPerFrame;
+        return ticksPerSecond > 0.0 ? static_cast<double>(tick) / ticksPerSecond : 0.0;
+    }
+    // The last change at or before `tick`.
+    auto after = std::upper_bound(file.tempos.begin(), file.tempos.end(), tick,
+                                  [](std::uint64_t at, const TempoChange& tempo) { return at < tempo.tick; });
+    if (after == file.tempos.begin()) return static_cast<double>(tick) * 0.5 / file.ticksPerQuarter;
+    const TempoChange& tempo = *(after - 1);
+    return tempo.seconds +
+           static_cast<double>(tick - tempo.tick) * tempo.microsecondsPerQuarter * 1e-6 / file.ticksPerQuarter;
+}
+
+fenk::Result<MidiFile> ReadMidiFile(const std::vector<std::uint8_t>& bytes) {
+    const std::uint8_t* data = bytes.data();
+    const std::size_t size = bytes.size();
+    // Header chunk: "MThd", length (>= 6), format, tracks, division.
+    if (size < 14 || BigEndian(data, 4) != BigEndian(reinterpret_cast<const std::uint8_t*>("MThd"), 4)) {
+        return Refuse("not a Standard MIDI File (it does not begin with an MThd header of 14 bytes)");
+    }
+    const std::uint32_t headerLength = BigEndian(data + 4, 4);
+    if (headerLength < 6 || headerLength > size - 8) {
+        return Refuse("the header claims " + std::to_string(headerLength) + " bytes (6 or more, within the file's " +
+                      std::to_string(size) + ")");
+    }
+    MidiFile file;
+    file.format = static_cast<int>(BigEndian(data + 8, 2));
+    const std::uint32_t trackCount = BigEndian(data + 10, 2);
+    const std::uint32_t division = BigEndian(data + 12, 2);
+    if (file.format == 2) return Refuse("a type 2 file (separate songs) cannot be imported; types 0 and 1 can");
+    if (file.format > 2) return Refuse("type " + std::to_string(file.format) + " is no MIDI file type (0, 1 or 2)");
+    if ((division & 0x8000u) != 0) {
+        // SMPTE: the high byte is minus the frames a second, the low byte
+        // the ticks a frame.
+        const int frames = 256 - static_cast<int>(division >> 8);
+        file.ticksPerFrame = static_cast<int>(division & 0xFFu);
+        if (frames != 24 && frames != 25 && frames != 29 && frames != 30) {
+            return Refuse("SMPTE time of " + std::to_string(frames) + " frames a second (24, 25, 29.97 or 30 belong)");
+        }
+        if (file.ticksPerFrame == 0) return Refuse("SMPTE time of 0 ticks a frame");
+        file.framesPerSecond = frames == 29 ? 29.97 : frames;
+    } else {
+        file.ticksPerQuarter = static_cast<int>(division);
+        if (file.ticksPerQuarter == 0) return Refuse("a division of 0 ticks a quarter note");
+    }
+
+    std::size_t at = 8 + headerLength;
+    std::size_t tracksRead = 0;
+    while (tracksRead < trackCount) {
+        if (size - at < 8) {
+            return Refuse("the header promises " + std::to_string(trackCount) + " tracks, the file ends after " +
+                          std::to_string(tracksRead));
+        }
+        const std::uint32_t length = BigEndian(data + at + 4, 4);
+        if (length > size - at - 8) {
+            return Refuse("a chunk at byte " + std::to_string(at) + " claims " + std::to_string(length) +
+                          " bytes, but only " + std::to_string(size - at - 8) + " are left in the file");
+        }
+        const bool isTrack = BigEndian(data + at, 4) == BigEndian(reinterpret_cast<const std::uint8_t*>("MTrk"), 4);
+        if (isTrack) {
+            file.trackNames.emplace_back();
+            TrackReader reader(data + at + 8, length, tracksRead, file);
+            const Failure failure = reader.Read();
+            if (failure.failed) return Refuse(failure.reason);
+            ++tracksRead;
+        }
+        at += 8 + static_cast<std::size_t>(length);
+    }
+    PlaceOnTheTimeLine(file);
+    return fenk::Succeeded(std::move(file));
+}
+
+}  // namespace midi
