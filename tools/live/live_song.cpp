@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "midi_file.h"
+#include "midi_import.h"
 #include "song_text.h"
 
 namespace live {
@@ -36,8 +38,19 @@ LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t
     if (IsProgramFile(bytes)) {
         song.block = songfile::ReadTiProgramBytes(bytes.data(), bytes.size()).value.data;
     } else {
-        const songtext::CompileResult compiled =
-            songtext::CompileSongText(std::string(bytes.begin(), bytes.end()));
+        std::string text(bytes.begin(), bytes.end());
+        // A MIDI file is imported as fenk-make imports it, then compiled.
+        if (text.compare(0, 4, "MThd") == 0) {
+            const fenk::Result<midi::MidiFile> read = midi::ReadMidiFile(bytes);
+            if (!read.ok()) return fail(path + ": " + read.reason);
+            midiimport::ImportOptions options;
+            options.title = "MIDI import";
+            options.programName = "MIDI";
+            const fenk::Result<midiimport::Import> imported = midiimport::ImportMidi(read.value, options);
+            if (!imported.ok()) return fail(path + ": " + imported.reason);
+            text = imported.value.text;
+        }
+        const songtext::CompileResult compiled = songtext::CompileSongText(text);
         if (!compiled.ok) {
             const songtext::Message& first = compiled.errors.front();
             return fail(path + ":" + std::to_string(first.line) + ": " + first.text);

@@ -65,8 +65,11 @@ FENK_WEB_EXPORT(fenk_output) const std::uint8_t* fenk_output();
 FENK_WEB_EXPORT(fenk_output_length) std::size_t fenk_output_length();
 
 // Opens the `size` input bytes as a song: a TI-83 Plus program file (when
-// `asProgram` is non-zero, as for a .8xp file, or by its signature) or a
-// song text, compiled as fenk-make compiles it. 1 on
+// `asProgram` is non-zero, as for a .8xp file, or by its signature), a
+// song text, compiled as fenk-make compiles it, or a MIDI file (by its
+// "MThd"), imported as fenk-make imports it: then the result is a text's
+// with "text" (the song text written) and "summary" (the import's lines)
+// besides. 1 on
 // success: the song replaces the one open, fenk_output holds its .8xp (the
 // bytes fenk-make writes, or the file as given), and the result is
 //   {"ok":true,"kind":"program"|"text","lines":"Loaded file ...\n...",

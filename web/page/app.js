@@ -40,13 +40,15 @@ function openSong(bytes, name) {
   song = result;
   songName = name.replace(/\.[^.]*$/, '') || 'song';
   $('lines').textContent = result.lines.trimEnd() +
+    (result.summary ? '\n' + result.summary.join('\n') : '') +
     (result.warnings.length ? '\n' + result.warnings.join('\n') : '');
   $('status').textContent = '';
   const isText = result.kind === 'text';
   $('editor').hidden = !isText;
   document.querySelector('.song').classList.toggle('with-text', isText);
   if (isText) {
-    $('text').value = new TextDecoder().decode(bytes);
+    // A MIDI file's import is edited as its song text.
+    $('text').value = result.text ?? new TextDecoder().decode(bytes);
     $('text-error').textContent = '';
   }
   for (const control of document.querySelectorAll('button')) control.disabled = false;

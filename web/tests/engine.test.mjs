@@ -1,8 +1,8 @@
 // The browser's engine run headless in Node, against the desktop programs
 // of a Linux build: the WAV it renders is fenk-render's byte for byte, the
 // .8xp it compiles is fenk-make's, the stream the worklet plays is that
-// WAV's samples with each row on its tick's frame, and failures read as
-// fenk's.
+// WAV's samples with each row on its tick's frame, a MIDI file is
+// fenk-make's import, and failures read as fenk's.
 //
 //   FENK_WEB_DIR=build/web FENK_BIN=build/release/bin node --test web/tests/
 import { test } from 'node:test';
@@ -104,7 +104,7 @@ test('a voice sample of the user\'s own renders as fenk-render renders it', () =
   assert.equal(engineWith().setSample(new TextEncoder().encode('not audio')).ok, false);
 });
 
-test('a song text compiles to the bytes fenk-make writes, and its mistakes read as fenk-make\'s', () => {
+test('a song text or a MIDI file compiles as fenk-make compiles it, and its mistakes read as fenk-make\'s', () => {
   const texts = join(root, 'data/songs');
   for (const name of readdirSync(texts).filter((file) => file.endsWith('.txt') && file !== 'CMakeLists.txt')) {
     const out = join(work, 'made.8xp');
@@ -114,6 +114,18 @@ test('a song text compiles to the bytes fenk-make writes, and its mistakes read 
     assert.equal(opened.kind, 'text');
     assert.equal(firstDifference(opened.program, readFileSync(out)), -1, name);
     assert.ok(opened.entries.every((entry) => entry.name !== ''), 'each entry has its section name');
+  }
+  // A MIDI file opens as the song text fenk-make imports from it (the
+  // program's name and fallback title aside), with fenk-make's summary.
+  const withoutNames = (text) => text.split('\n').filter((line) => !/^(name|title) /.test(line)).join('\n');
+  const midis = join(root, 'fuzz/corpus/midi');
+  for (const name of readdirSync(midis)) {
+    const out = join(work, 'import.txt');
+    const printed = execFileSync(join(bin, 'fenk-make'), [join(midis, name), out], { encoding: 'utf8' });
+    const opened = engineWith().open(readFileSync(join(midis, name)));
+    assert.ok(opened.ok, name);
+    assert.equal(withoutNames(opened.text), withoutNames(readFileSync(out, 'utf8')), name);
+    assert.deepEqual(opened.summary, printed.split('\n').filter((line) => line.startsWith('  ')).map((line) => line.slice(2)));
   }
   const engine = engineWith();
   assert.ok(engine.open(readFileSync(join(texts, 'demo.txt'))).ok);
