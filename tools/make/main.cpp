@@ -121,13 +121,24 @@ int Main(int argc, char** argv) {
         for (const std::string& line : imported.value.summary) std::printf("  %s\n", line.c_str());
         sourceText = imported.value.text;
         if (EndsWith(outputPath, ".txt")) {
+            // The size the text compiles to, as a program file would have it.
+            const songtext::CompileResult compiled = songtext::CompileSongText(sourceText);
+            const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
+            if (!built.ok()) {
+                std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), built.reason.c_str());
+                return 1;
+            }
             const fenk::Status written = tools::WriteFileReplacing(
                 outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end()));
             if (!written.ok()) {
                 tools::PrintError(kProgram, written.reason);
                 return 1;
             }
-            std::printf("%s: the song text\n", outputPath.c_str());
+            std::printf("%s: the song text, %zu bytes as a .8xp\n", outputPath.c_str(), built.value.file.size());
+            if (built.value.file.size() > kCalculatorFreeBytes) {
+                std::fprintf(stderr, "%s: warning: %zu bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)\n",
+                             outputPath.c_str(), built.value.file.size());
+            }
             return 0;
         }
     }
