@@ -40,7 +40,9 @@ struct VoiceSource {
 fenk::Result<std::vector<VoiceSource>> ParseVoiceSources(const std::string& text);
 
 struct ImportOptions {
-    std::vector<VoiceSource> voices;  // empty: the reduction chooses; else four
+    // Empty: the reduction chooses; else four, and a note goes to the first
+    // voice that names its channel or its track.
+    std::vector<VoiceSource> voices;
     int transpose = 0;                // semitones, added to every note
     std::string title;                // when the file names no track
     std::string programName;          // the calculator's name for the program
