@@ -93,6 +93,10 @@ PeriodNote NoteForPeriod(std::uint8_t period) {
     return result;
 }
 
+double CentsOff(std::uint8_t period, int midiNumber) {
+    return CentsBetween(PeriodFrequency(period), NoteFrequency(midiNumber));
+}
+
 std::string NoteName(int midiNumber) {
     static const char* const kNames[12] = {"C", "C#", "D", "D#", "E", "F",
                                            "F#", "G", "G#", "A", "A#", "B"};

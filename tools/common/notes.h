@@ -46,6 +46,15 @@ double PeriodFrequency(std::uint8_t period);
 // rounded ideal period 31250 / frequency.
 int NearestPeriod(double frequency);
 
+// How far, in cents, a note's period may sound from the note's own pitch
+// with the default sample before the tools say so (the compiler's warning,
+// the MIDI import's summary).
+constexpr double kFarOffCents = 30.0;
+
+// How far period `period` (1..255) sounds from MIDI key `midiNumber` with
+// the default sample, in cents (positive: sharp).
+double CentsOff(std::uint8_t period, int midiNumber);
+
 // The note nearest to what a period sounds with the default sample.
 struct PeriodNote {
     std::string name;  // e.g. "A4", "C#5" (sharps, never flats)

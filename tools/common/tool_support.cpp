@@ -1,5 +1,6 @@
 #include "tool_support.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,15 @@ bool FenkStyleArguments(const char* program, const std::vector<std::string>& sam
         arguments->push_back(extra);
     }
     return true;
+}
+
+std::string LowerExtension(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+    std::string extension = path.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
 }
 
 std::string FormatPlayingTime(std::uint64_t milliseconds) {

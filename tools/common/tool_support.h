@@ -56,6 +56,10 @@ int RunTool(const char* program, int (*body)(int argc, char** argv), int argc, c
 // "PROGRAM (Fenk) 1.0.0\n", the first line of --version.
 std::string VersionLine(const char* program);
 
+// The extension of the file name at the end of `path`, with its dot, in
+// lower case: "out/Song.WAV" -> ".wav"; "" when the name has none.
+std::string LowerExtension(const std::string& path);
+
 // A playing time of `milliseconds` ms as "M:SS.s" (tenths truncated), e.g.
 // 34567 -> "0:34.5", 3723000 -> "62:03.0".
 std::string FormatPlayingTime(std::uint64_t milliseconds);

@@ -40,13 +40,8 @@ LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t
     } else {
         std::string text(bytes.begin(), bytes.end());
         // A MIDI file is imported as fenk-make imports it, then compiled.
-        if (text.compare(0, 4, "MThd") == 0) {
-            const fenk::Result<midi::MidiFile> read = midi::ReadMidiFile(bytes);
-            if (!read.ok()) return fail(path + ": " + read.reason);
-            midiimport::ImportOptions options;
-            options.title = "MIDI import";
-            options.programName = "MIDI";
-            const fenk::Result<midiimport::Import> imported = midiimport::ImportMidi(read.value, options);
+        if (midi::IsMidiFile(bytes)) {
+            const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(bytes, {});
             if (!imported.ok()) return fail(path + ": " + imported.reason);
             text = imported.value.text;
         }

@@ -46,11 +46,17 @@ void EndScreen() {
 
 namespace {
 
+// The bytes waiting on standard input (FIONREAD); 0 when it cannot say.
+int WaitingBytes() {
+    int waiting = 0;
+    return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0 ? waiting : 0;
+}
+
 // FIONREAD and a read of what it counts: a read that cannot block, without
 // making standard input (shared with the shell) non-blocking.
 bool ReadWaitingBytes(std::string& bytes) {
-    int waiting = 0;
-    if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0 || waiting <= 0) return false;
+    const int waiting = WaitingBytes();
+    if (waiting == 0) return false;
     std::string more(static_cast<std::size_t>(waiting), '\0');
     const ssize_t got = read(STDIN_FILENO, &more[0], more.size());
     if (got <= 0) return false;
@@ -80,11 +86,6 @@ namespace {
 // /dev/null), and waiting on it again would return at once every time.
 bool g_inputMayBringKeys = true;
 
-bool InputHasBytes() {
-    int waiting = 0;
-    return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
-}
-
 }  // namespace
 
 void WaitForKeyOrChange(const FileWatch& watch, std::int64_t deadlineNs) {
@@ -100,7 +101,7 @@ void WaitForKeyOrChange(const FileWatch& watch, std::int64_t deadlineNs) {
     timeout.tv_nsec = static_cast<long>(left % 1000000000);
     // An interrupt ends the wait (EINTR) and is seen by the caller.
     if (ppoll(waited, count, &timeout, nullptr) <= 0) return;
-    if (inputWaited && waited[0].revents != 0 && !InputHasBytes()) {
+    if (inputWaited && waited[0].revents != 0 && WaitingBytes() == 0) {
         g_inputMayBringKeys = false;
     }
 }

@@ -1,7 +1,6 @@
 // fenk-make SOURCE OUT.8xp: compiles a song text into a TI-83 Plus program;
 // fenk-make SONG.mid OUT: imports a MIDI file as a song text (OUT.txt) or a
 // program.
-#include <algorithm>
 #include <cassert>
 #include <cctype>
 #include <cstdio>
@@ -22,14 +21,6 @@ constexpr const char* kProgram = "fenk-make";
 // A program file above this many bytes will not fit in the free memory of a
 // TI-83 Plus (about 24 KB of RAM).
 constexpr std::size_t kCalculatorFreeBytes = 24000;
-
-bool EndsWith(const std::string& text, const std::string& ending) {
-    if (text.size() < ending.size()) return false;
-    for (std::size_t i = 0; i < ending.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - ending.size() + i])) != ending[i]) return false;
-    }
-    return true;
-}
 
 // The file's name without its folder and extension.
 std::string Stem(const std::string& path) {
@@ -86,19 +77,16 @@ int Main(int argc, char** argv) {
     }
     const std::vector<std::uint8_t>& sourceBytes = read.value;
     // A MIDI file by its name or by its first bytes.
-    const bool midiSource = EndsWith(sourcePath, ".mid") || EndsWith(sourcePath, ".midi") ||
-                            (sourceBytes.size() >= 4 && std::equal(sourceBytes.begin(), sourceBytes.begin() + 4, "MThd"));
+    const std::string sourceExtension = tools::LowerExtension(sourcePath);
+    const bool midiSource = sourceExtension == ".mid" || sourceExtension == ".midi" || midi::IsMidiFile(sourceBytes);
     if (!midiSource && (!voicesText.empty() || transpose != 0)) {
         tools::PrintError(kProgram, "--voices and --transpose are for MIDI files (.mid, .midi)");
         return 1;
     }
+    // An imported song may be written as its text instead of compiled.
+    const bool writeText = midiSource && tools::LowerExtension(outputPath) == ".txt";
     std::string sourceText(sourceBytes.begin(), sourceBytes.end());
     if (midiSource) {
-        const fenk::Result<midi::MidiFile> midiFile = midi::ReadMidiFile(sourceBytes);
-        if (!midiFile.ok()) {
-            std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), midiFile.reason.c_str());
-            return 1;
-        }
         midiimport::ImportOptions options;
         if (!voicesText.empty()) {
             const fenk::Result<std::vector<midiimport::VoiceSource>> voices = midiimport::ParseVoiceSources(voicesText);
@@ -110,42 +98,25 @@ int Main(int argc, char** argv) {
         }
         options.transpose = transpose;
         options.title = Stem(sourcePath);
-        options.programName = ProgramNameFor(EndsWith(outputPath, ".txt") ? sourcePath : outputPath);
-        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidi(midiFile.value, options);
+        options.programName = ProgramNameFor(writeText ? sourcePath : outputPath);
+        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(sourceBytes, options);
         if (!imported.ok()) {
             std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), imported.reason.c_str());
             return 1;
         }
-        std::printf("%s: MIDI type %d, %zu %s\n", sourcePath.c_str(), midiFile.value.format,
-                    midiFile.value.trackNames.size(), midiFile.value.trackNames.size() == 1 ? "track" : "tracks");
+        std::printf("%s: MIDI type %d, %zu %s\n", sourcePath.c_str(), imported.value.format, imported.value.tracks,
+                    imported.value.tracks == 1 ? "track" : "tracks");
         for (const std::string& line : imported.value.summary) std::printf("  %s\n", line.c_str());
         sourceText = imported.value.text;
-        if (EndsWith(outputPath, ".txt")) {
-            // The size the text compiles to, as a program file would have it.
-            const songtext::CompileResult compiled = songtext::CompileSongText(sourceText);
-            const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
-            if (!built.ok()) {
-                std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), built.reason.c_str());
-                return 1;
-            }
-            const fenk::Status written = tools::WriteFileReplacing(
-                outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end()));
-            if (!written.ok()) {
-                tools::PrintError(kProgram, written.reason);
-                return 1;
-            }
-            std::printf("%s: the song text, %zu bytes as a .8xp\n", outputPath.c_str(), built.value.file.size());
-            if (built.value.file.size() > kCalculatorFreeBytes) {
-                std::fprintf(stderr, "%s: warning: %zu bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)\n",
-                             outputPath.c_str(), built.value.file.size());
-            }
-            return 0;
-        }
     }
     const songtext::CompileResult compiled = songtext::CompileSongText(sourceText);
-    for (const songtext::Message& warning : compiled.warnings) {
-        std::fprintf(stderr, "%s:%d: warning: %s\n", sourcePath.c_str(), warning.line,
-                     warning.text.c_str());
+    // The warnings' lines are the source's; an imported text that is
+    // written out gets none (its notes' cents are in the summary).
+    if (!writeText) {
+        for (const songtext::Message& warning : compiled.warnings) {
+            std::fprintf(stderr, "%s:%d: warning: %s\n", sourcePath.c_str(), warning.line,
+                         warning.text.c_str());
+        }
     }
     if (!compiled.ok) {
         for (const songtext::Message& mistake : compiled.errors) {
@@ -161,10 +132,20 @@ int Main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::uint8_t>& file = built.value.file;
-    if (file.size() > kCalculatorFreeBytes) {
-        std::fprintf(stderr, "%s: warning: %zu bytes, more than a TI-83 Plus has free (about 24 KB)\n",
-                     outputPath.c_str(), file.size());
+    if (writeText) {
+        const fenk::Status written = tools::WriteFileReplacing(
+            outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end()));
+        if (!written.ok()) {
+            tools::PrintError(kProgram, written.reason);
+            return 1;
+        }
+        std::printf("%s: the song text, %zu bytes as a .8xp\n", outputPath.c_str(), file.size());
     }
+    if (file.size() > kCalculatorFreeBytes) {
+        std::fprintf(stderr, "%s: warning: %zu bytes%s, more than a TI-83 Plus has free (about 24 KB)\n",
+                     outputPath.c_str(), file.size(), writeText ? " as a .8xp" : "");
+    }
+    if (writeText) return 0;
     const fenk::Status written = tools::WriteFileReplacing(outputPath, file);
     if (!written.ok()) {
         tools::PrintError(kProgram, written.reason);

@@ -18,7 +18,6 @@ constexpr int kBarsPerSection = 4;
 constexpr double kSmpteBarSeconds = 2.0;
 constexpr std::int64_t kLongestRowTicks = 65535;
 constexpr std::size_t kExamples = 3;  // notes named in each summary line
-constexpr double kFarOffCents = 30.0;
 // Longer music would not fit in a program file anyway; refusing it early
 // bounds the rows and bars worked out.
 constexpr std::int64_t kLongestSongTicks = 2 * 3600 * 200;
@@ -329,10 +328,10 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
                 Count(movedExamples, moved, Where(barStarts, note) + " to " + notes::NoteName(pitch));
                 note.pitch = pitch;
             }
-            const int period = notes::NearestPeriod(notes::NoteFrequency(pitch));
-            const double cents = 1200.0 * std::log2(notes::PeriodFrequency(static_cast<std::uint8_t>(period)) /
-                                                    notes::NoteFrequency(pitch));
-            if (std::fabs(cents) > kFarOffCents) Count(offExamples, farOff, Where(barStarts, note));
+            const auto period = static_cast<std::uint8_t>(notes::NearestPeriod(notes::NoteFrequency(pitch)));
+            if (std::fabs(notes::CentsOff(period, pitch)) > notes::kFarOffCents) {
+                Count(offExamples, farOff, Where(barStarts, note));
+            }
             if (k > 0) {
                 Placed& before = placed[taken[k - 1]];
                 if (before.end == note.start && before.pitch == note.pitch && before.end - before.start > 1) {
@@ -406,6 +405,8 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     }
 
     Import result;
+    result.format = file.format;
+    result.tracks = file.trackNames.size();
     std::string title = options.title;
     for (const std::string& name : file.trackNames) {
         if (Quoted(name).size() > 2) {  // something printable besides the quotes
@@ -444,6 +445,12 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
                   sectionsWritten, rows.size());
     result.summary.push_back(length);
     return fenk::Succeeded(std::move(result));
+}
+
+fenk::Result<Import> ImportMidiFile(const std::vector<std::uint8_t>& bytes, const ImportOptions& options) {
+    const fenk::Result<midi::MidiFile> read = midi::ReadMidiFile(bytes);
+    if (!read.ok()) return fenk::Failed<Import>(fenk::Failure::Failed, read.reason);
+    return ImportMidi(read.value, options);
 }
 
 }  // namespace midiimport

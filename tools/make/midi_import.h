@@ -43,12 +43,14 @@ struct ImportOptions {
     // Empty: the reduction chooses; else four, and a note goes to the first
     // voice that names its channel or its track.
     std::vector<VoiceSource> voices;
-    int transpose = 0;                // semitones, added to every note
-    std::string title;                // when the file names no track
-    std::string programName;          // the calculator's name for the program
+    int transpose = 0;                    // semitones, added to every note
+    std::string title = "MIDI import";    // when the file names no track
+    std::string programName = "MIDI";     // the calculator's name for the program
 };
 
 struct Import {
+    int format = 0;          // the file's type, 0 or 1
+    std::size_t tracks = 0;  // its MTrk chunks
     std::string text;     // the song text
     // What was changed, one line each, without a final newline: voices
     // used, notes kept, cut short, left out (the first few by bar and
@@ -59,5 +61,9 @@ struct Import {
 // Fails when nothing can be made of the file: no notes to play, a voice
 // list naming a track the file lacks.
 fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions& options);
+
+// Reads `bytes` as a MIDI file (midi::ReadMidiFile), then as ImportMidi;
+// fails with the reader's reason or the import's.
+fenk::Result<Import> ImportMidiFile(const std::vector<std::uint8_t>& bytes, const ImportOptions& options);
 
 }  // namespace midiimport

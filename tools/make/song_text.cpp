@@ -259,8 +259,8 @@ void WarnWhenFarOff(Compiler& compiler, int line, const std::string& voice, std:
     const fenk::Result<int> note = notes::ParseNoteName(voice);
     if (!note.ok() || period == 0 || compiler.warnedNotes.count(voice) != 0) return;
     const double sounding = notes::PeriodFrequency(period);
-    const double cents = 1200.0 * std::log2(sounding / notes::NoteFrequency(note.value));
-    if (std::fabs(cents) <= kFarOffCents) return;
+    const double cents = notes::CentsOff(period, note.value);
+    if (std::fabs(cents) <= notes::kFarOffCents) return;
     compiler.warnedNotes[voice] = true;
     char text[160];
     std::snprintf(text, sizeof text,

@@ -12,10 +12,6 @@
 
 namespace songtext {
 
-// How far, in cents, a note's period may sound from the note's own pitch
-// with the default sample before the compiler warns.
-constexpr double kFarOffCents = 30.0;
-
 // A mistake in the source, or a remark about it.
 struct Message {
     int line = 0;          // 1-based line of the source it is about
@@ -36,7 +32,7 @@ struct CompileResult {
 // Compiles the text of a song source (UTF-8; a byte-order mark at its start
 // is skipped). All-or-nothing: on failure only `errors` (and `warnings`) are
 // meaningful. Warnings name a note that the default sample sounds more than
-// kFarOffCents off its pitch (once per note name, at its first line) and a
+// notes::kFarOffCents off its pitch (once per note name, at its first line) and a
 // text that holds characters the calculator cannot show.
 CompileResult CompileSongText(const std::string& text);
 

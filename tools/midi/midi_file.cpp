@@ -283,11 +283,15 @@ double SecondsAtTick(const MidiFile& file, std::uint64_t tick) {
            static_cast<double>(tick - tempo.tick) * tempo.microsecondsPerQuarter * 1e-6 / file.ticksPerQuarter;
 }
 
+bool IsMidiFile(const std::vector<std::uint8_t>& bytes) {
+    return bytes.size() >= 4 && std::equal(bytes.begin(), bytes.begin() + 4, "MThd");
+}
+
 fenk::Result<MidiFile> ReadMidiFile(const std::vector<std::uint8_t>& bytes) {
     const std::uint8_t* data = bytes.data();
     const std::size_t size = bytes.size();
     // Header chunk: "MThd", length (>= 6), format, tracks, division.
-    if (size < 14 || BigEndian(data, 4) != BigEndian(reinterpret_cast<const std::uint8_t*>("MThd"), 4)) {
+    if (size < 14 || !IsMidiFile(bytes)) {
         return Refuse("not a Standard MIDI File (it does not begin with an MThd header of 14 bytes)");
     }
     const std::uint32_t headerLength = BigEndian(data + 4, 4);

@@ -67,6 +67,9 @@ struct MidiFile {
     double lengthSeconds = 0.0;           // lastTick on the tempo map
 };
 
+// True when `bytes` begin as a Standard MIDI File does ("MThd").
+bool IsMidiFile(const std::vector<std::uint8_t>& bytes);
+
 // Reads the bytes of a Standard MIDI File. All or nothing: a file that is
 // not one, is cut short, or whose counts and lengths run past its end fails
 // with one line that says so ("the file is cut short in track 2", "a type 2

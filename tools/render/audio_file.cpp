@@ -37,20 +37,11 @@ std::string SndfileReason(SNDFILE* file) {
     return reason;
 }
 
-std::string LowerExtension(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string extension = path.substr(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension;
-}
-
 }  // namespace
 
 AudioFormat FormatForPath(const std::string& path) {
     AudioFormat result;
-    const std::string extension = LowerExtension(path);
+    const std::string extension = tools::LowerExtension(path);
     for (const KnownFormat& known : kFormats) {
         if (extension == known.extension) {
             result.ok = true;

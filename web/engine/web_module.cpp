@@ -273,20 +273,12 @@ int fenk_open(std::size_t size, int asProgram) {
     json warnings = json::array();
     // A MIDI file is imported as fenk-make imports it; the page then edits
     // the song text the import wrote.
-    const bool midiFile = asProgram == 0 && opened.source.size() >= 4 &&
-                          std::equal(opened.source.begin(), opened.source.begin() + 4, "MThd");
-    if (midiFile) {
-        const auto refuse = [&](const std::string& reason) {
-            return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""}, {"errors", json::array({reason})},
-                           {"warnings", warnings}}, false);
-        };
-        const fenk::Result<midi::MidiFile> read = midi::ReadMidiFile(opened.source);
-        if (!read.ok()) return refuse(read.reason);
-        midiimport::ImportOptions options;
-        options.title = "MIDI import";
-        options.programName = "MIDI";
-        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidi(read.value, options);
-        if (!imported.ok()) return refuse(imported.reason);
+    if (asProgram == 0 && midi::IsMidiFile(opened.source)) {
+        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(opened.source, {});
+        if (!imported.ok()) {
+            return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""},
+                           {"errors", json::array({imported.reason})}, {"warnings", warnings}}, false);
+        }
         opened.source.assign(imported.value.text.begin(), imported.value.text.end());
         answer["text"] = imported.value.text;
         answer["summary"] = imported.value.summary;
