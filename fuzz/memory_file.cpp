@@ -1,4 +1,4 @@
-#include "memory_file.h"
+#include "fuzz/memory_file.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "midi_file.h"
-#include "midi_import.h"
-#include "song_text.h"
+#include "fuzz/fuzz_support.h"
+#include "compose/midi_file.h"
+#include "compose/midi_import.h"
+#include "compose/song_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> bytes(data, data + size);

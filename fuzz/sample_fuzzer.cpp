@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "band_limited.h"
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 #include "sample_decode.h"
 
 namespace {

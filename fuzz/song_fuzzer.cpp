@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fuzz_support.h"
-#include "song_engine.h"
-#include "songfile.h"
+#include "fuzz/fuzz_support.h"
+#include "playback/song_engine.h"
+#include "songfile/songfile.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "songfile.h"
+#include "fuzz/fuzz_support.h"
+#include "songfile/songfile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "looped_wav.h"
+#include "data/square/looped_wav.h"
 
 #include <sndfile.h>
 

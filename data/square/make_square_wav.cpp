@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "looped_wav.h"
+#include "data/square/looped_wav.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform.h"
-#include "playback.h"
-#include "songfile.h"
+#include "platform/platform.h"
+#include "playback/playback.h"
+#include "songfile/songfile.h"
 
 namespace app {
 
@@ -18,23 +18,6 @@ struct Environment {
     playback::Clock* clock = nullptr;  // keyboard test and sleep while playing
     std::FILE* out = nullptr;          // every message goes here
 };
-
-// What fenk shows about a song file as it reads it, and what it found.
-struct SongFileReport {
-    // Each line fenk prints about the file, in order, with its "\n":
-    // "Loaded file NAME (COMMENT)", a truncation warning, then the title,
-    // artist and album lines; or the one line of its failure ("Not a valid
-    // TI-83 Plus program file!", "This is not a valid Fenk music file!").
-    std::string text;
-    bool ok = false;          // the file holds a song to play
-    songfile::SongView song;  // when ok: the song, over read.value.data
-};
-
-// The report for `read` (songfile::ReadTiProgramFile's or ...Bytes'
-// result, which the song views and must outlive it), also printed to `out`
-// as it is made when `out` is given. An open failure is the caller's to
-// report (the message names the path): it gives ok false and no text.
-SongFileReport ReportSongFile(const songfile::ReadResult& read, std::FILE* out = nullptr);
 
 // One whole run over `argc` arguments at `argv`, argv[0] being the
 // program's name: the banner; the usage text when there is no other

@@ -1,5 +1,5 @@
 // The data file lookup, the same on every OS.
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <filesystem>
 #include <system_error>

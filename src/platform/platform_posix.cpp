@@ -4,7 +4,7 @@
 // The keyboard state below is shared with signal handlers, so it is kept in
 // plain globals of types a handler may touch, and the handlers make only
 // async-signal-safe calls (tcsetattr, sigaction, sigprocmask, raise, ...).
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -3,7 +3,7 @@
 // is no console to set up, no key to test, no sleep and no data folder.
 #include <ctime>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace platform {
 

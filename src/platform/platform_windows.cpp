@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace platform {
 namespace {

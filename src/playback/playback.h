@@ -9,9 +9,9 @@
 
 #include "fsound.h"
 #include "fsound_timing.h"
-#include "platform.h"
-#include "song_engine.h"
-#include "songfile.h"
+#include "platform/platform.h"
+#include "playback/song_engine.h"
+#include "songfile/songfile.h"
 
 namespace playback {
 

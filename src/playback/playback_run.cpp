@@ -2,7 +2,7 @@
 // shut down, with the messages around each step.
 #include <string>
 
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace playback {
 namespace {

@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstddef>
 
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace playback {
 

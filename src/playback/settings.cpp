@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace playback {
 

@@ -1,4 +1,4 @@
-#include "song_engine.h"
+#include "playback/song_engine.h"
 
 #include <algorithm>
 #include <cassert>
@@ -8,7 +8,7 @@ namespace playback {
 
 int RateForPeriod(std::uint8_t period) {
     if (period == 0) return kSilentRate;
-    return 1000000 / period;
+    return songfile::PeriodRate(period);
 }
 
 namespace {

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 namespace playback {
 

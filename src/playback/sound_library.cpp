@@ -1,6 +1,6 @@
 // The table of the real sound library's calls, in a file of its own: the
 // tests stand a recording fake in its place.
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace playback {
 

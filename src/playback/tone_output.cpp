@@ -2,7 +2,7 @@
 // rate given as the sample's default rate before the voice is started.
 #include <cassert>
 
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace playback {
 namespace {

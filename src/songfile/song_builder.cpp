@@ -1,10 +1,10 @@
 // Laying out song blocks from their readable parts.
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 #include <string>
 #include <utility>
 
-#include "little_endian.h"
+#include "songfile/little_endian.h"
 
 namespace songfile {
 namespace {

@@ -1,11 +1,11 @@
 // Checking a song block and reading it through bounded accessors.
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 #include <cassert>
 #include <cstring>
 #include <string>
 
-#include "little_endian.h"
+#include "songfile/little_endian.h"
 
 namespace songfile {
 namespace {

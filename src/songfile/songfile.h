@@ -11,11 +11,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "result.h"
+#include "common/result.h"
 
 namespace songfile {
 
@@ -149,11 +150,19 @@ bool ComputeTiChecksum(const std::vector<std::uint8_t>& file,
 // ---------------------------------------------------------------------------
 // Song data
 
+// Voices of a song, numbered 0..3: 0 and 1 sound on the left, 2 and 3 on
+// the right.
+constexpr int kVoices = 4;
+
+// The playback rate in Hz of period `period` (1..255): 1,000,000 / period,
+// truncated (1: 1,000,000 Hz; 255: 3921 Hz).
+constexpr int PeriodRate(std::uint8_t period) { return 1000000 / period; }
+
 // One row of a section: four periods and a shared duration (6 bytes).
 struct SongRow {
     // Period of each voice 0..3 (row bytes 0..3); 0 is a silent voice, p in
     // 1..255 plays the sample at 1,000,000 / p Hz (truncated).
-    std::uint8_t periods[4] = {};
+    std::uint8_t periods[kVoices] = {};
     // Duration in 5 ms ticks (row bytes 4..5); 0 ends the section.
     std::uint16_t duration = 0;
 };
@@ -206,6 +215,26 @@ std::uint16_t OrderEntryAt(const SongView& song, std::size_t position);
 // whole inside the block (including a section offset outside the block)
 // comes back with duration 0, which ends its section.
 SongRow RowAt(const SongView& song, std::size_t offset);
+
+// ---------------------------------------------------------------------------
+// What fenk says of a song file
+
+// What fenk shows about a song file as it reads it, and what it found.
+struct SongFileReport {
+    // Each line fenk prints about the file, in order, with its "\n":
+    // "Loaded file NAME (COMMENT)", a truncation warning, then the title,
+    // artist and album lines; or the one line of its failure ("Not a valid
+    // TI-83 Plus program file!", "This is not a valid Fenk music file!").
+    std::string text;
+    bool ok = false;          // the file holds a song to play
+    SongView song;  // when ok: the song, over read.value.data
+};
+
+// The report for `read` (ReadTiProgramFile's or ReadTiProgramBytes'
+// result, which the song views and must outlive it), also printed to `out`
+// as it is made when `out` is given. An open failure is the caller's to
+// report (the message names the path): it gives ok false and no text.
+SongFileReport ReportSongFile(const ReadResult& read, std::FILE* out = nullptr);
 
 // ---------------------------------------------------------------------------
 // The song's order and its timing unit

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 namespace songfile {
 namespace {

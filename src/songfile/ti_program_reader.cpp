@@ -1,10 +1,10 @@
 // Reading the first variable of a TI-83 Plus program file.
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "little_endian.h"
+#include "songfile/little_endian.h"
 
 namespace songfile {
 

@@ -1,11 +1,11 @@
 // Writing TI-83 Plus program files with one variable.
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 #include <cassert>
 #include <string>
 #include <utility>
 
-#include "little_endian.h"
+#include "songfile/little_endian.h"
 
 namespace songfile {
 namespace {

@@ -15,9 +15,9 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
-#include "program_helpers.h"
-#include "test_support.h"
+#include "tests/platform/child_process.h"
+#include "tests/app/program_helpers.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "program_helpers.h"
+#include "tests/app/program_helpers.h"
 
 #include <regex>
 
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 
 namespace program_helpers {
 

@@ -7,9 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app.h"
-#include "playback_fakes.h"
-#include "test_support.h"
+#include "app/app.h"
+#include "tests/playback/playback_fakes.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app.h"
+#include "app/app.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "audio_analysis.h"
+#include "tests/e2e/audio_analysis.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "spectrum.h"
+#include "tests/support/spectrum.h"
 
 namespace audio_analysis {
 namespace {

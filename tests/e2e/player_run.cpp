@@ -1,4 +1,4 @@
-#include "player_run.h"
+#include "tests/e2e/player_run.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "audio_analysis.h"
-#include "child_process.h"
-#include "test_support.h"
+#include "tests/e2e/audio_analysis.h"
+#include "tests/platform/child_process.h"
+#include "tests/support/test_support.h"
 
 namespace player_run {
 

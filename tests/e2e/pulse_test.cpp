@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "audio_analysis.h"
-#include "player_run.h"
-#include "song_check.h"
-#include "test_support.h"
+#include "tests/e2e/audio_analysis.h"
+#include "tests/e2e/player_run.h"
+#include "tests/e2e/song_check.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

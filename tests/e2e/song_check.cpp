@@ -1,4 +1,4 @@
-#include "song_check.h"
+#include "tests/e2e/song_check.h"
 
 #include <algorithm>
 #include <cmath>

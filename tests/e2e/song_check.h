@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "audio_analysis.h"
-#include "test_support.h"
+#include "tests/e2e/audio_analysis.h"
+#include "tests/support/test_support.h"
 
 namespace song_check {
 

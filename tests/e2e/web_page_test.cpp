@@ -12,11 +12,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "audio_analysis.h"
-#include "player_run.h"
-#include "song_check.h"
-#include "songfile.h"
-#include "test_support.h"
+#include "tests/e2e/audio_analysis.h"
+#include "tests/e2e/player_run.h"
+#include "tests/e2e/song_check.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

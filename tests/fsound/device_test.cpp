@@ -17,7 +17,7 @@
 #include <random>
 #include <thread>
 
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 #include "fsound.h"
 #include "fsound_offline.h"
 #include "fsound_timing.h"

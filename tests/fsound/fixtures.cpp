@@ -1,4 +1,4 @@
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 
 #include <sndfile.h>
 

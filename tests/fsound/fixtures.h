@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "looped_wav.h"
+#include "data/square/looped_wav.h"
 
 // How many times the library decoded a file since FSOUND_Init (loads served
 // from its cache of decoded files do not count); 0 when it is not started.

@@ -11,7 +11,7 @@
 
 #include "channel_allocator.h"
 #include "engine.h"
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 #include "sample_decode.h"
 
 using namespace fsound_test;

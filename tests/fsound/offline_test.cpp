@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 #include "fsound.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"

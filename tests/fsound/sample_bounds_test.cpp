@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 #include "sample_decode.h"
 
 namespace {

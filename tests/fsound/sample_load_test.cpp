@@ -11,7 +11,7 @@
 #include <cmath>
 #include <thread>
 
-#include "fixtures.h"
+#include "tests/fsound/fixtures.h"
 #include "fsound.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "spectrum.h"
+#include "tests/support/spectrum.h"
 
 namespace {
 

@@ -16,12 +16,12 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
-#include "fixtures.h"
+#include "tests/platform/child_process.h"
+#include "tests/fsound/fixtures.h"
 #include "fsound.h"
 #include "fsound_offline.h"
-#include "hardening_helpers.h"
-#include "test_support.h"
+#include "tests/hardening/hardening_helpers.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

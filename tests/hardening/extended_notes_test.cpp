@@ -16,9 +16,9 @@
 
 #include "fsound.h"
 #include "fsound_offline.h"
-#include "platform.h"
-#include "playback.h"
-#include "test_support.h"
+#include "platform/platform.h"
+#include "playback/playback.h"
+#include "tests/support/test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define HARDENING_ASAN 1

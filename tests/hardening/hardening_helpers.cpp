@@ -1,4 +1,4 @@
-#include "hardening_helpers.h"
+#include "tests/hardening/hardening_helpers.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace hardening {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "tests/platform/child_process.h"
 
 namespace hardening {
 

@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
-#include "hardening_helpers.h"
-#include "test_support.h"
+#include "tests/platform/child_process.h"
+#include "tests/hardening/hardening_helpers.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

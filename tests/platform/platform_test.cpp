@@ -18,9 +18,9 @@
 
 #include <gtest/gtest.h>
 
-#include "child_process.h"
-#include "platform.h"
-#include "test_support.h"
+#include "tests/platform/child_process.h"
+#include "platform/platform.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

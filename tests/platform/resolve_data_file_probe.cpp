@@ -3,7 +3,7 @@
 // from there.
 #include <cstdio>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

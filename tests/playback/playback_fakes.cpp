@@ -1,9 +1,9 @@
-#include "playback_fakes.h"
+#include "tests/playback/playback_fakes.h"
 
 #include <algorithm>
 #include <cassert>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace playback_test {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace playback_test {
 

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "playback_fakes.h"
+#include "tests/playback/playback_fakes.h"
 
 namespace {
 

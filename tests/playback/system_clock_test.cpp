@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "playback.h"
+#include "playback/playback.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // software: a second opinion on every header field and the checksum.
 #include <gtest/gtest.h>
 
-#include "songfile.h"
-#include "test_support.h"
-#include "tifiles_peer.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
+#include "tests/songfile/tifiles_peer.h"
 
 namespace {
 

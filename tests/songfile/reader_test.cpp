@@ -10,8 +10,8 @@
 #include <chrono>
 #include <future>
 
-#include "songfile.h"
-#include "test_support.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

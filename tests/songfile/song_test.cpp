@@ -1,8 +1,8 @@
 // The song check and the bounded accessors the sequencer reads through.
 #include <gtest/gtest.h>
 
-#include "songfile.h"
-#include "test_support.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

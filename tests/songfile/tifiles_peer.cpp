@@ -1,4 +1,4 @@
-#include "tifiles_peer.h"
+#include "tests/songfile/tifiles_peer.h"
 
 #include <gtest/gtest.h>
 

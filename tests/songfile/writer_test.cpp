@@ -1,8 +1,8 @@
 // The program file writer and the song block builder.
 #include <gtest/gtest.h>
 
-#include "songfile.h"
-#include "test_support.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "spectrum.h"
+#include "tests/support/spectrum.h"
 
 #include <cmath>
 #include <cstddef>

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "fenk_version.h"
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 namespace test_support {
 

@@ -2,8 +2,8 @@
 // reader.
 #include <gtest/gtest.h>
 
-#include "notes.h"
-#include "tool_support.h"
+#include "compose/notes.h"
+#include "tools/common/tool_support.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "test_support.h"
-#include "tool_runner.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/tool_runner.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 
 #include <gtest/gtest.h>
 
-#include "audio_analysis.h"
-#include "child_process.h"
-#include "live_song.h"
-#include "song_engine.h"
-#include "test_support.h"
+#include "tests/e2e/audio_analysis.h"
+#include "tests/platform/child_process.h"
+#include "compose/live_song.h"
+#include "playback/song_engine.h"
+#include "tests/support/test_support.h"
 
 namespace {
 

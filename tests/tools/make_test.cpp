@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "songfile.h"
-#include "test_support.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
 #ifdef FENK_HAVE_TIFILES_PEER
-#include "tifiles_peer.h"
+#include "tests/songfile/tifiles_peer.h"
 #endif
-#include "tool_runner.h"
+#include "tests/tools/tool_runner.h"
 
 namespace {
 

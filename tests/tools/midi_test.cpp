@@ -14,11 +14,11 @@ extern "C" {
 #include <tuple>
 #include <vector>
 
-#include "midi_file.h"
-#include "notes.h"
-#include "songfile.h"
-#include "test_support.h"
-#include "tool_runner.h"
+#include "compose/midi_file.h"
+#include "compose/notes.h"
+#include "songfile/songfile.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/tool_runner.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fixtures.h"
-#include "notes.h"
-#include "playback.h"
-#include "test_support.h"
-#include "tool_runner.h"
+#include "tests/fsound/fixtures.h"
+#include "compose/notes.h"
+#include "playback/playback.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/tool_runner.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "tool_runner.h"
+#include "tests/tools/tool_runner.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 
-#include "child_process.h"
+#include "tests/platform/child_process.h"
 
 namespace tool_tests {
 

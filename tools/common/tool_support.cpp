@@ -1,4 +1,4 @@
-#include "tool_support.h"
+#include "tools/common/tool_support.h"
 
 #include <cctype>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "fenk_version.h"
-#include "tool_support_os.h"
+#include "tools/common/tool_support_os.h"
 
 namespace tools {
 

@@ -12,7 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "result.h"
+#include "common/result.h"
 
 namespace tools {
 

@@ -10,8 +10,8 @@
 #include <csignal>
 #include <cstring>
 
-#include "tool_support.h"
-#include "tool_support_os.h"
+#include "tools/common/tool_support.h"
+#include "tools/common/tool_support_os.h"
 
 namespace tools {
 

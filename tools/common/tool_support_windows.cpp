@@ -18,8 +18,8 @@
 #include <cstring>
 #include <random>
 
-#include "tool_support.h"
-#include "tool_support_os.h"
+#include "tools/common/tool_support.h"
+#include "tools/common/tool_support_os.h"
 
 namespace tools {
 

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <string>
 
-#include "song_report.h"
-#include "tool_support.h"
+#include "tools/info/song_report.h"
+#include "tools/common/tool_support.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // fenk-info's look at a file: the header fields read from its bytes, then
 // the song read as the player reads it.
-#include "song_report.h"
+#include "tools/info/song_report.h"
 
 #include <cassert>
 #include <cstdio>
 #include <map>
 
-#include "report_format.h"
-#include "song_engine.h"
-#include "songfile.h"
-#include "tool_support.h"
+#include "tools/info/report_format.h"
+#include "playback/song_engine.h"
+#include "songfile/songfile.h"
+#include "tools/common/tool_support.h"
 
 namespace info {
 

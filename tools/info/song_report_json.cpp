@@ -5,11 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "notes.h"
-#include "report_format.h"
-#include "song_engine.h"
-#include "song_report.h"
-#include "songfile.h"
+#include "compose/notes.h"
+#include "tools/info/report_format.h"
+#include "playback/song_engine.h"
+#include "tools/info/song_report.h"
+#include "songfile/songfile.h"
 
 namespace info {
 namespace {

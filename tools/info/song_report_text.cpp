@@ -3,12 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "notes.h"
-#include "report_format.h"
-#include "song_engine.h"
-#include "song_report.h"
-#include "songfile.h"
-#include "tool_support.h"
+#include "compose/notes.h"
+#include "tools/info/report_format.h"
+#include "playback/song_engine.h"
+#include "tools/info/song_report.h"
+#include "songfile/songfile.h"
+#include "tools/common/tool_support.h"
 
 namespace info {
 namespace {

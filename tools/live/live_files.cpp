@@ -3,9 +3,9 @@
 // no files (the browser's build).
 #include <utility>
 
-#include "live_session.h"
-#include "live_song.h"
-#include "tool_support.h"
+#include "compose/live_session.h"
+#include "compose/live_song.h"
+#include "tools/common/tool_support.h"
 
 namespace live {
 

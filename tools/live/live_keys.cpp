@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "live_system.h"
-#include "platform.h"
+#include "tools/live/live_system.h"
+#include "platform/platform.h"
 
 namespace live {
 

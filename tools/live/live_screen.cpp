@@ -1,10 +1,10 @@
-#include "live_screen.h"
+#include "tools/live/live_screen.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "notes.h"
-#include "tool_support.h"
+#include "compose/notes.h"
+#include "tools/common/tool_support.h"
 
 namespace live {
 

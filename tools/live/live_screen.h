@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "live_session.h"
-#include "live_system.h"
+#include "compose/live_session.h"
+#include "tools/live/live_system.h"
 
 namespace live {
 

@@ -8,24 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "compose/live_session.h"
+
 namespace live {
 
 // ---------------------------------------------------------------------------
 // Keys
-
-enum class Key {
-    Character,  // a printable character: KeyPress::character
-    Space,
-    Left,
-    Right,
-    Home,
-    Escape,
-};
-
-struct KeyPress {
-    Key key = Key::Character;
-    char character = 0;  // for Key::Character, ASCII 0x21..0x7E
-};
 
 // The keys in `bytes` as a terminal sends them: ESC [ C and ESC O C (Right),
 // ESC [ D / ESC O D (Left), ESC [ H, ESC O H, ESC [ 1 ~, ESC [ 7 ~ (Home), a

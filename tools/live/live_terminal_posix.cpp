@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "live_system.h"
-#include "platform.h"
+#include "tools/live/live_system.h"
+#include "platform/platform.h"
 
 namespace live {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "live_system.h"
+#include "tools/live/live_system.h"
 
 namespace live {
 

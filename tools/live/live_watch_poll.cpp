@@ -1,6 +1,6 @@
 // Watching the song file where the system gives no change notices we use:
 // its time and size, four times a second.
-#include "live_system.h"
+#include "tools/live/live_system.h"
 
 namespace live {
 

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "fsound_errors.h"
-#include "live_screen.h"
-#include "live_session.h"
-#include "live_song.h"
-#include "live_system.h"
-#include "platform.h"
-#include "playback.h"
-#include "tool_support.h"
+#include "tools/live/live_screen.h"
+#include "compose/live_session.h"
+#include "compose/live_song.h"
+#include "tools/live/live_system.h"
+#include "platform/platform.h"
+#include "playback/playback.h"
+#include "tools/common/tool_support.h"
 
 namespace {
 

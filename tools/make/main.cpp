@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "midi_file.h"
-#include "midi_import.h"
-#include "song_engine.h"
-#include "song_text.h"
-#include "songfile.h"
-#include "tool_support.h"
+#include "compose/midi_file.h"
+#include "compose/midi_import.h"
+#include "playback/song_engine.h"
+#include "compose/song_text.h"
+#include "songfile/songfile.h"
+#include "tools/common/tool_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "audio_file.h"
+#include "tools/render/audio_file.h"
 
 #include <sndfile.h>
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string>
 
-#include "result.h"
-#include "tool_support.h"
+#include "common/result.h"
+#include "tools/common/tool_support.h"
 
 typedef struct sf_private_tag SNDFILE;
 

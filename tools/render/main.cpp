@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "audio_file.h"
-#include "render_clock.h"
+#include "tools/render/audio_file.h"
+#include "tools/render/render_clock.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"
-#include "platform.h"
-#include "playback.h"
-#include "songfile.h"
-#include "tool_support.h"
+#include "platform/platform.h"
+#include "playback/playback.h"
+#include "songfile/songfile.h"
+#include "tools/common/tool_support.h"
 
 namespace {
 

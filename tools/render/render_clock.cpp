@@ -1,9 +1,9 @@
-#include "render_clock.h"
+#include "tools/render/render_clock.h"
 
 #include <cstdio>
 
 #include "fsound_offline.h"
-#include "tool_support.h"
+#include "tools/common/tool_support.h"
 
 namespace render {
 

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio_file.h"
-#include "playback.h"
+#include "tools/render/audio_file.h"
+#include "playback/playback.h"
 
 namespace render {
 

@@ -2,7 +2,7 @@
 // tone output and sound library (offline), behind the calls of
 // web_module.h. Each call's failure comes back as a value and a JSON text;
 // nothing here throws (the module is built without exceptions).
-#include "web_module.h"
+#include "web/engine/web_module.h"
 
 #include <sndfile.h>
 
@@ -14,16 +14,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app.h"
 #include "fsound_errors.h"
 #include "fsound_offline.h"
-#include "live_session.h"
-#include "live_song.h"
-#include "midi_file.h"
-#include "midi_import.h"
-#include "playback.h"
-#include "song_text.h"
-#include "songfile.h"
+#include "compose/live_session.h"
+#include "compose/live_song.h"
+#include "compose/midi_file.h"
+#include "compose/midi_import.h"
+#include "playback/playback.h"
+#include "compose/song_text.h"
+#include "songfile/songfile.h"
 
 namespace {
 
@@ -309,7 +308,7 @@ int fenk_open(std::size_t size, int asProgram) {
         sectionOffsets = std::move(built.value.sectionOffsets);
     }
     opened.read = songfile::ReadTiProgramBytes(opened.program.data(), opened.program.size());
-    const app::SongFileReport report = app::ReportSongFile(opened.read);
+    const songfile::SongFileReport report = songfile::ReportSongFile(opened.read);
     const std::string& lines = report.text;
     if (!report.ok) {
         return Answer({{"ok", false}, {"kind", answer["kind"]}, {"lines", lines},

@@ -5,11 +5,25 @@
 #include <cstdint>
 #include <string>
 
-#include "live_song.h"
-#include "live_system.h"
-#include "playback.h"
+#include "compose/live_song.h"
+#include "playback/playback.h"
 
 namespace live {
+
+// A key as the session takes it (fenk-live reads them from its terminal).
+enum class Key {
+    Character,  // a printable character: KeyPress::character
+    Space,
+    Left,
+    Right,
+    Home,
+    Escape,
+};
+
+struct KeyPress {
+    Key key = Key::Character;
+    char character = 0;  // for Key::Character, ASCII 0x21..0x7E
+};
 
 enum class State { Playing, Paused, AtEnd };
 

@@ -23,8 +23,8 @@
 
 #include <string>
 
-#include "midi_file.h"
-#include "result.h"
+#include "compose/midi_file.h"
+#include "common/result.h"
 
 namespace midiimport {
 

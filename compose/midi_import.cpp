@@ -1,4 +1,4 @@
-#include "midi_import.h"
+#include "compose/midi_import.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <map>
 
-#include "notes.h"
+#include "compose/notes.h"
+#include "songfile/songfile.h"
 
 namespace midiimport {
 namespace {
 
-constexpr int kVoices = 4;
+using songfile::kVoices;
 constexpr int kPercussionChannel = 9;  // "channel 10"
 constexpr double kTicksPerSecond = 200.0;  // 5 ms ticks
 constexpr int kBarsPerSection = 4;

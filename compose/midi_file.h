@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "result.h"
+#include "common/result.h"
 
 namespace midi {
 

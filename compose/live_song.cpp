@@ -1,12 +1,12 @@
-#include "live_song.h"
+#include "compose/live_song.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "midi_file.h"
-#include "midi_import.h"
-#include "song_text.h"
+#include "compose/midi_file.h"
+#include "compose/midi_import.h"
+#include "compose/song_text.h"
 
 namespace live {
 

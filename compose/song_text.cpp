@@ -1,4 +1,4 @@
-#include "song_text.h"
+#include "compose/song_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <map>
 #include <utility>
 
-#include "notes.h"
+#include "compose/notes.h"
 
 namespace songtext {
 

@@ -1,4 +1,4 @@
-#include "midi_file.h"
+#include "compose/midi_file.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "result.h"
-#include "song_engine.h"
-#include "songfile.h"
+#include "common/result.h"
+#include "playback/song_engine.h"
+#include "songfile/songfile.h"
 
 namespace live {
 

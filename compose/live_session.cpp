@@ -1,4 +1,4 @@
-#include "live_session.h"
+#include "compose/live_session.h"
 
 #include <algorithm>
 #include <iterator>

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "result.h"
+#include "common/result.h"
 
 namespace notes {
 
@@ -31,7 +31,7 @@ fenk::Result<int> ParseNoteName(const std::string& text);
 double NoteFrequency(int midiNumber);
 
 // The playback rate of period `period` (1..255) in Hz: 1,000,000 / period,
-// truncated (playback::RateForPeriod).
+// truncated (songfile::PeriodRate).
 int PeriodRate(std::uint8_t period);
 
 // The frequency in Hz that period `period` (1..255) sounds with the default

@@ -1,11 +1,10 @@
-#include "notes.h"
+#include "compose/notes.h"
 
 #include <cassert>
 #include <cctype>
 #include <cmath>
 
-#include "song_engine.h"
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 namespace notes {
 
@@ -56,7 +55,7 @@ double NoteFrequency(int midiNumber) {
 
 int PeriodRate(std::uint8_t period) {
     assert(period != 0);
-    return playback::RateForPeriod(period);
+    return songfile::PeriodRate(period);
 }
 
 double PeriodFrequency(std::uint8_t period) {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "result.h"
+#include "common/result.h"
 
-#include "songfile.h"
+#include "songfile/songfile.h"
 
 namespace songtext {
 
