@@ -121,11 +121,23 @@ private:
         std::uint8_t first = 0, second = 0;
         if (!ReadData(first)) return false;
         if (kind != 0xC0 && kind != 0xD0 && !ReadData(second)) return false;
+        Channel& state = channels_[channel];
+        if (kind == 0xE0) {
+            state.bend = first | (second << 7);  // 14 bits, 8192 the middle
+        } else if (kind == 0xB0) {
+            // RPN 0 (pitch bend range): controllers 101 and 100 select it,
+            // 6 and 38 give its semitones and cents.
+            if (first == 101) state.rpn = (state.rpn & 0x7F) | (second << 7);
+            if (first == 100) state.rpn = (state.rpn & 0x3F80) | second;
+            if (first == 6 && state.rpn == 0) state.rangeSemitones = second;
+            if (first == 38 && state.rpn == 0) state.rangeCents = second;
+        }
         if (kind == 0x90 && second > 0) {
             Note note;
             note.channel = channel;
             note.pitch = first;
             note.velocity = second;
+            note.bend = (state.bend - 8192) / 8192.0 * (state.rangeSemitones + state.rangeCents / 100.0);
             note.track = track_;
             note.startTick = note.endTick = tick_;
             sounding_[channel * 128u + first].Push(file_.notes.size());
@@ -215,6 +227,14 @@ private:
         }
     };
     std::vector<Sounding> sounding_;
+    // What a channel's controllers have set, as this track has seen them.
+    struct Channel {
+        int bend = 8192;
+        int rpn = 0x3FFF;  // none selected
+        int rangeSemitones = 2;
+        int rangeCents = 0;
+    };
+    Channel channels_[16];
     Failure failure_;
 };
 

@@ -32,6 +32,10 @@ struct Note {
     std::uint8_t channel = 0;   // 0..15 (9 is General MIDI's percussion, "channel 10")
     std::uint8_t pitch = 0;     // MIDI note number 0..127 (60 is middle C, C4)
     std::uint8_t velocity = 0;  // 1..127
+    // Semitones its channel's pitch bend moves it by at its note-on, on the
+    // bend range RPN 0 sets (2 semitones until it does); bends within its
+    // own track only.
+    double bend = 0.0;
     std::size_t track = 0;      // the MTrk chunk it came from, from 0
     std::uint64_t startTick = 0;  // in the file's ticks from the start
     std::uint64_t endTick = 0;    // >= startTick

@@ -27,11 +27,17 @@ constexpr std::size_t kMostBars = 100000;
 
 std::int64_t TickOf(double seconds) { return std::llround(seconds * kTicksPerSecond); }
 
+// The period nearest a key bent by `bend` semitones (may lie outside 1..255).
+int PeriodOf(int pitch, double bend) {
+    return notes::NearestPeriod(notes::NoteFrequency(pitch) * std::pow(2.0, bend / 12.0));
+}
+
 // A note on the song's ticks, as the reduction handles it.
 struct Placed {
     std::int64_t start = 0;
     std::int64_t end = 0;  // > start
     int pitch = 0;         // MIDI number, transposed
+    double bend = 0.0;     // semitones of pitch bend at its start
     int line = 0;          // the monophonic line it belongs to
     int rank = 0;          // its line's rank: 0 first
     bool keep = true;
@@ -154,6 +160,7 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
         if (end <= one.start) ++shorter;
         one.end = std::max(end, one.start + 1);
         one.pitch = note.pitch + options.transpose;
+        one.bend = note.bend;
         if (chosen) {
             // The line of a chosen source is its voice.
             one.line = -1;
@@ -324,18 +331,19 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
             // Into the note names' octaves (-1..9) and the periods' reach.
             int pitch = note.pitch;
             while (pitch > 127) pitch -= 12;
-            while (notes::NearestPeriod(notes::NoteFrequency(pitch)) > 255) pitch += 12;
+            while (PeriodOf(pitch, note.bend) > 255) pitch += 12;
             if (pitch != note.pitch) {
                 Count(movedExamples, moved, Where(barStarts, note) + " to " + notes::NoteName(pitch));
                 note.pitch = pitch;
             }
-            const auto period = static_cast<std::uint8_t>(notes::NearestPeriod(notes::NoteFrequency(pitch)));
-            if (std::fabs(notes::CentsOff(period, pitch)) > notes::kFarOffCents) {
+            const auto period = static_cast<std::uint8_t>(std::max(1, PeriodOf(pitch, note.bend)));
+            if (std::fabs(notes::CentsOff(period, pitch) - note.bend * 100.0) > notes::kFarOffCents) {
                 Count(offExamples, farOff, Where(barStarts, note));
             }
             if (k > 0) {
                 Placed& before = placed[taken[k - 1]];
-                if (before.end == note.start && before.pitch == note.pitch && before.end - before.start > 1) {
+                if (before.end == note.start && before.pitch == note.pitch && before.bend == note.bend &&
+                    before.end - before.start > 1) {
                     --before.end;
                     ++parted;
                 }
@@ -369,9 +377,15 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
             std::size_t& at = next[static_cast<std::size_t>(voice)];
             while (at < taken.size() && placed[taken[at]].end <= from) ++at;
             const bool sounding = at < taken.size() && placed[taken[at]].start <= from;
-            char cell[8];
-            std::snprintf(cell, sizeof cell, "%-5s", sounding ? notes::NoteName(placed[taken[at]].pitch).c_str() : "-");
-            voicesText += std::string("  ") + cell;
+            // A bent note is written as the period it sounds.
+            std::string name = "-";
+            if (sounding) {
+                const Placed& note = placed[taken[at]];
+                name = note.bend == 0.0 ? notes::NoteName(note.pitch)
+                                        : std::to_string(std::clamp(PeriodOf(note.pitch, note.bend), 1, 255));
+            }
+            if (name.size() < 5) name.resize(5, ' ');
+            voicesText += "  " + name;
         }
         for (std::int64_t start = from; start < to; start += kLongestRowTicks) {
             const std::int64_t length = std::min(kLongestRowTicks, to - start);

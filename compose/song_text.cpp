@@ -21,7 +21,17 @@ constexpr double kMillisecondsPerTick = 5.0;
 struct Token {
     std::string text;
     bool quoted = false;
+    // A quoted text holds bytes outside printable ASCII as written (UTF-8,
+    // say), not as \x escapes: the calculator would show other characters.
+    bool unshowable = false;
 };
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
 struct SectionState {
     std::string name;
@@ -91,17 +101,28 @@ fenk::Result<std::vector<Token>> Tokenize(const std::string& line) {
                     break;
                 }
                 if (inside == '\\') {
-                    if (position + 1 >= line.size() ||
-                        (line[position + 1] != '"' && line[position + 1] != '\\')) {
-                        return fail("a backslash in a text must be followed by '\"' or '\\'");
+                    const char next = position + 1 < line.size() ? line[position + 1] : '\0';
+                    if (next == '"' || next == '\\') {
+                        token.text += next;
+                        position += 2;
+                        continue;
                     }
-                    token.text += line[position + 1];
-                    position += 2;
+                    // \xHH: one byte in hex, for the calculator's own characters.
+                    const int high = next == 'x' && position + 3 < line.size() ? HexDigit(line[position + 2]) : -1;
+                    const int low = high >= 0 ? HexDigit(line[position + 3]) : -1;
+                    if (low < 0) {
+                        return fail("a backslash in a text must be followed by '\"', '\\' or "
+                                    "a byte in hex such as xE9");
+                    }
+                    if (high == 0 && low == 0) return fail("a text cannot hold \\x00 (a NUL byte would end it)");
+                    token.text += static_cast<char>(high * 16 + low);
+                    position += 4;
                     continue;
                 }
                 if (IsControl(inside)) {
                     return fail("a text may not hold control characters such as tabs");
                 }
+                if (inside >= 0x80) token.unshowable = true;
                 token.text += static_cast<char>(inside);
                 ++position;
             }
@@ -225,8 +246,7 @@ fenk::Result<std::uint16_t> ParseDuration(const std::string& text, double tempo)
     if (tempo == 0) {
         return fail("duration '" + text + "' is in beats, but no tempo line comes before it");
     }
-    const double exact = beats * 60000.0 / tempo / kMillisecondsPerTick;
-    const double rounded = std::floor(exact + 0.5);
+    const double rounded = TicksForBeats(beats, tempo);
     if (rounded < 1 || rounded > 65535) {
         char ticksText[32];
         std::snprintf(ticksText, sizeof ticksText, "%.0f", rounded);
@@ -270,18 +290,13 @@ void WarnWhenFarOff(Compiler& compiler, int line, const std::string& voice, std:
     compiler.warnings.push_back({line, text});
 }
 
-// The calculator's font has the printable ASCII characters; anything else
-// (accents, other scripts) shows as some other glyph there.
-void WarnWhenNotShowable(Compiler& compiler, int line, const std::string& what,
-                         const std::string& text) {
-    for (char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) continue;
-        compiler.warnings.push_back(
-            {line, "the " + what + " holds characters other than printable ASCII, "
-                   "which the calculator cannot show"});
-        return;
-    }
+// The calculator's font has the printable ASCII characters and its own
+// above them; bytes written as they are (UTF-8 accents, other scripts) show
+// as some other glyph there. \x escapes say which byte is meant.
+void WarnWhenNotShowable(Compiler& compiler, int line, const std::string& what, const Token& text) {
+    if (!text.unshowable) return;
+    compiler.warnings.push_back({line, "the " + what + " holds characters other than printable ASCII, "
+                                       "which the calculator cannot show"});
 }
 
 void HandleText(Compiler& compiler, int line, const std::vector<Token>& tokens,
@@ -297,7 +312,7 @@ void HandleText(Compiler& compiler, int line, const std::vector<Token>& tokens,
         return;
     }
     *field = tokens[1].text;
-    WarnWhenNotShowable(compiler, line, directive, *field);
+    WarnWhenNotShowable(compiler, line, directive, tokens[1]);
 }
 
 void HandleHeader(Compiler& compiler, int line, const std::vector<Token>& tokens) {
@@ -313,8 +328,14 @@ void HandleHeader(Compiler& compiler, int line, const std::vector<Token>& tokens
     if (directive == "artist") return HandleText(compiler, line, tokens, &compiler.artist);
     if (directive == "album") return HandleText(compiler, line, tokens, &compiler.album);
     if (directive == "comment") return HandleText(compiler, line, tokens, &compiler.comment);
-    // name
-    if (tokens.size() != 2 || !IsVariableName(tokens[1].text)) {
+    // name: plain, or quoted for any other bytes the calculator allows
+    // (written back so from files made elsewhere)
+    if (tokens.size() == 2 && tokens[1].quoted && !tokens[1].text.empty() &&
+        tokens[1].text.size() <= kMaxNameBytes) {
+        compiler.name = tokens[1].text;
+        return;
+    }
+    if (tokens.size() != 2 || tokens[1].quoted || !IsVariableName(tokens[1].text)) {
         compiler.Error(line, "'name' needs a program name of 1 to 8 characters: "
                              "capital letters A-Z and digits, starting with a letter");
         return;
@@ -407,8 +428,8 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
         return;
     }
     if (directive == "order") {
+        // A bare 'order' line is an order list that plays nothing.
         compiler.sawOrder = true;
-        if (tokens.size() < 2) compiler.Error(line, "'order' needs the names of sections to play");
         for (std::size_t index = 1; index < tokens.size(); ++index) {
             compiler.order.push_back({tokens[index].text, line});
         }
@@ -428,6 +449,10 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
 }
 
 }  // namespace
+
+double TicksForBeats(double beats, double tempo) {
+    return std::floor(beats * 60000.0 / tempo / kMillisecondsPerTick + 0.5);
+}
 
 CompileResult CompileSongText(const std::string& text) {
     Compiler compiler;
@@ -465,6 +490,9 @@ CompileResult CompileSongText(const std::string& text) {
         played[found->second] = true;
     }
     const int lastLine = lineNumber == 0 ? 1 : lineNumber;
+    if (compiler.sawOrder && compiler.order.empty()) {
+        compiler.warnings.push_back({lastLine, "the order names no section: the song plays nothing"});
+    }
     if (compiler.headerLines.count("name") == 0) {
         compiler.Error(lastLine, "the source has no 'name' line (the program's name, such as ODE)");
     }

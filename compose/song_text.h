@@ -1,5 +1,6 @@
-// The Fenk song text format (docs/song-format.md): a readable source that
-// fenk-make turns into a TI-83 Plus program file holding a song.
+// The Fenk song text format (docs/song-format.md), both ways: a readable
+// source that fenk-make turns into a TI-83 Plus program file holding a
+// song, and the text of any song file, written back for editing.
 #pragma once
 
 #include <cstdint>
@@ -47,5 +48,40 @@ struct ProgramFile {
 // The program file of a successful compile; fails with why the song does
 // not fit ("the song takes 70000 bytes; a program holds at most 65505").
 fenk::Result<ProgramFile> BuildProgramFile(const CompileResult& compiled);
+
+// The ticks that `beats` beats last at `tempo` beats a minute, as a row's
+// duration in beats is compiled: round(beats x 60000 / tempo / 5). Unbounded
+// (a row takes 1..65535).
+double TicksForBeats(double beats, double tempo);
+
+// ---------------------------------------------------------------------------
+// Writing a song file back as text
+
+struct WriteOptions {
+    std::string sourceName;           // the song file's name, said in the first line
+    std::string fallbackName = "SONG";  // the program's name when the file has none
+};
+
+struct WrittenText {
+    std::string text;  // the song text; CompileSongText takes it back
+    // What the text changes in the file's layout, one line each without a
+    // final newline: a section written again because another entry starts
+    // inside its rows, a name made up.
+    std::vector<std::string> warnings;
+};
+
+// The song text of `song` (checked from `file`'s data block), as it plays:
+// the header's texts (every byte kept: \xHH for bytes outside printable
+// ASCII), `file`'s name and comment; a section for every offset the order
+// list names, from its offset to its first row of duration 0 (entries of one
+// offset share it), named s1, s2, ... in the order of their offsets, written
+// in that order; rows with a note name where the period is exactly the one a
+// note compiles to, else the raw period, '-' for 0; durations in beats at a
+// tempo (40..300, a tempo line where a section needs another) that makes
+// them 1/16..16 beats, else in ticks; the order lines in the song's order.
+// A song that CompileSongText wrote comes back byte for byte through
+// BuildProgramFile.
+WrittenText WriteSongText(const songfile::TiProgramFile& file, const songfile::SongView& song,
+                          const WriteOptions& options);
 
 }  // namespace songtext

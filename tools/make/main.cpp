@@ -1,12 +1,14 @@
-// fenk-make SOURCE OUT.8xp: compiles a song text into a TI-83 Plus program;
-// fenk-make SONG.mid OUT: imports a MIDI file as a song text (OUT.txt) or a
-// program.
+// fenk-make SOURCE OUT: a song in any of its forms into another. SOURCE is a
+// song text, a MIDI file (imported) or a song file (.8xp); OUT is a song
+// file (.8xp), a song text (.txt) or a MIDI file (.mid).
+#include <algorithm>
 #include <cassert>
 #include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "compose/midi_export.h"
 #include "compose/midi_file.h"
 #include "compose/midi_import.h"
 #include "playback/song_engine.h"
@@ -43,16 +45,95 @@ std::string ProgramNameFor(const std::string& path) {
 }
 
 
+enum class Form { Text, Midi, Program };
+
+const char* FormName(Form form) {
+    switch (form) {
+        case Form::Text: return "a song text";
+        case Form::Midi: return "a MIDI file";
+        case Form::Program: return "a song file";
+    }
+    return "";
+}
+
+bool IsMidiName(const std::string& path) {
+    const std::string extension = tools::LowerExtension(path);
+    return extension == ".mid" || extension == ".midi";
+}
+
+// A song file by its TI-83 Plus signature, whatever its name, or by its name.
+bool IsProgramFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    const std::string extension = tools::LowerExtension(path);
+    return extension == ".8xp" || extension == ".83p" ||
+           (bytes.size() >= songfile::kTiSignatureBytes &&
+            std::equal(songfile::kTiSignature, songfile::kTiSignature + songfile::kTiSignatureBytes, bytes.begin()));
+}
+
+int WriteOut(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    const fenk::Status written = tools::WriteFileReplacing(path, bytes);
+    if (written.ok()) return 0;
+    tools::PrintError(kProgram, written.reason);
+    return 1;
+}
+
+// The song of a song file as text or MIDI. The file's lines that fenk
+// prints (its failure, the truncation warning) say the same here.
+int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_t>& bytes,
+                    const std::string& outputPath, Form out) {
+    const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
+    const songfile::SongFileReport report = songfile::ReportSongFile(read);
+    if (!report.ok) {
+        std::fprintf(stderr, "%s: %s", sourcePath.c_str(), report.text.c_str());
+        return 1;
+    }
+    if (songfile::IsTruncated(read.value)) {
+        std::fprintf(stderr, "%s: warning: the song data is truncated (%zu of %u bytes); "
+                             "what plays of it is written\n",
+                     sourcePath.c_str(), read.value.data.size(), static_cast<unsigned>(read.value.declaredLength));
+    }
+    const songfile::SongView& song = report.song;
+    const std::uint64_t ticks = playback::MeasureSong(song).totalTicks;
+    const std::string length = tools::FormatPlayingTime(ticks * songfile::kTickMilliseconds);
+    if (out == Form::Midi) {
+        const fenk::Result<midiexport::Export> exported = midiexport::ExportMidi(song);
+        if (!exported.ok()) {
+            std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), exported.reason.c_str());
+            return 1;
+        }
+        for (const std::string& warning : exported.value.warnings) {
+            std::fprintf(stderr, "%s: warning: %s\n", sourcePath.c_str(), warning.c_str());
+        }
+        if (WriteOut(outputPath, exported.value.bytes) != 0) return 1;
+        std::printf("%s: MIDI type 1, 5 tracks, %zu notes (%zu with a pitch bend), %s long\n", outputPath.c_str(),
+                    exported.value.notes, exported.value.bent, length.c_str());
+        return 0;
+    }
+    songtext::WriteOptions options;
+    options.sourceName = Stem(sourcePath) + tools::LowerExtension(sourcePath);
+    options.fallbackName = ProgramNameFor(sourcePath);
+    const songtext::WrittenText written = songtext::WriteSongText(read.value, song, options);
+    for (const std::string& warning : written.warnings) {
+        std::fprintf(stderr, "%s: warning: %s\n", sourcePath.c_str(), warning.c_str());
+    }
+    if (WriteOut(outputPath, std::vector<std::uint8_t>(written.text.begin(), written.text.end())) != 0) return 1;
+    std::printf("%s: the song text, %s long\n", outputPath.c_str(), length.c_str());
+    return 0;
+}
+
 // The tool itself; main runs it through tools::RunTool.
 int Main(int argc, char** argv) {
     CLI::App app("Compile a Fenk song text into a TI-83 Plus program file that fenk plays\n"
-                 "and TI's link software sends to a calculator.",
+                 "and TI's link software sends to a calculator; import a MIDI file; write a\n"
+                 "song file back as its text, or out as a MIDI file.",
                  kProgram);
     std::string sourcePath, outputPath, voicesText;
     int transpose = 0;
-    app.add_option("SOURCE", sourcePath, "the song text, or a MIDI file (.mid, .midi) to import")->required();
+    app.add_option("SOURCE", sourcePath,
+                   "the song text, a MIDI file (.mid, .midi) to import, or a song file (.8xp)")
+        ->required();
     app.add_option("OUT.8xp", outputPath,
-                   "the program file to write; for a MIDI file OUT.txt writes the song text instead")
+                   "the program file to write; OUT.txt writes the song text of a MIDI file or a\n"
+                   "song file, OUT.mid a song text's or a song file's song as a MIDI file")
         ->required();
     app.add_option("--voices", voicesText,
                    "MIDI: where voices 0-3 take their notes, four of cN (channel), tN (track)\n"
@@ -76,17 +157,26 @@ int Main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::uint8_t>& sourceBytes = read.value;
-    // A MIDI file by its name or by its first bytes.
-    const std::string sourceExtension = tools::LowerExtension(sourcePath);
-    const bool midiSource = sourceExtension == ".mid" || sourceExtension == ".midi" || midi::IsMidiFile(sourceBytes);
-    if (!midiSource && (!voicesText.empty() || transpose != 0)) {
+    const Form source = IsMidiName(sourcePath) || midi::IsMidiFile(sourceBytes) ? Form::Midi
+                        : IsProgramFile(sourcePath, sourceBytes)                ? Form::Program
+                                                                                : Form::Text;
+    const std::string outExtension = tools::LowerExtension(outputPath);
+    const Form out = outExtension == ".txt" ? Form::Text : IsMidiName(outputPath) ? Form::Midi : Form::Program;
+    if (source == out) {
+        tools::PrintError(kProgram, sourcePath + " is " + FormName(source) + " already; OUT names " +
+                                        "the form to write: .8xp, .txt or .mid");
+        return 1;
+    }
+    if (source != Form::Midi && (!voicesText.empty() || transpose != 0)) {
         tools::PrintError(kProgram, "--voices and --transpose are for MIDI files (.mid, .midi)");
         return 1;
     }
+    if (source == Form::Program) return FromProgramFile(sourcePath, sourceBytes, outputPath, out);
+
     // An imported song may be written as its text instead of compiled.
-    const bool writeText = midiSource && tools::LowerExtension(outputPath) == ".txt";
+    const bool writeText = out == Form::Text;
     std::string sourceText(sourceBytes.begin(), sourceBytes.end());
-    if (midiSource) {
+    if (source == Form::Midi) {
         midiimport::ImportOptions options;
         if (!voicesText.empty()) {
             const fenk::Result<std::vector<midiimport::VoiceSource>> voices = midiimport::ParseVoiceSources(voicesText);
@@ -132,13 +222,9 @@ int Main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::uint8_t>& file = built.value.file;
+    if (out == Form::Midi) return FromProgramFile(sourcePath, file, outputPath, out);
     if (writeText) {
-        const fenk::Status written = tools::WriteFileReplacing(
-            outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end()));
-        if (!written.ok()) {
-            tools::PrintError(kProgram, written.reason);
-            return 1;
-        }
+        if (WriteOut(outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end())) != 0) return 1;
         std::printf("%s: the song text, %zu bytes as a .8xp\n", outputPath.c_str(), file.size());
     }
     if (file.size() > kCalculatorFreeBytes) {
@@ -146,11 +232,7 @@ int Main(int argc, char** argv) {
                      outputPath.c_str(), file.size(), writeText ? " as a .8xp" : "");
     }
     if (writeText) return 0;
-    const fenk::Status written = tools::WriteFileReplacing(outputPath, file);
-    if (!written.ok()) {
-        tools::PrintError(kProgram, written.reason);
-        return 1;
-    }
+    if (WriteOut(outputPath, file) != 0) return 1;
     // The length as the player plays it; the rows as written, each section once.
     const songfile::ParseResult laid =
         songfile::ParseSong(built.value.body.data(), built.value.body.size());

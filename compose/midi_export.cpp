@@ -1,0 +1,179 @@
+#include "compose/midi_export.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "compose/notes.h"
+#include "playback/song_engine.h"
+
+namespace midiexport {
+namespace {
+
+constexpr std::uint32_t kMicrosecondsPerQuarter = 500000;  // 120 beats a minute
+constexpr std::uint8_t kSquareLead = 80;                    // General MIDI's "Lead 1 (square)"
+constexpr std::uint8_t kVelocity = 100;
+constexpr int kBendMiddle = 8192;
+
+// Events of one track, each at its absolute tick; written with delta times.
+class Track {
+public:
+    void Meta(std::uint64_t tick, std::uint8_t type, const std::string& data) {
+        At(tick);
+        bytes_.push_back(0xFF);
+        bytes_.push_back(type);
+        Variable(data.size());
+        bytes_.insert(bytes_.end(), data.begin(), data.end());
+    }
+    void Channel(std::uint64_t tick, std::uint8_t status, std::uint8_t first, int second = -1) {
+        At(tick);
+        bytes_.push_back(status);
+        bytes_.push_back(first);
+        if (second >= 0) bytes_.push_back(static_cast<std::uint8_t>(second));
+    }
+    // The MTrk chunk, ended by an end-of-track event at `end`.
+    void AppendChunk(std::uint64_t end, std::vector<std::uint8_t>& out) {
+        Meta(std::max(end, last_), 0x2F, "");
+        const char* type = "MTrk";
+        out.insert(out.end(), type, type + 4);
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(bytes_.size() >> shift));
+        out.insert(out.end(), bytes_.begin(), bytes_.end());
+    }
+
+private:
+    void At(std::uint64_t tick) {
+        Variable(tick - last_);
+        last_ = tick;
+    }
+    // A variable-length quantity: 7 bits a byte, most significant first.
+    void Variable(std::uint64_t value) {
+        std::uint8_t groups[10];
+        int count = 0;
+        do {
+            groups[count++] = static_cast<std::uint8_t>(value & 0x7F);
+            value >>= 7;
+        } while (value != 0);
+        while (count > 1) bytes_.push_back(static_cast<std::uint8_t>(groups[--count] | 0x80));
+        bytes_.push_back(groups[0]);
+    }
+
+    std::vector<std::uint8_t> bytes_;
+    std::uint64_t last_ = 0;
+};
+
+// The key and the bend (in 14-bit units) that sound period `period`.
+struct Pitch {
+    std::uint8_t key = 0;
+    int bend = kBendMiddle;
+    bool reached = true;  // false: beyond what a key and the bend range reach
+    double semitonesShort = 0;
+};
+
+Pitch PitchOf(std::uint8_t period) {
+    const double exact = 69.0 + 12.0 * std::log2(notes::PeriodFrequency(period) / 440.0);
+    Pitch pitch;
+    const int key = std::clamp(static_cast<int>(std::lround(exact)), 0, 127);
+    pitch.key = static_cast<std::uint8_t>(key);
+    double semitones = exact - key;
+    const bool exactKey = notes::NearestPeriod(notes::NoteFrequency(key)) == period;
+    if (std::fabs(semitones) * 100.0 <= kBendCents && exactKey) return pitch;
+    if (std::fabs(semitones) > kBendRangeSemitones) {
+        pitch.reached = false;
+        pitch.semitonesShort = semitones - std::copysign(kBendRangeSemitones, semitones);
+        semitones = std::copysign(kBendRangeSemitones, semitones);
+    }
+    const long units = std::lround(semitones / kBendRangeSemitones * kBendMiddle);
+    pitch.bend = static_cast<int>(std::clamp<long>(kBendMiddle + units, 0, 16383));
+    return pitch;
+}
+
+}  // namespace
+
+fenk::Result<Export> ExportMidi(const songfile::SongView& song) {
+    const playback::SongTimeline timeline = playback::MeasureSong(song);
+    if (timeline.rows > kMostRows) {
+        return fenk::Failed<Export>(fenk::Failure::Failed,
+                                    "the song plays " + std::to_string(timeline.rows) +
+                                        " rows; a MIDI file is written of songs of at most " +
+                                        std::to_string(kMostRows));
+    }
+    Export result;
+    Track conductor;
+    conductor.Meta(0, 0x03, songfile::TitleText(song));
+    if (!songfile::ArtistText(song).empty()) conductor.Meta(0, 0x01, songfile::ArtistText(song));
+    if (!songfile::AlbumText(song).empty()) conductor.Meta(0, 0x01, songfile::AlbumText(song));
+    conductor.Meta(0, 0x51, std::string{static_cast<char>(kMicrosecondsPerQuarter >> 16),
+                                        static_cast<char>((kMicrosecondsPerQuarter >> 8) & 0xFF),
+                                        static_cast<char>(kMicrosecondsPerQuarter & 0xFF)});
+    conductor.Meta(0, 0x58, std::string{4, 2, 24, 8});  // 4/4
+
+    Track voices[songfile::kVoices];
+    std::uint8_t sounding[songfile::kVoices] = {};  // the period of the note on, 0 for none
+    std::uint8_t keyOn[songfile::kVoices] = {};
+    int bend[songfile::kVoices];
+    std::vector<bool> warned(256, false);
+    for (int voice = 0; voice < songfile::kVoices; ++voice) {
+        const auto channel = static_cast<std::uint8_t>(voice);
+        Track& track = voices[voice];
+        track.Meta(0, 0x03, "Voice " + std::to_string(voice));
+        track.Channel(0, 0xC0 | channel, kSquareLead);
+        track.Channel(0, 0xB0 | channel, 101, 0);  // RPN 0: pitch bend range
+        track.Channel(0, 0xB0 | channel, 100, 0);
+        track.Channel(0, 0xB0 | channel, 6, kBendRangeSemitones);
+        track.Channel(0, 0xB0 | channel, 38, 0);
+        track.Channel(0, 0xB0 | channel, 101, 127);  // no RPN selected again
+        track.Channel(0, 0xB0 | channel, 100, 127);
+        track.Channel(0, 0xE0 | channel, 0, kBendMiddle >> 7);
+        bend[voice] = kBendMiddle;
+    }
+    const auto stop = [&](int voice, std::uint64_t tick) {
+        if (sounding[voice] == 0) return;
+        voices[voice].Channel(tick, static_cast<std::uint8_t>(0x80 | voice), keyOn[voice], 64);
+        sounding[voice] = 0;
+    };
+    for (const playback::TimelineEntry& entry : timeline.entries) {
+        std::uint64_t tick = entry.startTick;
+        for (std::size_t row = 0; row < entry.rows; ++row) {
+            const songfile::SongRow played = songfile::RowAt(song, entry.sectionOffset + row * songfile::kRowBytes);
+            for (int voice = 0; voice < songfile::kVoices; ++voice) {
+                const std::uint8_t period = played.periods[voice];
+                if (period == sounding[voice]) continue;  // held on, or a rest on
+                stop(voice, tick);
+                if (period == 0) continue;
+                const Pitch pitch = PitchOf(period);
+                const auto channel = static_cast<std::uint8_t>(voice);
+                if (pitch.bend != bend[voice]) {
+                    voices[voice].Channel(tick, 0xE0 | channel, pitch.bend & 0x7F, pitch.bend >> 7);
+                    bend[voice] = pitch.bend;
+                }
+                if (pitch.bend != kBendMiddle) ++result.bent;
+                if (!pitch.reached && !warned[period]) {
+                    warned[period] = true;
+                    char line[160];
+                    std::snprintf(line, sizeof line,
+                                  "period %u (%.0f Hz) is above what a MIDI key and its bend reach; "
+                                  "written %.1f semitones low",
+                                  static_cast<unsigned>(period), notes::PeriodFrequency(period), pitch.semitonesShort);
+                    result.warnings.push_back(line);
+                }
+                voices[voice].Channel(tick, 0x90 | channel, pitch.key, kVelocity);
+                sounding[voice] = period;
+                keyOn[voice] = pitch.key;
+                ++result.notes;
+            }
+            tick += played.duration;
+        }
+    }
+    for (int voice = 0; voice < songfile::kVoices; ++voice) stop(voice, timeline.totalTicks);
+
+    // Header: "MThd", 6, type 1, five tracks, the division.
+    std::vector<std::uint8_t>& out = result.bytes;
+    const std::uint8_t header[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1 + songfile::kVoices,
+                                   0, kTicksPerQuarter};
+    out.assign(header, header + sizeof header);
+    conductor.AppendChunk(timeline.totalTicks, out);
+    for (Track& track : voices) track.AppendChunk(timeline.totalTicks, out);
+    return fenk::Succeeded(std::move(result));
+}
+
+}  // namespace midiexport
