@@ -128,4 +128,34 @@ Bytes ProgramFile(const Bytes& body, const std::string& name,
     return file.value;
 }
 
+std::vector<std::string> PlayedRows(const songfile::SongView& song) {
+    std::vector<std::string> rows;
+    for (std::size_t at = song.orderList;; at += songfile::kOrderEntryBytes) {
+        const std::uint16_t offset = songfile::OrderEntryAt(song, at);
+        if (offset == 0) break;
+        rows.push_back("entry at " + std::to_string(at - song.orderList));
+        for (std::size_t row = offset;; row += songfile::kRowBytes) {
+            const songfile::SongRow played = songfile::RowAt(song, row);
+            if (played.duration == 0) break;
+            std::string line;
+            for (std::uint8_t period : played.periods) line += std::to_string(period) + " ";
+            rows.push_back(line + std::to_string(played.duration));
+        }
+    }
+    return rows;
+}
+
+std::string PlayedSong(const std::string& path) {
+    const songfile::ReadResult read = songfile::ReadTiProgramFile(path.c_str());
+    if (!read.ok()) return "";
+    const songfile::ParseResult song = songfile::ParseSong(read.value.data.data(), read.value.data.size());
+    if (!song.ok()) return "";
+    std::string played = "title '" + songfile::TitleText(song.value) + "' artist '" +
+                         songfile::ArtistText(song.value) + "' album '" + songfile::AlbumText(song.value) +
+                         "' name '" + songfile::NameText(read.value) + "' comment '" +
+                         songfile::CommentText(read.value) + "'\n";
+    for (const std::string& row : PlayedRows(song.value)) played += row + "\n";
+    return played;
+}
+
 }  // namespace test_support

@@ -97,4 +97,16 @@ Bytes SongFile(const SongParts& song);
 Bytes ProgramFile(const Bytes& body, const std::string& name = "SONG",
                   const std::string& comment = "");
 
+// ---------------------------------------------------------------------------
+// What a song plays
+
+// Each order entry's rows as the player plays them (up to the first row of
+// duration 0), one line of text a row: "71 0 200 72 100".
+std::vector<std::string> PlayedRows(const songfile::SongView& song);
+
+// The song file at `path` read and checked: its rows as PlayedRows gives
+// them, after a first line of its texts, name and comment; "" when it is no
+// song file.
+std::string PlayedSong(const std::string& path);
+
 }  // namespace test_support

@@ -46,6 +46,21 @@ protected:
         return rows;
     }
 
+    // `song` through its text and back: fenk-make SONG TEXT, then TEXT BACK.8xp.
+    // The text's run; the song file written from it in `back`.
+    RunResult ThroughText(const std::string& song, std::string* text, std::string* back) {
+        *text = dir.File("back.txt");
+        *back = dir.File("back.8xp");
+        std::filesystem::remove(*text);
+        std::filesystem::remove(*back);
+        RunResult written = tool_tests::Run(FENK_MAKE_PATH, {song, *text});
+        if (written.exitStatus == 0) {
+            const RunResult compiled = tool_tests::Run(FENK_MAKE_PATH, {*text, *back});
+            EXPECT_EQ(compiled.exitStatus, 0) << compiled.err << test_support::ReadText(*text);
+        }
+        return written;
+    }
+
     test_support::TempDir dir;
     songfile::TiProgramFile file;
     songfile::SongView song;
@@ -311,6 +326,112 @@ TEST_F(MakeTest, CommandLine) {
     EXPECT_EQ(noFolder.exitStatus, 1);
     EXPECT_EQ(noFolder.err, "fenk-make: cannot create a file in '" +
                                 dir.File("no/such/folder") + "': No such file or directory\n");
+}
+
+// ---------------------------------------------------------------------------
+// Song files back to their text
+
+// Every song of the fuzz corpus that fenk plays comes back from its text
+// playing the same rows in the same order, with its texts, name and
+// comment; the others are refused with fenk's message and nothing written.
+TEST_F(MakeTest, EverySongFilePlaysTheSameFromItsText) {
+    std::size_t songs = 0, refused = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(FENK_SONG_CORPUS)) {
+        SCOPED_TRACE(entry.path().string());
+        // Named as a song file, as a user would name it.
+        const std::string path = dir.File("song.8xp");
+        std::filesystem::copy_file(entry.path(), path, std::filesystem::copy_options::overwrite_existing);
+        std::string text, back;
+        const RunResult written = ThroughText(path, &text, &back);
+        const std::string played = test_support::PlayedSong(path);
+        if (played.empty()) {
+            ++refused;
+            EXPECT_EQ(written.exitStatus, 1);
+            EXPECT_TRUE(written.err.find("Not a valid TI-83 Plus program file!\n") != std::string::npos ||
+                        written.err.find("This is not a valid Fenk music file!\n") != std::string::npos)
+                << written.err;
+            EXPECT_FALSE(std::filesystem::exists(text));
+            continue;
+        }
+        ++songs;
+        ASSERT_EQ(written.exitStatus, 0) << written.err;
+        // A program without a name is given one from the file's name.
+        std::string expected = played;
+        const std::size_t unnamed = expected.find("' name '' comment");
+        if (unnamed != std::string::npos) {
+            expected.replace(unnamed, 9, "' name 'SONG'");
+            EXPECT_NE(written.err.find("warning: the program has no name; the text names it SONG\n"), std::string::npos);
+        }
+        EXPECT_EQ(test_support::PlayedSong(back), expected);
+    }
+    std::printf("corpus: %zu songs came back from their text, %zu files refused\n", songs, refused);
+    EXPECT_GT(songs, 20u);
+}
+
+// fenk-make's own songs come back byte for byte.
+TEST_F(MakeTest, DemoSongsComeBackByteForByte) {
+    for (const char* name : {"demo.8xp", "frere-jacques.8xp"}) {
+        SCOPED_TRACE(name);
+        const std::string original = std::string(FENK_DEMO_SONGS_DIR) + "/" + name;
+        std::string text, back;
+        ASSERT_EQ(ThroughText(original, &text, &back).exitStatus, 0);
+        EXPECT_EQ(test_support::ReadText(back), test_support::ReadText(original));
+    }
+}
+
+// A song no text made: texts with every kind of byte, a name the editor
+// cannot type, raw periods, the longest and shortest rows, one section
+// listed twice, one that starts inside another's rows, an empty one; then an
+// empty order list and a file cut short inside its rows.
+TEST_F(MakeTest, OddLayoutsComeBackAsTheyPlay) {
+    using test_support::Join;
+    using test_support::Row;
+    using test_support::Text;
+    using test_support::Word;
+    const std::string title = "Tab\tquote\"back\\slash";
+    const std::string artist = "caf\xE9 \x01\x7F";
+    const std::size_t header = 6 + title.size() + 1 + artist.size() + 1 + 1;
+    const std::size_t first = header + 2 * 5;  // four entries and the 0
+    const auto row = [](const songfile::SongRow& r) {
+        return Join({{r.periods[0], r.periods[1], r.periods[2], r.periods[3]}, Word(r.duration)});
+    };
+    const test_support::Bytes body = Join({
+        Text("FENK1"), {7}, Text(title), {0}, Text(artist), {0}, {0},
+        Word(first), Word(first + 6), Word(first), Word(first + 24), Word(0),
+        row(Row(71, 72, 2, 255, 1)), row(Row(0, 200, 1, 0, 65535)), row(Row(56, 0, 0, 0, 100)),
+        row(Row(0, 0, 0, 0, 0)), row(Row(9, 9, 9, 9, 0))});
+    const std::string odd = dir.Write("odd.8xp", test_support::ProgramFile(body, "th[ta", std::string(42, 'c')));
+    std::string text, back;
+    RunResult written = ThroughText(odd, &text, &back);
+    ASSERT_EQ(written.exitStatus, 0) << written.err;
+    EXPECT_EQ(written.err, odd + ": warning: section s2 starts inside the rows of section s1 (at byte " +
+                               std::to_string(first + 6) + "): its 2 rows are written again, 18 bytes more\n");
+    EXPECT_EQ(test_support::PlayedSong(back), test_support::PlayedSong(odd));
+    const std::string source = test_support::ReadText(text);
+    for (const char* part : {"title   \"Tab\\x09quote\\\"back\\\\slash\"\n", "artist  \"caf\\xE9 \\x01\\x7F\"\n",
+                             "name    \"th[ta\"\n", "  A4     72     2      255    ", "65535t\n",
+                             "order s1 s2 s1 s3\n"}) {
+        EXPECT_NE(source.find(part), std::string::npos) << part << "\n" << source;
+    }
+
+    const std::string silent = dir.Write("silent.8xp", test_support::ProgramFile(Join({Text("FENK1"), {0, 0, 0, 0}, Word(0)})));
+    ASSERT_EQ(ThroughText(silent, &text, &back).exitStatus, 0);
+    EXPECT_NE(test_support::ReadText(text).find("\norder\n"), std::string::npos);
+    EXPECT_EQ(test_support::PlayedSong(back), test_support::PlayedSong(silent));
+
+    test_support::Bytes cut = test_support::ProgramFile(body);
+    cut.resize(cut.size() - 12);  // the checksum, the last rows
+    const std::string shortFile = dir.Write("short.8xp", cut);
+    written = ThroughText(shortFile, &text, &back);
+    ASSERT_EQ(written.exitStatus, 0);
+    EXPECT_NE(written.err.find(shortFile + ": warning: the song data is truncated ("), std::string::npos) << written.err;
+    EXPECT_EQ(test_support::PlayedSong(back), test_support::PlayedSong(shortFile));
+
+    const std::string notSong = dir.Write("not.8xp", test_support::ProgramFile(Text("FENK2 and more")));
+    written = ThroughText(notSong, &text, &back);
+    EXPECT_EQ(written.exitStatus, 1);
+    EXPECT_EQ(written.err, notSong + ": This is not a valid Fenk music file!\n");
+    EXPECT_FALSE(std::filesystem::exists(text));
 }
 
 }  // namespace

@@ -83,7 +83,10 @@ int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_
     const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
     const songfile::SongFileReport report = songfile::ReportSongFile(read);
     if (!report.ok) {
-        std::fprintf(stderr, "%s: %s", sourcePath.c_str(), report.text.c_str());
+        // Its last line says why ("Not a valid TI-83 Plus program file!").
+        const std::size_t last = report.text.rfind('\n', report.text.size() - 2);
+        std::fprintf(stderr, "%s: %s", sourcePath.c_str(),
+                     report.text.c_str() + (last == std::string::npos ? 0 : last + 1));
         return 1;
     }
     if (songfile::IsTruncated(read.value)) {
