@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "compose/notes.h"
 #include "playback/song_engine.h"
@@ -61,12 +60,10 @@ private:
     std::uint64_t last_ = 0;
 };
 
-// The key and the bend (in 14-bit units) that sound period `period`.
+// The key and the bend that sound period `period`.
 struct Pitch {
     std::uint8_t key = 0;
-    int bend = kBendMiddle;
-    bool reached = true;  // false: beyond what a key and the bend range reach
-    double semitonesShort = 0;
+    double semitones = 0;  // the bend it needs; 0 where the key alone will do
 };
 
 Pitch PitchOf(std::uint8_t period) {
@@ -74,17 +71,15 @@ Pitch PitchOf(std::uint8_t period) {
     Pitch pitch;
     const int key = std::clamp(static_cast<int>(std::lround(exact)), 0, 127);
     pitch.key = static_cast<std::uint8_t>(key);
-    double semitones = exact - key;
     const bool exactKey = notes::NearestPeriod(notes::NoteFrequency(key)) == period;
-    if (std::fabs(semitones) * 100.0 <= kBendCents && exactKey) return pitch;
-    if (std::fabs(semitones) > kBendRangeSemitones) {
-        pitch.reached = false;
-        pitch.semitonesShort = semitones - std::copysign(kBendRangeSemitones, semitones);
-        semitones = std::copysign(kBendRangeSemitones, semitones);
-    }
-    const long units = std::lround(semitones / kBendRangeSemitones * kBendMiddle);
-    pitch.bend = static_cast<int>(std::clamp<long>(kBendMiddle + units, 0, 16383));
+    if (std::fabs(exact - key) * 100.0 > kBendCents || !exactKey) pitch.semitones = exact - key;
     return pitch;
+}
+
+// The bend in 14-bit units for `semitones` on a range of `range` semitones.
+int BendUnits(double semitones, int range) {
+    const long units = std::lround(semitones / range * kBendMiddle);
+    return static_cast<int>(std::clamp<long>(kBendMiddle + units, 0, 16383));
 }
 
 }  // namespace
@@ -107,11 +102,28 @@ fenk::Result<Export> ExportMidi(const songfile::SongView& song) {
                                         static_cast<char>(kMicrosecondsPerQuarter & 0xFF)});
     conductor.Meta(0, 0x58, std::string{4, 2, 24, 8});  // 4/4
 
+    // The bend range: two semitones, or what the highest periods need
+    // above the last MIDI key (period 1: 15.8 semitones).
+    int range = kBendRangeSemitones;
+    std::vector<bool> used(256, false);
+    for (const playback::TimelineEntry& entry : timeline.entries) {
+        for (std::size_t row = 0; row < entry.rows; ++row) {
+            const songfile::SongRow played = songfile::RowAt(song, entry.sectionOffset + row * songfile::kRowBytes);
+            for (std::uint8_t period : played.periods) used[period] = true;
+        }
+    }
+    for (int period = 1; period < 256; ++period) {
+        if (!used[static_cast<std::size_t>(period)]) continue;
+        const double needed = std::fabs(PitchOf(static_cast<std::uint8_t>(period)).semitones);
+        range = std::max(range, static_cast<int>(std::ceil(needed)));
+    }
+
+    result.bendRange = range;
+
     Track voices[songfile::kVoices];
     std::uint8_t sounding[songfile::kVoices] = {};  // the period of the note on, 0 for none
     std::uint8_t keyOn[songfile::kVoices] = {};
     int bend[songfile::kVoices];
-    std::vector<bool> warned(256, false);
     for (int voice = 0; voice < songfile::kVoices; ++voice) {
         const auto channel = static_cast<std::uint8_t>(voice);
         Track& track = voices[voice];
@@ -119,7 +131,7 @@ fenk::Result<Export> ExportMidi(const songfile::SongView& song) {
         track.Channel(0, 0xC0 | channel, kSquareLead);
         track.Channel(0, 0xB0 | channel, 101, 0);  // RPN 0: pitch bend range
         track.Channel(0, 0xB0 | channel, 100, 0);
-        track.Channel(0, 0xB0 | channel, 6, kBendRangeSemitones);
+        track.Channel(0, 0xB0 | channel, 6, range);
         track.Channel(0, 0xB0 | channel, 38, 0);
         track.Channel(0, 0xB0 | channel, 101, 127);  // no RPN selected again
         track.Channel(0, 0xB0 | channel, 100, 127);
@@ -141,21 +153,13 @@ fenk::Result<Export> ExportMidi(const songfile::SongView& song) {
                 stop(voice, tick);
                 if (period == 0) continue;
                 const Pitch pitch = PitchOf(period);
+                const int units = BendUnits(pitch.semitones, range);
                 const auto channel = static_cast<std::uint8_t>(voice);
-                if (pitch.bend != bend[voice]) {
-                    voices[voice].Channel(tick, 0xE0 | channel, pitch.bend & 0x7F, pitch.bend >> 7);
-                    bend[voice] = pitch.bend;
+                if (units != bend[voice]) {
+                    voices[voice].Channel(tick, 0xE0 | channel, units & 0x7F, units >> 7);
+                    bend[voice] = units;
                 }
-                if (pitch.bend != kBendMiddle) ++result.bent;
-                if (!pitch.reached && !warned[period]) {
-                    warned[period] = true;
-                    char line[160];
-                    std::snprintf(line, sizeof line,
-                                  "period %u (%.0f Hz) is above what a MIDI key and its bend reach; "
-                                  "written %.1f semitones low",
-                                  static_cast<unsigned>(period), notes::PeriodFrequency(period), pitch.semitonesShort);
-                    result.warnings.push_back(line);
-                }
+                if (pitch.semitones != 0.0) ++result.bent;
                 voices[voice].Channel(tick, 0x90 | channel, pitch.key, kVelocity);
                 sounding[voice] = period;
                 keyOn[voice] = pitch.key;

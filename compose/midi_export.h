@@ -7,7 +7,8 @@
 // the sequence name and the artist and album as text events; tracks 1..4
 // are voices 0..3, named "Voice 0".."Voice 3", on MIDI channels 1..4 (0..3
 // in the bytes), each with the square lead's program (80) and a pitch bend
-// range of kBendRangeSemitones set through RPN 0.
+// range set through RPN 0: kBendRangeSemitones, or as many semitones as the
+// highest periods need above the highest key, G9 (period 1: 16).
 //
 // Each voice sounds the MIDI key nearest the pitch its period sounds with
 // the default sample (31,250 / period Hz). Where that key is more than
@@ -39,10 +40,7 @@ struct Export {
     std::vector<std::uint8_t> bytes;  // the Standard MIDI File
     std::size_t notes = 0;            // note-on events, all voices
     std::size_t bent = 0;             // notes that needed a pitch bend
-    // Periods no MIDI key and bend reach (above G9 + 2 semitones: period 1),
-    // written as near as they go; one line each, e.g. "voice 2: period 1
-    // (31250 Hz) is above the highest MIDI note, written 14 semitones low".
-    std::vector<std::string> warnings;
+    int bendRange = kBendRangeSemitones;  // semitones, 2..16
 };
 
 // The song as it plays (the order list, each entry's rows up to its end).

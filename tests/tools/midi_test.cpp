@@ -219,4 +219,58 @@ TEST(MidiImportTest, AFileThatIsNoMidiFileOrLiesAboutItsLengthIsOneLineAndStatus
     }
 }
 
+// A song out as MIDI: every period from 1 to 255 on voice 0, a note held
+// over all rows on voice 1, notes and rests on voice 2, a raw period on
+// voice 3. libsmf reads it as written; imported back on channels 1-4 it
+// plays the same periods on every tick.
+TEST(MidiExportTest, LibsmfReadsTheVoicesAndTheImportGivesEveryPeriodBack) {
+    test_support::TempDir dir;
+    std::string text = "title \"Walk\"\nartist \"Tests\"\nname WALK\nsection walk\n";
+    for (int period = 1; period <= 255; ++period) {
+        text += std::to_string(period) + " A4 " + (period % 2 ? "C4" : "-") + " 72 3t\n";
+    }
+    text += "end\norder walk\n";
+    const std::string song = dir.File("walk.8xp"), mid = dir.File("walk.mid"), back = dir.File("back.8xp");
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {dir.Write("walk.txt", test_support::Text(text)), song}).exitStatus, 0);
+    const tool_tests::RunResult exported = tool_tests::Run(FENK_MAKE_PATH, {song, mid});
+    ASSERT_EQ(exported.exitStatus, 0) << exported.err;
+    EXPECT_EQ(exported.err, "");
+
+    smf_t* smf = smf_load(mid.c_str());
+    ASSERT_NE(smf, nullptr);
+    EXPECT_EQ(smf->format, 1);
+    EXPECT_EQ(smf->ppqn, 100);
+    ASSERT_EQ(smf->number_of_tracks, 5);
+    EXPECT_EQ(smf_get_tempo_by_pulses(smf, 0)->microseconds_per_quarter_note, 500000);
+    std::map<int, std::vector<std::pair<double, int>>> starts;  // channel -> (seconds, key)
+    std::map<int, std::string> names;                          // track -> its name
+    for (smf_event_t* event = smf_get_next_event(smf); event != nullptr; event = smf_get_next_event(smf)) {
+        const int track = event->track->track_number;
+        if (event->midi_buffer[0] == 0xFF && event->midi_buffer[1] == 0x03 && names.count(track) == 0) {
+            char* name = smf_event_extract_text(event);
+            names[track] = name;
+            free(name);
+        }
+        if (smf_event_is_metadata(event) || (event->midi_buffer[0] & 0xF0) != 0x90) continue;
+        const int channel = event->midi_buffer[0] & 0x0F;
+        EXPECT_EQ(track, channel + 2) << "voice " << channel << " in its own track";
+        starts[channel].emplace_back(event->time_seconds, event->midi_buffer[1]);
+    }
+    smf_delete(smf);
+    EXPECT_EQ(names[1], "Walk");
+    for (int voice = 0; voice < 4; ++voice) EXPECT_EQ(names[voice + 2], "Voice " + std::to_string(voice));
+    ASSERT_EQ(starts[0].size(), 255u);
+    for (std::size_t row = 0; row < starts[0].size(); ++row) {
+        EXPECT_NEAR(starts[0][row].first, 0.015 * static_cast<double>(row), 1e-9) << "row " << row;
+    }
+    EXPECT_EQ(starts[0].back().second, 47) << "period 255 sounds nearest B2";
+    EXPECT_EQ(starts[1], (std::vector<std::pair<double, int>>{{0.0, 69}})) << "A4 held over every row";
+    EXPECT_EQ(starts[2].size(), 128u);
+    EXPECT_EQ(starts[3].size(), 1u);
+
+    const tool_tests::RunResult imported = tool_tests::Run(FENK_MAKE_PATH, {mid, "--voices", "c1,c2,c3,c4", back});
+    ASSERT_EQ(imported.exitStatus, 0) << imported.err;
+    EXPECT_EQ(PeriodsByTick(back), PeriodsByTick(song));
+}
+
 }  // namespace

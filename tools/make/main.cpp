@@ -103,12 +103,10 @@ int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_
             std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), exported.reason.c_str());
             return 1;
         }
-        for (const std::string& warning : exported.value.warnings) {
-            std::fprintf(stderr, "%s: warning: %s\n", sourcePath.c_str(), warning.c_str());
-        }
         if (WriteOut(outputPath, exported.value.bytes) != 0) return 1;
-        std::printf("%s: MIDI type 1, 5 tracks, %zu notes (%zu with a pitch bend), %s long\n", outputPath.c_str(),
-                    exported.value.notes, exported.value.bent, length.c_str());
+        std::printf("%s: MIDI type 1, 5 tracks, %zu notes (%zu with a pitch bend, range %d semitones), %s long\n",
+                    outputPath.c_str(), exported.value.notes, exported.value.bent, exported.value.bendRange,
+                    length.c_str());
         return 0;
     }
     songtext::WriteOptions options;
