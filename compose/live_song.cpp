@@ -2,18 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "compose/midi_file.h"
 #include "compose/midi_import.h"
 #include "compose/song_text.h"
 
 namespace live {
-
-bool IsProgramFile(const std::vector<std::uint8_t>& bytes) {
-    return bytes.size() >= songfile::kTiSignatureBytes &&
-           std::memcmp(bytes.data(), songfile::kTiSignature, songfile::kTiSignatureBytes) == 0;
-}
 
 songfile::SongView View(const Song& song) {
     songfile::SongView view = song.layout;
@@ -35,8 +29,9 @@ LoadResult LoadSongBytes(const std::string& path, const std::vector<std::uint8_t
         return fenk::Failed<Song>(fenk::Failure::Failed, reason);
     };
     Song song;
-    if (IsProgramFile(bytes)) {
+    if (songfile::HasTiSignature(bytes)) {
         song.block = songfile::ReadTiProgramBytes(bytes.data(), bytes.size()).value.data;
+        song.fromProgramFile = true;
     } else {
         std::string text(bytes.begin(), bytes.end());
         // A MIDI file is imported as fenk-make imports it, then compiled.

@@ -24,6 +24,7 @@ struct Song {
     // The song text's section names by the offset the compiler laid each
     // section at; empty for a .8xp.
     std::map<std::uint16_t, std::string> sectionNames;
+    bool fromProgramFile = false;  // read from a .8xp, not compiled from a text
 };
 
 // The checked view of `song`'s block (its layout over its bytes), without
@@ -39,8 +40,6 @@ std::string SectionName(const Song& song, std::uint16_t sectionOffset);
 // holds no Fenk song" otherwise.
 using LoadResult = fenk::Result<Song>;
 
-// True when `bytes` begin with the TI-83 Plus signature.
-bool IsProgramFile(const std::vector<std::uint8_t>& bytes);
 
 // A file that begins with the TI-83 Plus signature is read as a program
 // file; any other as a song text, compiled as fenk-make compiles it.

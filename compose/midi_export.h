@@ -6,7 +6,8 @@
 // exact moment. Track 0 holds the tempo, a 4/4 time signature, the title as
 // the sequence name and the artist and album as text events; tracks 1..4
 // are voices 0..3, named "Voice 0".."Voice 3", on MIDI channels 1..4 (0..3
-// in the bytes), each with the square lead's program (80) and a pitch bend
+// in the bytes), each with the square lead (General MIDI 81, 80 in the
+// bytes) and a pitch bend
 // range set through RPN 0: kBendRangeSemitones, or as many semitones as the
 // highest periods need above the highest key, G9 (period 1: 16).
 //

@@ -80,8 +80,10 @@ struct WrittenText {
 // tempo (40..300, a tempo line where a section needs another) that makes
 // them 1/16..16 beats, else in ticks; the order lines in the song's order.
 // A song that CompileSongText wrote comes back byte for byte through
-// BuildProgramFile.
-WrittenText WriteSongText(const songfile::TiProgramFile& file, const songfile::SongView& song,
-                          const WriteOptions& options);
+// BuildProgramFile. Fails only when the text would compile to more than
+// songfile::kMaxProgramBody bytes (sections that start inside one another's
+// rows, each written whole); otherwise the text compiles and builds.
+fenk::Result<WrittenText> WriteSongText(const songfile::TiProgramFile& file, const songfile::SongView& song,
+                                        const WriteOptions& options);
 
 }  // namespace songtext

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <tuple>
@@ -111,16 +112,32 @@ TempoFit FitTempo(const std::map<std::uint16_t, std::size_t>& durations, int tem
 
 // The tempo for a section: the current one where it writes as many rows in
 // beats as the best one does, else the best (most rows, plainest, nearest
-// 120); 0 for none (every row in ticks).
+// 120); 0 for none (every row in ticks). The candidates are the tempos at
+// which one of the section's three commonest durations is a plain number
+// of beats, 120 and the current one: a duration that is plain nowhere near
+// them rarely makes a section plain.
 int ChooseTempo(const std::vector<songfile::SongRow>& rows, int current) {
     std::map<std::uint16_t, std::size_t> durations;
     for (const songfile::SongRow& row : rows) ++durations[row.duration];
+    std::vector<std::pair<std::size_t, std::uint16_t>> commonest;
+    for (const auto& [ticks, count] : durations) commonest.emplace_back(count, ticks);
+    const std::size_t looked = std::min<std::size_t>(3, commonest.size());
+    std::partial_sort(commonest.begin(), commonest.begin() + static_cast<std::ptrdiff_t>(looked), commonest.end(),
+                      std::greater<>());
+    std::vector<int> candidates = {kUsualTempo};
+    if (current != 0) candidates.push_back(current);
+    for (std::size_t k = 0; k < looked; ++k) {
+        for (const double beats : {0.25, 1.0 / 3, 0.5, 2.0 / 3, 0.75, 1.0, 1.5, 2.0, 3.0, 4.0}) {
+            const long tempo = std::lround(12000.0 * beats / commonest[k].second);
+            if (tempo >= kSlowestTempo && tempo <= kFastestTempo) candidates.push_back(static_cast<int>(tempo));
+        }
+    }
     TempoFit best;
-    for (int tempo = kSlowestTempo; tempo <= kFastestTempo; ++tempo) {
+    const auto key = [](const TempoFit& f) {
+        return std::make_tuple(f.plainRows, -f.cost, -std::abs(f.tempo - kUsualTempo));
+    };
+    for (int tempo : candidates) {
         const TempoFit fit = FitTempo(durations, tempo);
-        const auto key = [](const TempoFit& f) {
-            return std::make_tuple(f.plainRows, -f.cost, -std::abs(f.tempo - kUsualTempo));
-        };
         if (best.tempo == 0 || key(fit) > key(best)) best = fit;
     }
     if (best.plainRows == 0) return current;
@@ -143,8 +160,8 @@ struct Section {
 
 }  // namespace
 
-WrittenText WriteSongText(const songfile::TiProgramFile& file, const songfile::SongView& song,
-                          const WriteOptions& options) {
+fenk::Result<WrittenText> WriteSongText(const songfile::TiProgramFile& file, const songfile::SongView& song,
+                                        const WriteOptions& options) {
     WrittenText written;
     // The order list as it plays, and each offset it names read once.
     std::vector<std::uint16_t> order;
@@ -158,14 +175,27 @@ WrittenText WriteSongText(const songfile::TiProgramFile& file, const songfile::S
     offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
     std::vector<Section> sections(offsets.size());
     std::map<std::uint16_t, std::size_t> sectionAt;
+    // What the text compiles to, counted as it is read: sections that start
+    // inside one another's rows are each written whole, and a file of many
+    // could give a text far larger than any program (which bounds the work).
+    std::size_t compiled = songfile::kSongSignatureBytes + 1 + songfile::TitleText(song).size() +
+                           songfile::ArtistText(song).size() + songfile::AlbumText(song).size() + 3 +
+                           songfile::kOrderEntryBytes * (order.size() + 1);
     for (std::size_t index = 0; index < offsets.size(); ++index) {
         Section& section = sections[index];
         section.offset = offsets[index];
         section.name = "s" + std::to_string(index + 1);
-        for (std::size_t at = section.offset;; at += songfile::kRowBytes) {
+        for (std::size_t at = section.offset; compiled <= songfile::kMaxProgramBody; at += songfile::kRowBytes) {
+            compiled += songfile::kRowBytes;
             const songfile::SongRow row = songfile::RowAt(song, at);
             if (row.duration == 0) break;
             section.rows.push_back(row);
+        }
+        if (compiled > songfile::kMaxProgramBody) {
+            return fenk::Failed<WrittenText>(
+                fenk::Failure::Failed, "its sections start inside one another's rows so often that the text, which "
+                                       "writes each whole, would compile to more than a program holds (" +
+                                           std::to_string(songfile::kMaxProgramBody) + " bytes)");
         }
         sectionAt[section.offset] = index;
     }
@@ -238,7 +268,7 @@ WrittenText WriteSongText(const songfile::TiProgramFile& file, const songfile::S
         }
         text += "\n";
     }
-    return written;
+    return fenk::Succeeded(std::move(written));
 }
 
 }  // namespace songtext

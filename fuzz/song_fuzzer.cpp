@@ -4,12 +4,14 @@
 // 0 entry, every row of each listed section until its 0 duration). Besides
 // the sanitizers, each step is checked against the input bytes themselves,
 // so an accessor that hands back something other than the block's bytes
-// fails as well as one that reads outside the block.
+// fails as well as one that reads outside the block. Then the song is
+// written as its song text and compiled again: the rows must come back.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "compose/song_text.h"
 #include "fuzz/fuzz_support.h"
 #include "playback/song_engine.h"
 #include "songfile/songfile.h"
@@ -169,6 +171,45 @@ void CheckPlay(const songfile::SongView& song) {
     FUZZ_CHECK(playback::AtEnd(player));
 }
 
+// Each order entry's rows, up to kMaxWalkedRows of them in all.
+std::vector<std::uint64_t> RowsAsPlayed(const songfile::SongView& song) {
+    std::vector<std::uint64_t> rows;
+    for (std::size_t at = song.orderList; rows.size() < kMaxWalkedRows; at += songfile::kOrderEntryBytes) {
+        const std::uint16_t offset = songfile::OrderEntryAt(song, at);
+        if (offset == 0) break;
+        rows.push_back(UINT64_MAX);  // an entry starts
+        for (std::size_t row = offset; rows.size() < kMaxWalkedRows; row += songfile::kRowBytes) {
+            const songfile::SongRow played = songfile::RowAt(song, row);
+            if (played.duration == 0) break;
+            std::uint64_t packed = played.duration;
+            for (std::uint8_t period : played.periods) packed = packed << 8 | period;
+            rows.push_back(packed);
+        }
+    }
+    return rows;
+}
+
+// The song's text compiles to a song that plays the same rows, with the
+// same texts, name and comment.
+void CheckText(const songfile::TiProgramFile& file, const songfile::SongView& song) {
+    const fenk::Result<songtext::WrittenText> written = songtext::WriteSongText(file, song, {"fuzz.8xp", "FUZZ"});
+    if (!written.ok()) return;  // it would not fit a program
+    const songtext::CompileResult compiled = songtext::CompileSongText(written.value.text);
+    FUZZ_CHECK(compiled.ok);
+    const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
+    FUZZ_CHECK(built.ok());
+    const songfile::ReadResult back = songfile::ReadTiProgramBytes(built.value.file.data(), built.value.file.size());
+    FUZZ_CHECK(back.ok());
+    const songfile::ParseResult again = songfile::ParseSong(back.value.data.data(), back.value.data.size());
+    FUZZ_CHECK(again.ok());
+    FUZZ_CHECK(songfile::TitleText(again.value) == songfile::TitleText(song));
+    FUZZ_CHECK(songfile::ArtistText(again.value) == songfile::ArtistText(song));
+    FUZZ_CHECK(songfile::AlbumText(again.value) == songfile::AlbumText(song));
+    FUZZ_CHECK(songfile::CommentText(back.value) == songfile::CommentText(file));
+    FUZZ_CHECK(songfile::NameText(file).empty() || songfile::NameText(back.value) == songfile::NameText(file));
+    FUZZ_CHECK(RowsAsPlayed(again.value) == RowsAsPlayed(song));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -182,5 +223,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!parsed.ok()) return 0;
 
     CheckPlay(parsed.value);
+    CheckText(result.value, parsed.value);
     return 0;
 }

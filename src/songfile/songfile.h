@@ -28,6 +28,9 @@ constexpr std::uint8_t kTiSignature[] = {0x2A, 0x2A, 0x54, 0x49, 0x38, 0x33,
                                          0x46, 0x2A, 0x1A, 0x0A, 0x00};
 constexpr std::size_t kTiSignatureBytes = sizeof kTiSignature;
 
+// True when `bytes` begin with kTiSignature.
+bool HasTiSignature(const std::vector<std::uint8_t>& bytes);
+
 // A field of the header: where it starts, in bytes from the file's start,
 // and how many bytes it has. Words are little-endian.
 struct TiField {

@@ -8,6 +8,10 @@
 
 namespace songfile {
 
+bool HasTiSignature(const std::vector<std::uint8_t>& bytes) {
+    return bytes.size() >= kTiSignatureBytes && std::equal(kTiSignature, kTiSignature + kTiSignatureBytes, bytes.begin());
+}
+
 std::string NameText(const TiProgramFile& file) {
     std::size_t length = 0;
     while (length < 8 && file.name[length] != '\0') ++length;

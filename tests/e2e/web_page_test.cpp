@@ -103,6 +103,11 @@ TEST(WebPageTest, ThePageInChromiumSoundsAsThePlayerWithItsControlsHeard) {
     EXPECT_EQ(page["lines"]["picked"], "Loaded file WEB ()\nSong title:  Web\nSong artist: \nSong album:");
     EXPECT_EQ(page["lines"]["link"], page["lines"]["picked"]);
     EXPECT_EQ(page["messages"]["afterSong"], "");
+    const std::string textOfProgram = page["textOfProgram"];
+    EXPECT_NE(textOfProgram.find("\nsection s2\n"), std::string::npos) << textOfProgram;
+    EXPECT_NE(textOfProgram.find("\norder s1 s2\n"), std::string::npos) << textOfProgram;
+    EXPECT_EQ(page["midiDownload"]["name"], "web.mid");
+    EXPECT_EQ(page["midiDownload"]["head"], "MThd");
     EXPECT_EQ(page["entryShown"], "Entry 2/2");
     EXPECT_EQ(page["messages"]["textError"], "");
     EXPECT_EQ(page["messages"]["textMistake"].get<std::string>().rfind("5: 'H4' is not a note", 0), 0u)

@@ -85,6 +85,15 @@ int Main(int argc, char** argv) {
     live::Session session;
     live::StartSession(session, songPath, std::move(loaded.value));
     session.defaultSample = std::string(settings.samplePath) == "square.wav";
+    if (session.song.fromProgramFile) {
+        // A song file plays as it is; its text is what one edits.
+        const std::size_t dot = songPath.find_last_of('.');
+        const std::size_t slash = songPath.find_last_of("/\\");
+        const std::string text = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                                      ? songPath.substr(0, dot)
+                                      : songPath) + ".txt";
+        session.message = "To edit it: fenk-make " + songPath + " " + text + ", then fenk-live " + text;
+    }
 
     platform::SetUpConsoleOutput();
     playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), settings);

@@ -64,9 +64,7 @@ bool IsMidiName(const std::string& path) {
 // A song file by its TI-83 Plus signature, whatever its name, or by its name.
 bool IsProgramFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     const std::string extension = tools::LowerExtension(path);
-    return extension == ".8xp" || extension == ".83p" ||
-           (bytes.size() >= songfile::kTiSignatureBytes &&
-            std::equal(songfile::kTiSignature, songfile::kTiSignature + songfile::kTiSignatureBytes, bytes.begin()));
+    return extension == ".8xp" || extension == ".83p" || songfile::HasTiSignature(bytes);
 }
 
 int WriteOut(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -112,11 +110,16 @@ int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_
     songtext::WriteOptions options;
     options.sourceName = Stem(sourcePath) + tools::LowerExtension(sourcePath);
     options.fallbackName = ProgramNameFor(sourcePath);
-    const songtext::WrittenText written = songtext::WriteSongText(read.value, song, options);
-    for (const std::string& warning : written.warnings) {
+    const fenk::Result<songtext::WrittenText> written = songtext::WriteSongText(read.value, song, options);
+    if (!written.ok()) {
+        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), written.reason.c_str());
+        return 1;
+    }
+    for (const std::string& warning : written.value.warnings) {
         std::fprintf(stderr, "%s: warning: %s\n", sourcePath.c_str(), warning.c_str());
     }
-    if (WriteOut(outputPath, std::vector<std::uint8_t>(written.text.begin(), written.text.end())) != 0) return 1;
+    const std::string& text = written.value.text;
+    if (WriteOut(outputPath, std::vector<std::uint8_t>(text.begin(), text.end())) != 0) return 1;
     std::printf("%s: the song text, %s long\n", outputPath.c_str(), length.c_str());
     return 0;
 }

@@ -18,6 +18,7 @@
 #include "fsound_offline.h"
 #include "compose/live_session.h"
 #include "compose/live_song.h"
+#include "compose/midi_export.h"
 #include "compose/midi_file.h"
 #include "compose/midi_import.h"
 #include "playback/playback.h"
@@ -282,7 +283,7 @@ int fenk_open(std::size_t size, int asProgram) {
         answer["text"] = imported.value.text;
         answer["summary"] = imported.value.summary;
     }
-    if (asProgram != 0 || live::IsProgramFile(opened.source)) {
+    if (asProgram != 0 || songfile::HasTiSignature(opened.source)) {
         answer["kind"] = "program";
         opened.program = opened.source;
     } else {
@@ -316,6 +317,17 @@ int fenk_open(std::size_t size, int asProgram) {
     }
     opened.song = report.song;
     opened.open = true;
+    // A song file opens for editing as its song text, as fenk-make writes it.
+    if (answer["kind"] == "program") {
+        const fenk::Result<songtext::WrittenText> written =
+            songtext::WriteSongText(opened.read.value, opened.song, {"a song file", "SONG"});
+        if (written.ok()) {
+            answer["text"] = written.value.text;
+            for (const std::string& warning : written.value.warnings) warnings.push_back("warning: " + warning);
+        } else {
+            warnings.push_back("no song text: " + written.reason);
+        }
+    }
     answer["ok"] = true;
     answer["lines"] = lines;
     answer["title"] = songfile::TitleText(opened.song);
@@ -330,6 +342,15 @@ int fenk_open(std::size_t size, int asProgram) {
     module.song.song = songfile::ParseSong(module.song.read.value.data.data(),
                                            module.song.read.value.data.size()).value;
     return Answer(answer, true);
+}
+
+int fenk_midi() {
+    Module& module = TheModule();
+    if (!module.song.open) return Refuse("no song is open");
+    fenk::Result<midiexport::Export> exported = midiexport::ExportMidi(module.song.song);
+    if (!exported.ok()) return Refuse(exported.reason);
+    module.output = std::move(exported.value.bytes);
+    return Answer({{"ok", true}, {"notes", exported.value.notes}}, true);
 }
 
 int fenk_set_sample(std::size_t size) {

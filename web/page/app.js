@@ -43,11 +43,11 @@ function openSong(bytes, name) {
     (result.summary ? '\n' + result.summary.join('\n') : '') +
     (result.warnings.length ? '\n' + result.warnings.join('\n') : '');
   $('status').textContent = '';
-  const isText = result.kind === 'text';
+  // A song file and a MIDI file's import are edited as their song text.
+  const isText = result.kind === 'text' || result.text !== undefined;
   $('editor').hidden = !isText;
   document.querySelector('.song').classList.toggle('with-text', isText);
   if (isText) {
-    // A MIDI file's import is edited as its song text.
     $('text').value = result.text ?? new TextDecoder().decode(bytes);
     $('text-error').textContent = '';
   }
@@ -226,6 +226,13 @@ function setUpControls() {
   }
   control('copy-link', copyLink);
   control('download-8xp', () => download(new Blob([player.programFile()]), `${songName}.8xp`));
+  control('download-mid', () => {
+    try {
+      download(player.midiFile(), `${songName}.mid`);
+    } catch (error) {
+      showMessage(error.message);
+    }
+  });
   control('download-wav', () => {
     try {
       download(player.renderWav(), `${songName}.wav`);

@@ -72,6 +72,14 @@ export class FenkEngine {
     return result;
   }
 
+  // The open song as fenk-make's MIDI file: {ok, midi} or {ok: false, error}.
+  midiFile() {
+    const ok = this.calls.fenk_midi() === 1;
+    const result = this.result();
+    if (ok) result.midi = this.output();
+    return result;
+  }
+
   setSample(bytes) {
     this.calls.fenk_set_sample(this.input(bytes));
     return this.result();

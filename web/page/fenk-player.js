@@ -146,6 +146,13 @@ export class FenkPlayer extends EventTarget {
     return new Blob([rendered.wav], { type: 'audio/wav' });
   }
 
+  // The song as fenk-make SONG OUT.mid writes it, as a Blob.
+  midiFile() {
+    const exported = this.engine.midiFile();
+    if (!exported.ok) throw new Error(exported.error);
+    return new Blob([exported.midi], { type: 'audio/midi' });
+  }
+
   // The .8xp of the song open (the bytes fenk-make writes for a text).
   programFile() { return this.song ? this.song.info.program : null; }
 

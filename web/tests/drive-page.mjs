@@ -5,7 +5,8 @@
 //
 //   node drive-page.mjs WEB_DIR SONG.8xp SONG.txt EDIT_FROM EDIT_TO OUT_DIR
 //
-// 1. a bad file, then SONG.8xp by the file picker, played to its end;
+// 1. a bad file, then SONG.8xp by the file picker (its text shown, its MIDI
+//    file downloaded), played to its end;
 // 2. played again, paused in its second row for 1.5 s, played to the end;
 // 3. Home, voice 1 muted, Right (the second entry), played to the end;
 // 4. SONG.txt by the file picker, played, paused in its second row, the
@@ -81,6 +82,12 @@ try {
   await shown('lines', 'Loaded');
   result.lines.picked = await page.textContent('#lines');
   result.messages.afterSong = await page.textContent('#message');
+  // The song file opens as its song text, and goes out as a MIDI file.
+  result.textOfProgram = await page.inputValue('#text');
+  const [midi] = await Promise.all([page.waitForEvent('download'), page.click('#download-mid')]);
+  const midiBytes = readFileSync(await midi.path());
+  result.midiDownload = { name: midi.suggestedFilename(), head: midiBytes.subarray(0, 4).toString('latin1'),
+                          bytes: midiBytes.length };
   await page.click('#play');
   await toTheEnd();
   result.status = await page.evaluate(() => window.statusLog);

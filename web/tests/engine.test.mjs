@@ -114,6 +114,17 @@ test('a song text or a MIDI file compiles as fenk-make compiles it, and its mist
     assert.equal(opened.kind, 'text');
     assert.equal(firstDifference(opened.program, readFileSync(out)), -1, name);
     assert.ok(opened.entries.every((entry) => entry.name !== ''), 'each entry has its section name');
+    // The .8xp opens with fenk-make's song text of it (its first line names
+    // the file), and goes out as fenk-make's MIDI file.
+    const written = join(work, 'written.txt'), midi = join(work, 'written.mid');
+    execFileSync(join(bin, 'fenk-make'), [out, written], { stdio: 'pipe' });
+    execFileSync(join(bin, 'fenk-make'), [out, midi], { stdio: 'pipe' });
+    const program = engineWith();
+    const reopened = program.open(readFileSync(out), true);
+    assert.equal(reopened.kind, 'program');
+    const afterFirstLine = (text) => text.slice(text.indexOf('\n'));
+    assert.equal(afterFirstLine(reopened.text), afterFirstLine(readFileSync(written, 'utf8')), name);
+    assert.equal(firstDifference(program.midiFile().midi, readFileSync(midi)), -1, name);
   }
   // A MIDI file opens as the song text fenk-make imports from it (the
   // program's name and fallback title aside), with fenk-make's summary.
