@@ -10,14 +10,14 @@ namespace {
 
 // What sounds now, mutes applied, from the start again.
 void Resound(Session& session, playback::ToneOutput& output) {
-    int rates[4];
+    int rates[songfile::kVoices];
     std::copy(std::begin(session.sounding), std::end(session.sounding), rates);
     playback::ApplyMutes(session.player, rates);
     playback::RestartVoices(output, rates);
 }
 
 void Silence(playback::ToneOutput& output) {
-    const int silent[4] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
+    const int silent[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
                            playback::kSilentRate};
     playback::RestartVoices(output, silent);
 }
@@ -27,7 +27,7 @@ void Silence(playback::ToneOutput& output) {
 // at the moment it was meant to start.
 void SoundRow(Session& session, playback::ToneOutput& output, const playback::RowStart& row,
               std::int64_t startNs) {
-    for (int voice = 0; voice < 4; ++voice) {
+    for (int voice = 0; voice < songfile::kVoices; ++voice) {
         const int rate = playback::RateForPeriod(row.periods[voice]);
         if (row.jumped || output.stopNotesEachRow || rate != playback::kSilentRate)
             session.sounding[voice] = rate;
@@ -151,7 +151,7 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
     if (key.character == 'q' || key.character == 'Q') return false;
     if (key.character == 'l' || key.character == 'L') player.loopEntry = !player.loopEntry;
     if (key.character >= '1' && key.character <= '4') {
-        bool muted[4];
+        bool muted[songfile::kVoices];
         std::copy(std::begin(player.muted), std::end(player.muted), muted);
         muted[key.character - '1'] = !muted[key.character - '1'];
         SetMutes(session, output, muted);
@@ -159,7 +159,7 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
     return true;
 }
 
-void SetMutes(Session& session, playback::ToneOutput& output, const bool muted[4]) {
+void SetMutes(Session& session, playback::ToneOutput& output, const bool muted[songfile::kVoices]) {
     std::copy(muted, muted + 4, std::begin(session.player.muted));
     if (StateOf(session) == State::Playing) Resound(session, output);
 }
@@ -194,7 +194,7 @@ void ReloadWith(Session& session, playback::ToneOutput& output, LoadResult loade
     player.jumped = true;
     if (kept.tick == 0) return;  // the next tick starts it
     const playback::RowStart row = playback::CurrentRow(player);
-    for (int voice = 0; voice < 4; ++voice)
+    for (int voice = 0; voice < songfile::kVoices; ++voice)
         session.sounding[voice] = playback::RateForPeriod(row.periods[voice]);
     player.jumped = false;
     if (!player.paused) Resound(session, output);

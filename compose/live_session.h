@@ -34,7 +34,7 @@ struct Session {
     playback::SongPlayer player;
     // What each voice sounds now, its mute aside, so that a voice can be
     // muted, or the row resumed, without waiting for the next row.
-    int sounding[4] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
+    int sounding[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
                        playback::kSilentRate};
     bool silencedAtEnd = false;  // the end has been reached and silenced
     // Ticks the last row sounds on at the end before it is silenced: 0 for
@@ -80,7 +80,7 @@ bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& k
 
 // Mutes the voices whose `muted` is true and unmutes the others, heard at
 // once when playing.
-void SetMutes(Session& session, playback::ToneOutput& output, const bool muted[4]);
+void SetMutes(Session& session, playback::ToneOutput& output, const bool muted[songfile::kVoices]);
 
 // Takes the song loaded again: a failure leaves its reason as the message
 // and plays on; a good song plays on from the same place (KeepPlace), the

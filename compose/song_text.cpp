@@ -264,14 +264,6 @@ bool IsSectionName(const std::string& text) {
     return true;
 }
 
-bool IsVariableName(const std::string& text) {
-    if (text.empty() || text.size() > kMaxNameBytes) return false;
-    if (text[0] < 'A' || text[0] > 'Z') return false;
-    for (char c : text) {
-        if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9')) return false;
-    }
-    return true;
-}
 
 // A note whose nearest period still sounds far from it with the default
 // sample (the high notes, where periods are coarse): said once per name.
@@ -335,7 +327,7 @@ void HandleHeader(Compiler& compiler, int line, const std::vector<Token>& tokens
         compiler.name = tokens[1].text;
         return;
     }
-    if (tokens.size() != 2 || tokens[1].quoted || !IsVariableName(tokens[1].text)) {
+    if (tokens.size() != 2 || tokens[1].quoted || !IsPlainProgramName(tokens[1].text)) {
         compiler.Error(line, "'name' needs a program name of 1 to 8 characters: "
                              "capital letters A-Z and digits, starting with a letter");
         return;
@@ -360,7 +352,7 @@ void HandleRow(Compiler& compiler, int line, const std::vector<Token>& tokens) {
         return;
     }
     songfile::SongRow row;
-    for (int voice = 0; voice < 4; ++voice) {
+    for (int voice = 0; voice < songfile::kVoices; ++voice) {
         if (tokens[voice].quoted) {
             compiler.Error(line, "a voice cannot be a quoted text");
             return;
@@ -449,6 +441,15 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
 }
 
 }  // namespace
+
+bool IsPlainProgramName(const std::string& text) {
+    if (text.empty() || text.size() > kMaxNameBytes) return false;
+    if (text[0] < 'A' || text[0] > 'Z') return false;
+    for (char c : text) {
+        if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9')) return false;
+    }
+    return true;
+}
 
 double TicksForBeats(double beats, double tempo) {
     return std::floor(beats * 60000.0 / tempo / kMillisecondsPerTick + 0.5);

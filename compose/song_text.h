@@ -49,6 +49,11 @@ struct ProgramFile {
 // not fit ("the song takes 70000 bytes; a program holds at most 65505").
 fenk::Result<ProgramFile> BuildProgramFile(const CompileResult& compiled);
 
+// True for a program name as the calculator's editor gives them: 1 to 8
+// capital letters A-Z and digits, starting with a letter (the song text's
+// unquoted `name`).
+bool IsPlainProgramName(const std::string& name);
+
 // The ticks that `beats` beats last at `tempo` beats a minute, as a row's
 // duration in beats is compiled: round(beats x 60000 / tempo / 5). Unbounded
 // (a row takes 1..65535).

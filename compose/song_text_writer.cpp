@@ -43,12 +43,6 @@ std::string Quoted(const std::string& bytes) {
     return out + "\"";
 }
 
-bool IsPlainName(const std::string& name) {
-    if (name.empty() || name.size() > 8 || name[0] < 'A' || name[0] > 'Z') return false;
-    return std::all_of(name.begin(), name.end(),
-                       [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
-}
-
 // For each period, the note name that compiles to exactly it (the nearest
 // in pitch of the notes that do), or "" when none does.
 std::vector<std::string> NoteNamesByPeriod() {
@@ -216,7 +210,7 @@ fenk::Result<WrittenText> WriteSongText(const songfile::TiProgramFile& file, con
     }
 
     std::string name = songfile::NameText(file);
-    std::string nameText = IsPlainName(name) ? name : Quoted(name);
+    std::string nameText = IsPlainProgramName(name) ? name : Quoted(name);
     if (name.empty()) {
         nameText = options.fallbackName;
         written.warnings.push_back("the program has no name; the text names it " + options.fallbackName);

@@ -92,7 +92,7 @@ struct ToneOutput {
     const SoundLibrary* library = nullptr;
     // One per voice 0..3, from a successful LoadVoiceSamples until Shutdown;
     // null otherwise.
-    FSOUND_SAMPLE* samples[4] = {};
+    FSOUND_SAMPLE* samples[songfile::kVoices] = {};
     bool stopNotesEachRow = true;  // stop every channel before each row
     bool stereoPanning = true;     // voices 0, 1 left and 2, 3 right; else centred
 };
@@ -124,11 +124,11 @@ bool LoadVoiceSamplesFromMemory(ToneOutput& output, const std::uint8_t* bytes, i
 // platform::MonotonicNanoseconds' clock: with the library's timing extension
 // the row's calls take effect then, however late they are made (up to the
 // library's latency).
-void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs = 0);
+void SetVoices(ToneOutput& output, const int rates[songfile::kVoices], std::int64_t startNs = 0);
 // As SetVoices, but every channel is stopped first whatever stopNotesEachRow
 // says, and the calls take effect at once: what sounds is exactly `rates`
 // (fenk-live's pause, resume, seek and mute).
-void RestartVoices(ToneOutput& output, const int rates[4]);
+void RestartVoices(ToneOutput& output, const int rates[songfile::kVoices]);
 // The library's processing load in percent (0..100), for the status line.
 float CpuUsage(const ToneOutput& output);
 // Closes the library and forgets the sample handles; after it nothing

@@ -155,8 +155,8 @@ SongPlayer MakeSongPlayer(const songfile::SongView& song) {
 
 bool AtEnd(const SongPlayer& player) { return player.position.entry >= EndEntry(player); }
 
-void ApplyMutes(const SongPlayer& player, int rates[4]) {
-    for (int voice = 0; voice < 4; ++voice)
+void ApplyMutes(const SongPlayer& player, int rates[songfile::kVoices]) {
+    for (int voice = 0; voice < songfile::kVoices; ++voice)
         if (player.muted[voice]) rates[voice] = kSilentRate;
 }
 
@@ -166,7 +166,7 @@ RowStart CurrentRow(const SongPlayer& player) {
     const songfile::SongRow row = songfile::RowAt(
         player.song, entry.sectionOffset + player.position.row * songfile::kRowBytes);
     RowStart start;
-    for (int voice = 0; voice < 4; ++voice) {
+    for (int voice = 0; voice < songfile::kVoices; ++voice) {
         start.periods[voice] = row.periods[voice];
         start.rates[voice] = RateForPeriod(row.periods[voice]);
     }

@@ -100,7 +100,7 @@ struct SongPlayer {
     // song ends before them (for playing a part). entries.size() by default.
     std::size_t endEntry = 0;
     bool loopEntry = false;   // after its last row the entry plays again
-    bool muted[4] = {};       // a muted voice is silent in every row it plays
+    bool muted[songfile::kVoices] = {};       // a muted voice is silent in every row it plays
     bool paused = false;      // PlayTick plays nothing while set
     // The row at the position was reached by a seek, not by playing on to it
     // (a driver may then stop what sounds before it starts the row).
@@ -112,8 +112,8 @@ SongPlayer MakeSongPlayer(const songfile::SongView& song);
 
 // One row as the player sounds it.
 struct RowStart {
-    std::uint8_t periods[4] = {};  // the row's periods as stored
-    int rates[4] = {};             // what to sound: RateForPeriod, kSilentRate when muted
+    std::uint8_t periods[songfile::kVoices] = {};  // the row's periods as stored
+    int rates[songfile::kVoices] = {};             // what to sound: RateForPeriod, kSilentRate when muted
     std::size_t orderIndex = 0;    // the order entry, from 0 ("Section")
     std::size_t rowIndex = 0;      // the row of its section, from 0 ("Note")
     std::uint16_t sectionOffset = 0;
@@ -152,6 +152,6 @@ void SeekToTick(SongPlayer& player, std::uint64_t tick);
 void SeekToEnd(SongPlayer& player);
 
 // `rates` with every muted voice silent.
-void ApplyMutes(const SongPlayer& player, int rates[4]);
+void ApplyMutes(const SongPlayer& player, int rates[songfile::kVoices]);
 
 }  // namespace playback

@@ -45,12 +45,12 @@ namespace {
 // did load on a failure are freed by the library's Close.
 bool LoadFourTimes(ToneOutput& output, const char* nameOrData, unsigned mode, int length) {
     assert(output.library != nullptr);
-    FSOUND_SAMPLE* loaded[4];
+    FSOUND_SAMPLE* loaded[songfile::kVoices];
     for (FSOUND_SAMPLE*& sample : loaded)
         sample = output.library->SampleLoad(FSOUND_FREE, nameOrData, mode, 0, length);
     for (FSOUND_SAMPLE* sample : loaded)
         if (sample == nullptr) return false;
-    for (int voice = 0; voice < 4; ++voice) output.samples[voice] = loaded[voice];
+    for (int voice = 0; voice < songfile::kVoices; ++voice) output.samples[voice] = loaded[voice];
     return true;
 }
 
@@ -67,7 +67,7 @@ bool LoadVoiceSamplesFromMemory(ToneOutput& output, const std::uint8_t* bytes, i
 
 namespace {
 
-void SoundRow(ToneOutput& output, const int rates[4], std::int64_t startNs, bool stopFirst) {
+void SoundRow(ToneOutput& output, const int rates[songfile::kVoices], std::int64_t startNs, bool stopFirst) {
     const playback::SoundLibrary& library = *output.library;
     // The row's calls take effect at the moment it was meant to start, not
     // at the moment the main thread woke to make them.
@@ -76,11 +76,11 @@ void SoundRow(ToneOutput& output, const int rates[4], std::int64_t startNs, bool
     // The library's results are ignored on purpose: a voice that cannot be
     // started is simply not heard.
     if (stopFirst) library.StopSound(FSOUND_ALL);
-    for (int voice = 0; voice < 4; ++voice)
+    for (int voice = 0; voice < songfile::kVoices; ++voice)
         library.SampleSetDefaults(output.samples[voice], rates[voice],
                                   kVoiceVolume, kDefaultPan, kKeepPriority);
     library.SetPanSeperation(kFullPanSeparation);
-    for (int voice = 0; voice < 4; ++voice) {
+    for (int voice = 0; voice < songfile::kVoices; ++voice) {
         if (rates[voice] == kSilentRate) continue;
         // Started paused so that the pan is in place before it sounds.
         const int channel =
@@ -94,11 +94,11 @@ void SoundRow(ToneOutput& output, const int rates[4], std::int64_t startNs, bool
 
 }  // namespace
 
-void SetVoices(ToneOutput& output, const int rates[4], std::int64_t startNs) {
+void SetVoices(ToneOutput& output, const int rates[songfile::kVoices], std::int64_t startNs) {
     SoundRow(output, rates, startNs, output.stopNotesEachRow);
 }
 
-void RestartVoices(ToneOutput& output, const int rates[4]) {
+void RestartVoices(ToneOutput& output, const int rates[songfile::kVoices]) {
     SoundRow(output, rates, 0, true);
 }
 

@@ -81,7 +81,7 @@ SongRow RowAt(const SongView& song, std::size_t offset) {
     SongRow row;
     if (song.length < kRowBytes || offset > song.length - kRowBytes) return row;
     const std::uint8_t* bytes = song.data + offset;
-    for (int voice = 0; voice < 4; ++voice) row.periods[voice] = bytes[voice];
+    for (int voice = 0; voice < kVoices; ++voice) row.periods[voice] = bytes[voice];
     row.duration = WordAt(bytes + 4);
     return row;
 }

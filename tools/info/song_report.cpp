@@ -184,7 +184,7 @@ SongReport InspectSong(const songfile::SongView& song, std::vector<std::string>&
             }
             RowReport rowReport;
             rowReport.offset = offset;
-            for (int voice = 0; voice < 4; ++voice) rowReport.periods[voice] = row.periods[voice];
+            for (int voice = 0; voice < songfile::kVoices; ++voice) rowReport.periods[voice] = row.periods[voice];
             rowReport.ticks = row.duration;
             section.rows.push_back(rowReport);
             offset += songfile::kRowBytes;

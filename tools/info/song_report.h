@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "songfile/songfile.h"
 
 namespace info {
 
@@ -41,7 +42,7 @@ struct HeaderReport {
 // One row as the player reads it.
 struct RowReport {
     std::size_t offset = 0;         // in the block
-    std::uint8_t periods[4] = {};   // 0 is a silent voice
+    std::uint8_t periods[songfile::kVoices] = {};   // 0 is a silent voice
     std::uint16_t ticks = 0;        // 5 ms each, 1..65535
 };
 

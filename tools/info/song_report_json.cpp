@@ -88,7 +88,7 @@ Json HeaderJson(const HeaderReport& header) {
 Json RowJson(const RowReport& row, std::size_t number) {
     Json periods = Json::array(), rates = Json::array(), pitches = Json::array(),
          names = Json::array();
-    for (int voice = 0; voice < 4; ++voice) {
+    for (int voice = 0; voice < songfile::kVoices; ++voice) {
         const std::uint8_t period = row.periods[voice];
         periods.push_back(period);
         rates.push_back(playback::RateForPeriod(period));

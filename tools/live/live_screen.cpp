@@ -75,7 +75,7 @@ std::vector<std::string> ScreenLines(const Session& session) {
     } else {
         const playback::RowStart row = playback::CurrentRow(player);
         std::string notesLine = "  Now      ";
-        for (int voice = 0; voice < 4; ++voice) {
+        for (int voice = 0; voice < songfile::kVoices; ++voice) {
             std::snprintf(buffer, sizeof buffer, "%-12s", VoiceText(session, row, voice).c_str());
             notesLine += buffer;
         }

@@ -27,7 +27,7 @@ constexpr int kMaximumRate = 65535;
 
 // Voices "0".."3" (as the song format and fenk-info number them) as given
 // to --mute: "13", "1,3", "0 2"; false for anything else.
-bool ParseVoiceList(const std::string& text, bool muted[4]) {
+bool ParseVoiceList(const std::string& text, bool muted[songfile::kVoices]) {
     for (char c : text) {
         if (c >= '0' && c <= '3') {
             muted[c - '0'] = true;
@@ -95,7 +95,7 @@ int Main(int argc, char** argv) {
         // Opus takes the low-quality switch's 8000 Hz, not the usual 32000.
         settings.mixRate = format.defaultRate;
     }
-    bool muted[4] = {};
+    bool muted[songfile::kVoices] = {};
     if (!ParseVoiceList(mute, muted)) {
         return Fail("--mute takes voices 0 to 3, such as 13 or 0,2; not '" + mute + "'");
     }

@@ -220,7 +220,7 @@ sf_count_t MemoryTell(void* user) { return static_cast<MemoryFile*>(user)->posit
 
 std::int32_t MutedMask(const playback::SongPlayer& player) {
     std::int32_t mask = 0;
-    for (int voice = 0; voice < 4; ++voice)
+    for (int voice = 0; voice < songfile::kVoices; ++voice)
         if (player.muted[voice]) mask |= 1 << voice;
     return mask;
 }
@@ -389,7 +389,7 @@ int fenk_render_wav(int flags, int mutedMask) {
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     playback::SongPlayer player = playback::MakeSongPlayer(module.song.song);
-    for (int voice = 0; voice < 4; ++voice) player.muted[voice] = (mutedMask >> voice & 1) != 0;
+    for (int voice = 0; voice < songfile::kVoices; ++voice) player.muted[voice] = (mutedMask >> voice & 1) != 0;
     WavClock clock(file, settings.mixRate);
     playback::SilentPrinter printer;
     playback::PlaySong(player, output, clock, printer);
@@ -493,7 +493,7 @@ void fenk_stream_mutes(int mutedMask) {
     Module& module = TheModule();
     if (!module.streaming) return;
     bool muted[4];
-    for (int voice = 0; voice < 4; ++voice) muted[voice] = (mutedMask >> voice & 1) != 0;
+    for (int voice = 0; voice < songfile::kVoices; ++voice) muted[voice] = (mutedMask >> voice & 1) != 0;
     live::SetMutes(module.session, module.output_, muted);
     UpdateStreamState(module);
 }

@@ -111,6 +111,8 @@ try {
   await silence();
 
   // 4. The song text: paused in its second row, edited, played on.
+  // The editor holds the .8xp's text until the song text opens.
+  await page.evaluate(() => { document.getElementById('text').value = ''; });
   await page.setInputFiles('#song-file', textPath);
   await page.waitForFunction(() => document.getElementById('text').value !== '');
   await pauseInTheSecondRow();
