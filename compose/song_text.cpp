@@ -442,10 +442,10 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
 
 }  // namespace
 
-bool IsPlainProgramName(const std::string& text) {
-    if (text.empty() || text.size() > kMaxNameBytes) return false;
-    if (text[0] < 'A' || text[0] > 'Z') return false;
-    for (char c : text) {
+bool IsPlainProgramName(const std::string& name) {
+    if (name.empty() || name.size() > kMaxNameBytes) return false;
+    if (name[0] < 'A' || name[0] > 'Z') return false;
+    for (char c : name) {
         if (!(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9')) return false;
     }
     return true;

@@ -114,6 +114,7 @@ int ChooseTempo(const std::vector<songfile::SongRow>& rows, int current) {
     std::map<std::uint16_t, std::size_t> durations;
     for (const songfile::SongRow& row : rows) ++durations[row.duration];
     std::vector<std::pair<std::size_t, std::uint16_t>> commonest;
+    commonest.reserve(durations.size());
     for (const auto& [ticks, count] : durations) commonest.emplace_back(count, ticks);
     const std::size_t looked = std::min<std::size_t>(3, commonest.size());
     std::partial_sort(commonest.begin(), commonest.begin() + static_cast<std::ptrdiff_t>(looked), commonest.end(),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # clang-tidy (the checks of .clang-tidy) and cppcheck over the player, the
-# sound library and the tools (src/, fsound/, tools/), from the compile
-# commands of a plain build configured for the purpose. Exits non-zero on any
+# sound library, the authoring library and the tools (src/, fsound/,
+# compose/, tools/), from the compile commands of a plain build configured
+# for the purpose. Exits non-zero on any
 # finding. Installs nothing: needs cmake, clang-tidy, cppcheck and the build
 # dependencies of the project.
 #
@@ -24,7 +25,7 @@ cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 # The translation units of our own code, one path a line, as CMake wrote
 # them into the compile commands.
 mapfile -t units < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" |
-  grep -E "^$root/(src|fsound|tools)/" | sort -u)
+  grep -E "^$root/(src|fsound|compose|tools)/" | sort -u)
 if [ ${#units[@]} -eq 0 ]; then
   echo "lint: no sources found in $build/compile_commands.json" >&2
   exit 2
