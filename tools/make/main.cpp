@@ -44,7 +44,6 @@ std::string ProgramNameFor(const std::string& path) {
     return name.empty() ? "SONG" : name;
 }
 
-
 enum class Form { Text, Midi, Program };
 
 const char* FormName(Form form) {
@@ -108,7 +107,7 @@ int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_
         return 0;
     }
     songtext::WriteOptions options;
-    options.sourceName = Stem(sourcePath) + tools::LowerExtension(sourcePath);
+    options.sourceName = sourcePath.substr(sourcePath.find_last_of("/\\") + 1);  // npos + 1 is 0
     options.fallbackName = ProgramNameFor(sourcePath);
     const fenk::Result<songtext::WrittenText> written = songtext::WriteSongText(read.value, song, options);
     if (!written.ok()) {
