@@ -107,43 +107,58 @@ long long TicksBeforeNextSound(const Session& session) {
     return static_cast<long long>(playback::CurrentRow(player).duration) - player.position.tick;
 }
 
-bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& key) {
+void SetPlaying(Session& session, playback::ToneOutput& output, bool playing) {
+    playback::SongPlayer& player = session.player;
+    const State state = StateOf(session);
+    if (!playing) {
+        if (state != State::Playing) return;
+        player.paused = true;
+        Silence(output);
+    } else if (state == State::Paused) {
+        player.paused = false;
+        // A row begun sounds again; one not begun starts at the next tick.
+        if (player.position.tick != 0) Resound(session, output);
+    } else if (state == State::AtEnd && !player.timeline.entries.empty()) {  // from the top
+        LeaveTheEnd(session, output);
+        playback::SeekTo(player, 0);
+        player.paused = false;
+    }
+}
+
+void StepEntry(Session& session, playback::ToneOutput& output, int step) {
     playback::SongPlayer& player = session.player;
     const std::size_t entries = player.timeline.entries.size();
     const State state = StateOf(session);
-    switch (key.key) {
-    case Key::Escape:
-        return false;
-    case Key::Space:
-        if (state == State::Playing) {
-            player.paused = true;
-            Silence(output);
-        } else if (state == State::Paused) {
-            player.paused = false;
-            // A row begun sounds again; one not begun starts at the next tick.
-            if (player.position.tick != 0) Resound(session, output);
-        } else if (entries != 0) {  // at the end: from the top
-            LeaveTheEnd(session, output);
-            playback::SeekTo(player, 0);
-            player.paused = false;
-        }
-        return true;
-    case Key::Right:
-        if (state == State::AtEnd) return true;
+    if (step > 0) {
+        if (state == State::AtEnd) return;
         if (player.position.entry + 1 < entries) {
             SeekToEntry(session, output, player.position.entry + 1);
         } else {
             GoToEnd(session, output);
         }
-        return true;
-    case Key::Left:
-        if (entries == 0) return true;
+    } else if (step < 0 && entries != 0) {
         SeekToEntry(session, output, state == State::AtEnd ? entries - 1
                         : player.position.entry == 0 ? 0
                                                      : player.position.entry - 1);
+    }
+}
+
+bool HandleKey(Session& session, playback::ToneOutput& output, const KeyPress& key) {
+    playback::SongPlayer& player = session.player;
+    switch (key.key) {
+    case Key::Escape:
+        return false;
+    case Key::Space:
+        SetPlaying(session, output, StateOf(session) != State::Playing);
+        return true;
+    case Key::Right:
+        StepEntry(session, output, 1);
+        return true;
+    case Key::Left:
+        StepEntry(session, output, -1);
         return true;
     case Key::Home:
-        if (entries != 0) SeekToEntry(session, output, 0);
+        if (!player.timeline.entries.empty()) SeekToEntry(session, output, 0);
         return true;
     case Key::Character:
         break;

@@ -73,6 +73,14 @@ long long TicksBeforeNextSound(const Session& session);
 void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry);
 
 // What a key does: Space pause/resume (at the end: from the top),
+// Plays (from the top when at the end, as Space does there) or pauses;
+// nothing when it already does so.
+void SetPlaying(Session& session, playback::ToneOutput& output, bool playing);
+
+// The next entry (step > 0; on the last: the end) or the previous one
+// (step < 0; at the end: the last entry, paused), as Right and Left do.
+void StepEntry(Session& session, playback::ToneOutput& output, int step);
+
 // Left/Right the previous/next entry (Right on the last: the end; Left at
 // the end: the last entry, paused), Home the start, l loop the entry, 1-4
 // mute voice 0-3. False for q or Esc, which end the program.

@@ -472,27 +472,38 @@ const float* fenk_stream_audio() { return TheModule().audio.data(); }
 const web::RowEvent* fenk_stream_events() { return TheModule().events.data(); }
 const web::StreamState* fenk_stream_state() { return &TheModule().state; }
 
-void fenk_stream_key(int key) {
+void fenk_stream_play(int playing) {
     Module& module = TheModule();
     if (!module.streaming) return;
-    live::KeyPress press;
-    switch (key) {
-        case 32: press.key = live::Key::Space; break;
-        case 37: press.key = live::Key::Left; break;
-        case 39: press.key = live::Key::Right; break;
-        case 36: press.key = live::Key::Home; break;
-        default:
-            if (key != 'l' && (key < '1' || key > '4')) return;
-            press.character = static_cast<char>(key);
-    }
-    live::HandleKey(module.session, module.output_, press);
+    live::SetPlaying(module.session, module.output_, playing != 0);
     UpdateStreamState(module);
+}
+
+void fenk_stream_step(int step) {
+    Module& module = TheModule();
+    if (!module.streaming) return;
+    live::StepEntry(module.session, module.output_, step);
+    UpdateStreamState(module);
+}
+
+void fenk_stream_loop(int on) {
+    Module& module = TheModule();
+    if (!module.streaming) return;
+    module.session.player.loopEntry = on != 0;
+    UpdateStreamState(module);
+}
+
+int fenk_layout() {
+    return Answer({{"maxStreamFrames", kMaxStreamFrames},
+                   {"rowEventInts", sizeof(web::RowEvent) / sizeof(std::int32_t)},
+                   {"stateInts", sizeof(web::StreamState) / sizeof(std::int32_t)}},
+                  true);
 }
 
 void fenk_stream_mutes(int mutedMask) {
     Module& module = TheModule();
     if (!module.streaming) return;
-    bool muted[4];
+    bool muted[songfile::kVoices];
     for (int voice = 0; voice < songfile::kVoices; ++voice) muted[voice] = (mutedMask >> voice & 1) != 0;
     live::SetMutes(module.session, module.output_, muted);
     UpdateStreamState(module);
@@ -500,7 +511,7 @@ void fenk_stream_mutes(int mutedMask) {
 
 void fenk_stream_seek(int entry) {
     Module& module = TheModule();
-    if (!module.streaming || entry < 0) return;
+    if (!module.streaming || entry < 0 || module.session.player.timeline.entries.empty()) return;
     live::SeekToEntry(module.session, module.output_, static_cast<std::size_t>(entry));
     UpdateStreamState(module);
 }

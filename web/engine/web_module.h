@@ -26,7 +26,8 @@ constexpr int kFlagMono = 2;
 constexpr int kFlagLowQuality = 4;
 
 // One row that started to sound during a fenk_stream_render call: eight
-// int32 values, for the page's status line and playhead.
+// int32 values, for the page's status line and playhead. The page reads
+// these by position: their sizes are pinned here and told by fenk_layout.
 struct RowEvent {
     std::int32_t frame;          // frames into the rendered block where it starts
     std::int32_t entry;          // timeline entry (order entries that play), from 0
@@ -49,6 +50,9 @@ struct StreamState {
     std::int32_t rate;        // output rate, Hz
     std::int32_t reserved;
 };
+
+static_assert(sizeof(RowEvent) == 8 * sizeof(std::int32_t), "the page reads eight int32 a row event");
+static_assert(sizeof(StreamState) == 8 * sizeof(std::int32_t), "the page reads eight int32 of state");
 
 }  // namespace web
 
@@ -111,10 +115,19 @@ FENK_WEB_EXPORT(fenk_stream_render) int fenk_stream_render(int frames);
 FENK_WEB_EXPORT(fenk_stream_audio) const float* fenk_stream_audio();
 FENK_WEB_EXPORT(fenk_stream_events) const web::RowEvent* fenk_stream_events();
 FENK_WEB_EXPORT(fenk_stream_state) const web::StreamState* fenk_stream_state();
-// A key as fenk-live takes it: 32 Space (play/pause; at the end: from the
-// top), 37 Left and 39 Right (previous/next entry), 36 Home, 'l' (loop the
-// entry), '1'..'4' (mute voice 0..3).
-FENK_WEB_EXPORT(fenk_stream_key) void fenk_stream_key(int key);
+// Actions on the stream, each taking effect at once whatever was asked
+// before it (a page's calls in quick succession keep their order):
+// plays (1; from the top at the end) or pauses (0); the next (step > 0) or
+// previous (step < 0) entry, as fenk-live's Right and Left; the entry
+// looped (1) or not (0).
+FENK_WEB_EXPORT(fenk_stream_play) void fenk_stream_play(int playing);
+FENK_WEB_EXPORT(fenk_stream_step) void fenk_stream_step(int step);
+FENK_WEB_EXPORT(fenk_stream_loop) void fenk_stream_loop(int on);
+// The layouts the page reads from the module's memory by position, as the
+// result: {"maxStreamFrames":4096,"rowEventInts":8,"stateInts":8} (the
+// audio buffer holds 2 x maxStreamFrames floats, the events
+// maxStreamFrames RowEvents). Returns 1.
+FENK_WEB_EXPORT(fenk_layout) int fenk_layout();
 // Mutes the voices whose bit is set, unmutes the others (solo is one bit
 // clear).
 FENK_WEB_EXPORT(fenk_stream_mutes) void fenk_stream_mutes(int mutedMask);

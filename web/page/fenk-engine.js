@@ -33,6 +33,10 @@ export class FenkEngine {
     this.calls = this.instance.exports;
     memory = this.calls.memory;
     this.calls._initialize();
+    // The stream's buffers are read by position: their sizes come from the
+    // module, never written twice.
+    this.calls.fenk_layout();
+    this.layout = this.result();
   }
 
   static async fromBytes(bytes) {
@@ -126,7 +130,8 @@ export class FenkEngine {
     const { events, state } = this.views();
     const started = [];
     for (let k = 0; k < state[5]; ++k) {
-      const e = events.subarray(8 * k, 8 * k + 8);
+      const size = this.layout.rowEventInts;
+      const e = events.subarray(size * k, size * k + size);
       started.push({ frame: e[0], entry: e[1], orderIndex: e[2], rowIndex: e[3],
                      sectionOffset: e[4], songTick: e[5], duration: e[6], jumped: e[7] === 1 });
     }
@@ -145,23 +150,25 @@ export class FenkEngine {
     if (!this.cached || this.cached.buffer !== buffer) {
       this.cached = {
         buffer,
-        audio: new Float32Array(buffer, this.calls.fenk_stream_audio(), 2 * 4096),
-        events: new Int32Array(buffer, this.calls.fenk_stream_events(), 8 * 4096),
-        state: new Int32Array(buffer, this.calls.fenk_stream_state(), 8),
+        audio: new Float32Array(buffer, this.calls.fenk_stream_audio(), 2 * this.layout.maxStreamFrames),
+        events: new Int32Array(buffer, this.calls.fenk_stream_events(),
+                               this.layout.rowEventInts * this.layout.maxStreamFrames),
+        state: new Int32Array(buffer, this.calls.fenk_stream_state(), this.layout.stateInts),
       };
     }
     return this.cached;
   }
 
-  streamKey(key) { this.calls.fenk_stream_key(typeof key === 'string' ? key.charCodeAt(0) : key); }
+  // Actions, as web_module.h says: play (true) or pause (false), the next
+  // (1) or previous (-1) entry, the entry looped or not.
+  streamPlay(playing) { this.calls.fenk_stream_play(playing ? 1 : 0); }
+  streamStep(step) { this.calls.fenk_stream_step(step); }
+  streamLoop(on) { this.calls.fenk_stream_loop(on ? 1 : 0); }
   streamMutes(mask) { this.calls.fenk_stream_mutes(mask); }
   streamSeek(entry) { this.calls.fenk_stream_seek(entry); }
   streamSwitches(flags) { this.calls.fenk_stream_switches(flags); }
   streamReload() { return this.calls.fenk_stream_reload() === 1; }
 }
-
-// Key codes of fenk_stream_key.
-export const Keys = { space: 32, left: 37, right: 39, home: 36 };
 
 // "Note:004 Section:002=01F6", the console's status line without its CPU
 // figure, for a row event.

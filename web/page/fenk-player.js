@@ -9,7 +9,7 @@
 // page; what is heard is mixed by another inside an AudioWorklet, at the
 // player's own rate, and each row is announced when it reaches the ear
 // (the output latency taken into account), not when it was mixed.
-import { FenkEngine, Keys, statusLine, switchFlags } from './fenk-engine.js';
+import { FenkEngine, statusLine, switchFlags } from './fenk-engine.js';
 
 const here = new URL('./', import.meta.url);
 
@@ -42,6 +42,7 @@ export class FenkPlayer extends EventTarget {
     this.heard = null;      // the row heard now
     this.state = { state: 'paused', entry: 0, songTick: 0, loopEntry: false, mutedMask: 0 };
     this.watchTimer = 0;
+    this.wantPlaying = false;
   }
 
   // Opens a song: a .8xp file's bytes or a song text (a string or its
@@ -85,24 +86,34 @@ export class FenkPlayer extends EventTarget {
 
   // Plays (the first call creates the audio context: call it from a tap or
   // a click, as phones want).
+  // Each control is an action the stream takes in the order asked, so
+  // play() and pause() in quick succession end paused, whatever the
+  // stream has reported so far.
   async play() {
     if (!this.song) return;
+    this.wantPlaying = true;
     if (!this.context) {
       this.createContext();
       await this.context.audioWorklet.addModule(new URL('fenk-worklet.js', this.base));
-      this.startStream(true, 0);
-    } else if (this.state.state !== 'playing') {
-      this.key(Keys.space);
+      // A pause() asked while the worklet loaded holds.
+      this.startStream(this.wantPlaying, 0);
+    } else {
+      this.post({ type: 'play', playing: true });
     }
     await this.context.resume();
   }
 
-  pause() { if (this.state.state === 'playing') this.key(Keys.space); }
-  toggle() { if (this.context) this.key(Keys.space); else this.play(); }
-  next() { this.key(Keys.right); }
-  previous() { this.key(Keys.left); }
-  home() { this.key(Keys.home); }
-  toggleLoop() { this.key('l'); }
+  pause() {
+    this.wantPlaying = false;
+    this.post({ type: 'play', playing: false });
+  }
+  // Play or pause, decided by the stream on its own state.
+  toggle() { if (this.context) this.post({ type: 'toggle' }); else this.play(); }
+  next() { this.post({ type: 'step', step: 1 }); }
+  previous() { this.post({ type: 'step', step: -1 }); }
+  home() { this.seek(0); }
+  setLoop(on) { this.post({ type: 'loop', on: Boolean(on) }); }
+  toggleLoop() { this.setLoop(!this.state.loopEntry); }
 
   // Moves to timeline entry `entry` (0 = the first that plays).
   seek(entry) { this.post({ type: 'seek', entry }); }
@@ -181,7 +192,12 @@ export class FenkPlayer extends EventTarget {
   }
 
   startStream(playing, entry) {
-    if (this.node) this.node.disconnect();
+    if (this.node) {
+      // The old node ends: its processor returns false from now on.
+      this.node.port.postMessage({ type: 'stop' });
+      this.node.port.onmessage = null;
+      this.node.disconnect();
+    }
     this.node = new AudioWorkletNode(this.context, 'fenk-processor', {
       numberOfInputs: 0, outputChannelCount: [2], processorOptions: { wasm: this.wasmBytes },
     });
@@ -192,12 +208,11 @@ export class FenkPlayer extends EventTarget {
                 flags: switchFlags(this.switches), playing: playing && entry === 0 });
     if (entry !== 0) {
       this.post({ type: 'seek', entry });
-      if (playing) this.key(Keys.space);
+      if (playing) this.post({ type: 'play', playing: true });
     }
   }
 
   post(message) { if (this.node) this.node.port.postMessage(message); }
-  key(key) { this.post({ type: 'key', key: typeof key === 'string' ? key.charCodeAt(0) : key }); }
 
   receive(message) {
     if (message.type === 'log') console.warn(`fenk.wasm: ${message.line}`);

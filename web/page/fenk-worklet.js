@@ -12,6 +12,7 @@ class FenkProcessor extends AudioWorkletProcessor {
     this.engine = new FenkEngine(new WebAssembly.Module(wasm),
                                  (line) => this.port.postMessage({ type: 'log', line }));
     this.started = false;
+    this.stopped = false;
     this.lastStateFrame = -Infinity;
     this.port.onmessage = (message) => this.handle(message.data);
   }
@@ -38,12 +39,21 @@ class FenkProcessor extends AudioWorkletProcessor {
       case 'reload':
         if (engine.open(command.song).ok) engine.streamReload();
         break;
-      case 'key': engine.streamKey(command.key); break;
+      // Actions, in the order the page asked for them; a toggle is decided
+      // here, on the stream's own state, never on one reported earlier.
+      case 'play': engine.streamPlay(command.playing); break;
+      case 'toggle': engine.streamPlay(engine.streamState().state !== 'playing'); break;
+      case 'step': engine.streamStep(command.step); break;
+      case 'loop': engine.streamLoop(command.on); break;
+      case 'stop':
+        // The page has a new node: this one ends (process returns false).
+        this.stopped = true;
+        break;
       case 'mutes': engine.streamMutes(command.mask); break;
       case 'seek': engine.streamSeek(command.entry); break;
       case 'switches': engine.streamSwitches(command.flags); break;
     }
-    if (this.started) this.postState([]);
+    if (this.started && !this.stopped) this.postState([]);
   }
 
   postState(events) {
@@ -53,6 +63,7 @@ class FenkProcessor extends AudioWorkletProcessor {
   }
 
   process(inputs, outputs) {
+    if (this.stopped) return false;
     const [left, right] = outputs[0];
     if (!this.started || !left) return true;
     const started = this.engine.renderQuantum(left, right);

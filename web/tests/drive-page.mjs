@@ -11,7 +11,8 @@
 // 3. Home, voice 1 muted, Right (the second entry), played to the end;
 // 4. SONG.txt by the file picker, played, paused in its second row, the
 //    text edited (EDIT_FROM replaced by EDIT_TO), played to the end;
-// 5. the .8xp by a share link, at a phone's size, played from a tap.
+// 5. the .8xp by a share link, at a phone's size, played from a tap;
+// 6. a player's play() and pause() in quick succession, silent.
 // Writes OUT_DIR/page.json (what the page showed: console lines, status
 // lines with their moments, messages, failures) and screenshots.
 import { chromium } from 'playwright-core';
@@ -145,6 +146,32 @@ try {
   await phone.screenshot({ path: join(outDir, 'phone.png'), fullPage: true });
   await phone.waitForTimeout(1500);
   result.finalState = await state();
+
+  // 6. A player's play() and pause() in quick succession end paused, before
+  //    and after its worklet is running (its voices muted once it is: no
+  //    sound), and play() alone plays.
+  result.quickActions = await page.evaluate(async (song) => {
+    const { FenkPlayer } = await import('./fenk-player.js');
+    const player = await FenkPlayer.create();
+    player.load(Uint8Array.from(atob(song), (c) => c.charCodeAt(0)), 'quick.8xp');
+    const settle = () => new Promise((resolve) => setTimeout(resolve, 500));
+    const states = [];
+    player.play();
+    player.pause();
+    await settle();
+    states.push(player.state.state);
+    player.setMutes(15);
+    player.play();
+    player.pause();
+    await settle();
+    states.push(player.state.state);
+    player.play();
+    await settle();
+    states.push(player.state.state);
+    player.pause();
+    await settle();
+    return states;
+  }, readFileSync(songPath).toString('base64'));
 } catch (error) {
   result.failures.push(String(error.stack ?? error));
 } finally {

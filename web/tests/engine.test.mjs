@@ -211,13 +211,27 @@ test('leaving the end while the last row still sounds stops it', () => {
     }
     return peak;
   };
-  for (const key of [37, 32]) {  // Left: to the last entry, paused; Space: from the top
+  for (const action of ['previous', 'play']) {  // to the last entry, paused; from the top
     assert.ok(engine.streamStart(0, true).ok);
     assert.ok(loudness(20) > 0.05, 'the end wait sounds the last row');
     assert.equal(engine.streamState().state, 'end');
-    engine.streamKey(key);
-    assert.equal(engine.streamState().state, key === 37 ? 'paused' : 'playing');
+    if (action === 'previous') engine.streamStep(-1); else engine.streamPlay(true);
+    assert.equal(engine.streamState().state, action === 'previous' ? 'paused' : 'playing');
     loudness(4);  // the stop's short fade
-    if (key === 37) assert.equal(loudness(20), 0, 'paused at the last entry, silent');
+    if (action === 'previous') assert.equal(loudness(20), 0, 'paused at the last entry, silent');
   }
+  // Actions in quick succession end as the last one says, whatever came
+  // before: no toggle is read from a state reported earlier.
+  assert.ok(engine.streamStart(0, false).ok);
+  engine.streamPlay(true);
+  engine.streamPlay(false);
+  assert.equal(engine.streamState().state, 'paused');
+  engine.streamPlay(true);
+  engine.streamPlay(true);
+  assert.equal(engine.streamState().state, 'playing');
+  engine.streamLoop(true);
+  engine.streamLoop(true);
+  assert.equal(engine.streamState().loopEntry, true);
+  // The buffers the page reads by position are the module's own sizes.
+  assert.deepEqual(engine.layout, { maxStreamFrames: 4096, rowEventInts: 8, stateInts: 8 });
 });
