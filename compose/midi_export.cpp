@@ -106,9 +106,9 @@ fenk::Result<Export> ExportMidi(const songfile::SongView& song) {
     // above the last MIDI key (period 1: 15.8 semitones).
     int range = kBendRangeSemitones;
     std::vector<bool> used(256, false);
-    for (const playback::TimelineEntry& entry : timeline.entries) {
-        for (std::size_t row = 0; row < entry.rows; ++row) {
-            const songfile::SongRow played = songfile::RowAt(song, entry.sectionOffset + row * songfile::kRowBytes);
+    for (const playback::SectionTiming& section : timeline.sections) {  // each section once
+        for (std::size_t row = 0; row < section.rows; ++row) {
+            const songfile::SongRow played = songfile::RowAt(song, section.offset + row * songfile::kRowBytes);
             for (std::uint8_t period : played.periods) used[period] = true;
         }
     }

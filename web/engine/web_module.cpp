@@ -317,17 +317,6 @@ int fenk_open(std::size_t size, int asProgram) {
     }
     opened.song = report.song;
     opened.open = true;
-    // A song file opens for editing as its song text, as fenk-make writes it.
-    if (answer["kind"] == "program") {
-        const fenk::Result<songtext::WrittenText> written =
-            songtext::WriteSongText(opened.read.value, opened.song, {"a song file", "SONG"});
-        if (written.ok()) {
-            answer["text"] = written.value.text;
-            for (const std::string& warning : written.value.warnings) warnings.push_back("warning: " + warning);
-        } else {
-            warnings.push_back("no song text: " + written.reason);
-        }
-    }
     answer["ok"] = true;
     answer["lines"] = lines;
     answer["title"] = songfile::TitleText(opened.song);
@@ -342,6 +331,15 @@ int fenk_open(std::size_t size, int asProgram) {
     module.song.song = songfile::ParseSong(module.song.read.value.data.data(),
                                            module.song.read.value.data.size()).value;
     return Answer(answer, true);
+}
+
+int fenk_song_text() {
+    Module& module = TheModule();
+    if (!module.song.open) return Refuse("no song is open");
+    fenk::Result<songtext::WrittenText> written =
+        songtext::WriteSongText(module.song.read.value, module.song.song, {"a song file", "SONG"});
+    if (!written.ok()) return Refuse(written.reason);
+    return Answer({{"ok", true}, {"text", written.value.text}, {"warnings", written.value.warnings}}, true);
 }
 
 int fenk_midi() {

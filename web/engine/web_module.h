@@ -73,8 +73,7 @@ FENK_WEB_EXPORT(fenk_output_length) std::size_t fenk_output_length();
 // song text, compiled as fenk-make compiles it, or a MIDI file (by its
 // "MThd"), imported as fenk-make imports it: then the result is a text's
 // with "text" (the song text written) and "summary" (the import's lines)
-// besides. A program file's result has "text" too: its song text, as
-// fenk-make SONG.8xp OUT.txt writes it, to edit. 1 on
+// besides. 1 on
 // success: the song replaces the one open, fenk_output holds its .8xp (the
 // bytes fenk-make writes, or the file as given), and the result is
 //   {"ok":true,"kind":"program"|"text","lines":"Loaded file ...\n...",
@@ -88,6 +87,11 @@ FENK_WEB_EXPORT(fenk_output_length) std::size_t fenk_output_length();
 // failure line,"errors":["LINE: what is wrong",...]}.
 FENK_WEB_EXPORT(fenk_open) int fenk_open(std::size_t size, int asProgram);
 
+// The song text of the open song, as fenk-make SONG.8xp OUT.txt writes it
+// (asked for apart from fenk_open, which the worklet calls on every start):
+// 1 with {"ok":true,"text":"...","warnings":["section s2 starts ..."]}; 0
+// with {"ok":false,"error":"why"}.
+FENK_WEB_EXPORT(fenk_song_text) int fenk_song_text();
 // Writes the open song as a Standard MIDI File at fenk_output, as
 // fenk-make SONG OUT.mid does. 1 on success ({"ok":true,"notes":N}); 0
 // with {"ok":false,"error":"why"}.

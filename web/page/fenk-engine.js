@@ -76,6 +76,13 @@ export class FenkEngine {
     return result;
   }
 
+  // The open song's text as fenk-make writes it: {ok, text, warnings} or
+  // {ok: false, error}.
+  songText() {
+    this.calls.fenk_song_text();
+    return this.result();
+  }
+
   // The open song as fenk-make's MIDI file: {ok, midi} or {ok: false, error}.
   midiFile() {
     const ok = this.calls.fenk_midi() === 1;

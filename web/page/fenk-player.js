@@ -53,6 +53,16 @@ export class FenkPlayer extends EventTarget {
   load(bytes, name = '') {
     const result = this.engine.open(toBytes(bytes), /\.8xp$/i.test(name));
     if (!result.ok) return result;
+    // A song file opens for editing as its song text.
+    if (result.kind === 'program') {
+      const written = this.engine.songText();
+      if (written.ok) {
+        result.text = written.text;
+        result.warnings.push(...written.warnings.map((warning) => `warning: ${warning}`));
+      } else {
+        result.warnings.push(`no song text: ${written.error}`);
+      }
+    }
     this.song = { bytes: result.program, info: result };
     this.heard = null;
     this.pending = [];
