@@ -33,11 +33,7 @@ int HexDigit(char c) {
     return -1;
 }
 
-struct SectionState {
-    std::string name;
-    int line = 0;
-    std::vector<songfile::SongRow> rows;
-};
+using SectionState = SourceSection;
 
 struct OrderName {
     std::string name;
@@ -56,6 +52,7 @@ struct Compiler {
     std::vector<SectionState> sections;
     std::map<std::string, std::size_t> sectionIndex;
     std::vector<OrderName> order;
+    std::vector<int> orderLines;
     bool sawOrder = false;
     std::map<std::string, bool> warnedNotes;  // note names already warned about
 
@@ -343,6 +340,7 @@ void HandleTempo(Compiler& compiler, int line, const std::vector<Token>& tokens)
         return;
     }
     compiler.tempo = tempo;
+    compiler.headerLines.emplace("tempo", line);
 }
 
 void HandleRow(Compiler& compiler, int line, const std::vector<Token>& tokens) {
@@ -376,6 +374,7 @@ void HandleRow(Compiler& compiler, int line, const std::vector<Token>& tokens) {
     }
     row.duration = duration.value;
     compiler.current.rows.push_back(row);
+    compiler.current.rowLines.push_back(line);
 }
 
 void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) {
@@ -386,6 +385,7 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
     if (compiler.inSection) {
         if (directive == "end") {
             if (tokens.size() != 1) compiler.Error(line, "'end' takes nothing after it");
+            compiler.current.endLine = line;
             compiler.CloseSection();
             return;
         }
@@ -422,6 +422,7 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
     if (directive == "order") {
         // A bare 'order' line is an order list that plays nothing.
         compiler.sawOrder = true;
+        compiler.orderLines.push_back(line);
         for (std::size_t index = 1; index < tokens.size(); ++index) {
             compiler.order.push_back({tokens[index].text, line});
         }
@@ -535,6 +536,9 @@ CompileResult CompileSongText(const std::string& text) {
         failed.warnings = compiler.warnings;
         return failed;
     }
+    result.sourceSections = std::move(compiler.sections);
+    result.orderLines = compiler.orderLines;
+    result.headerLines = compiler.headerLines;
     result.program.name = compiler.name;
     result.program.comment = compiler.comment;
     result.song.title = compiler.title;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,16 @@
 #include "songfile/songfile.h"
 
 namespace songtext {
+
+// Where a section stands in the text, for an editor that changes the text
+// line by line (the page's tracker).
+struct SourceSection {
+    std::string name;
+    int line = 0;                         // its `section` line, 1-based
+    int endLine = 0;                      // its `end` line; 0 when it has none
+    std::vector<int> rowLines;            // each row's line, in order
+    std::vector<songfile::SongRow> rows;  // the rows compiled, index for index
+};
 
 // A mistake in the source, or a remark about it.
 struct Message {
@@ -28,6 +39,13 @@ struct CompileResult {
     songfile::SongSource song;
     // The name each of song.sections has in the text, index for index.
     std::vector<std::string> sectionNames;
+    // Every section the text defines, played or not, in text order (a second
+    // section of a name already taken is left out).
+    std::vector<SourceSection> sourceSections;
+    std::vector<int> orderLines;  // the lines of the `order` lines, in order
+    // The line of each header line given ("title", "artist", "album",
+    // "name", "comment") and of the first "tempo" line.
+    std::map<std::string, int> headerLines;
 };
 
 // Compiles the text of a song source (UTF-8; a byte-order mark at its start

@@ -38,6 +38,8 @@ constexpr std::size_t kMaxEventsPerRender = kMaxStreamFrames;  // one per tick a
 constexpr std::size_t kMaxRollRows = 200000;
 // Frames mixed per call while rendering a WAV, as fenk-render's clock does.
 constexpr int kWavChunkFrames = 4096;
+// A note typed while the song is not playing sounds this long (300 ms).
+constexpr int kPreviewTicks = 60;
 
 // The song open on this instance: as given, and as the .8xp it is.
 struct OpenSong {
@@ -66,6 +68,7 @@ struct Module {
     std::vector<float> audio = std::vector<float>(2 * kMaxStreamFrames);
     std::vector<web::RowEvent> events = std::vector<web::RowEvent>(kMaxEventsPerRender);
     web::StreamState state{};
+    int previewTicks = 0;  // ticks until a note sounded alone (fenk_stream_preview) stops
 };
 
 Module& TheModule() {
@@ -151,6 +154,21 @@ void DescribeSong(const OpenSong& song, const std::vector<std::string>& sectionN
     out["entries"] = std::move(entries);
     out["rows"] = std::move(rows);
     out["rowsCut"] = cut;
+}
+
+// Where the text's sections, rows, order and header lines stand, for the
+// page's tracker, which edits the text line by line.
+json SourceLayout(const songtext::CompileResult& compiled) {
+    json sections = json::array();
+    for (const songtext::SourceSection& section : compiled.sourceSections) {
+        json rows = json::array();
+        for (const songfile::SongRow& row : section.rows)
+            rows.push_back({row.periods[0], row.periods[1], row.periods[2], row.periods[3], row.duration});
+        sections.push_back({{"name", section.name}, {"line", section.line}, {"endLine", section.endLine},
+                            {"rowLines", section.rowLines}, {"rows", std::move(rows)}});
+    }
+    return {{"sections", std::move(sections)}, {"orderLines", compiled.orderLines},
+            {"headerLines", compiled.headerLines}};
 }
 
 // fenk-render's clock, into a WAV in memory: each wait mixes exactly the
@@ -304,6 +322,7 @@ int fenk_open(std::size_t size, int asProgram) {
             return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""},
                            {"errors", json::array({built.reason})}, {"warnings", warnings}}, false);
         }
+        answer["layout"] = SourceLayout(compiled);
         opened.program = std::move(built.value.file);
         sectionNames = compiled.sectionNames;
         sectionOffsets = std::move(built.value.sectionOffsets);
@@ -323,6 +342,8 @@ int fenk_open(std::size_t size, int asProgram) {
     answer["artist"] = songfile::ArtistText(opened.song);
     answer["album"] = songfile::AlbumText(opened.song);
     answer["warnings"] = warnings;
+    answer["bodyBytes"] = opened.read.value.data.size();
+    answer["maxBodyBytes"] = songfile::kMaxProgramBody;
     DescribeSong(opened, sectionNames, sectionOffsets, answer);
     module.output = opened.program;
     module.song = std::move(opened);
@@ -441,6 +462,12 @@ int fenk_stream_render(int frames) {
             playback::PlayedTick played;
             live::PlaySessionTick(module.session, module.output_, clock, &played);
             ++module.streamTicks;
+            if (module.previewTicks > 0 && --module.previewTicks == 0 &&
+                live::StateOf(module.session) != live::State::Playing) {
+                const int silent[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate,
+                                                       playback::kSilentRate, playback::kSilentRate};
+                playback::RestartVoices(module.output_, silent);
+            }
             if (played.rowStarted && eventCount < module.events.size()) {
                 web::RowEvent& event = module.events[eventCount++];
                 event.frame = done;
@@ -507,11 +534,29 @@ void fenk_stream_mutes(int mutedMask) {
     UpdateStreamState(module);
 }
 
-void fenk_stream_seek(int entry) {
+void fenk_stream_seek(int entry, int row) {
     Module& module = TheModule();
-    if (!module.streaming || entry < 0 || module.session.player.timeline.entries.empty()) return;
+    if (!module.streaming || entry < 0 || row < 0 || module.session.player.timeline.entries.empty()) return;
     live::SeekToEntry(module.session, module.output_, static_cast<std::size_t>(entry));
+    if (row > 0) playback::SeekTo(module.session.player, static_cast<std::size_t>(entry), static_cast<std::size_t>(row));
     UpdateStreamState(module);
+}
+
+void fenk_stream_preview(int voice, int period) {
+    Module& module = TheModule();
+    if (!module.streaming || voice < 0 || voice >= songfile::kVoices || period < 1 || period > 255) return;
+    const playback::SongPlayer& player = module.session.player;
+    const bool playing = live::StateOf(module.session) == live::State::Playing;
+    int rates[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
+                                    playback::kSilentRate};
+    // Playing, the other voices of the row heard go on; the next row ends it.
+    if (playing && player.position.tick != 0) {
+        const playback::RowStart row = playback::CurrentRow(player);
+        std::copy(std::begin(row.rates), std::end(row.rates), rates);
+    }
+    rates[voice] = playback::RateForPeriod(static_cast<std::uint8_t>(period));
+    playback::RestartVoices(module.output_, rates);
+    module.previewTicks = playing ? 0 : kPreviewTicks;
 }
 
 void fenk_stream_switches(int flags) {

@@ -79,10 +79,17 @@ FENK_WEB_EXPORT(fenk_output_length) std::size_t fenk_output_length();
 //   {"ok":true,"kind":"program"|"text","lines":"Loaded file ...\n...",
 //    "title","artist","album","warnings":["LINE: warning: ..."],
 //    "orderCount":N,"totalTicks":T,
+//    "bodyBytes":B,"maxBodyBytes":65516,  (the program's song block, bytes)
 //    "entries":[{"order":K,"section":OFFSET,"name":"verse","start":TICK,
 //                "ticks":T,"rows":R}],
 //    "rows":[[TICK,ENTRY,P0,P1,P2,P3],...],  (periods; 0 is a rest)
-//    "rowsCut":false}   (true: the rows stop at 200000, a roll's worth)
+//    "rowsCut":false,   (true: the rows stop at 200000, a roll's worth)
+//    "layout":{...}}    (a text's: where its parts stand, below)
+// The layout of a text: every section it defines, played or not, with the
+// 1-based lines of its `section`, `end` and rows and its rows compiled,
+//   {"sections":[{"name","line","endLine","rowLines":[L,...],
+//                 "rows":[[P0,P1,P2,P3,TICKS],...]}],
+//    "orderLines":[L,...],"headerLines":{"title":L,"name":L,"tempo":L,...}}
 // 0 on failure, the song open before stays: {"ok":false,"lines":fenk's
 // failure line,"errors":["LINE: what is wrong",...]}.
 FENK_WEB_EXPORT(fenk_open) int fenk_open(std::size_t size, int asProgram);
@@ -135,8 +142,13 @@ FENK_WEB_EXPORT(fenk_layout) int fenk_layout();
 // Mutes the voices whose bit is set, unmutes the others (solo is one bit
 // clear).
 FENK_WEB_EXPORT(fenk_stream_mutes) void fenk_stream_mutes(int mutedMask);
-// Moves to timeline entry `entry`'s first row.
-FENK_WEB_EXPORT(fenk_stream_seek) void fenk_stream_seek(int entry);
+// Moves to row `row` (from 0; clamped to the section's last) of timeline
+// entry `entry`.
+FENK_WEB_EXPORT(fenk_stream_seek) void fenk_stream_seek(int entry, int row);
+// Sounds `period` (1..255) on `voice` (0..3) at once, as a note typed into
+// the page's tracker: while playing, in place of the voice's note until the
+// next row starts; otherwise alone for 300 ms. Out-of-range values do nothing.
+FENK_WEB_EXPORT(fenk_stream_preview) void fenk_stream_preview(int voice, int period);
 // Sets switches x and m while playing (l needs a new stream).
 FENK_WEB_EXPORT(fenk_stream_switches) void fenk_stream_switches(int flags);
 // Takes the song opened last (fenk_open) into the stream, as an edit:

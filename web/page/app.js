@@ -3,15 +3,29 @@
 // song text's editor, all over one FenkPlayer.
 import { FenkPlayer } from './fenk-player.js';
 import { playingTime } from './fenk-engine.js';
+import { Tracker } from './tracker.js';
+import { Drafts } from './drafts.js';
+import { newSongText, noteName } from './song-lines.js';
 
 const $ = (id) => document.getElementById(id);
 const kVoiceColours = ['#ff6b6b', '#ffd166', '#06d6a0', '#4cc9f0'];
 const kEditPauseMs = 400;
+const kSaveDelayMs = 300;
+// fenk-make's warning: a .8xp above this does not fit a TI-83 Plus's free memory.
+const kCalculatorFreeBytes = 24000;
+// The longest share link: a program file of the largest song, in base64url.
+const kMaxProgramFileBytes = 65516 + 76;
+const kMaxLinkLength = Math.ceil(kMaxProgramFileBytes / 3) * 4;
 
 let player = null;
-let song = null;  // the open song's fenk_open result
+let tracker = null;
+let drafts = null;       // null when the browser keeps nothing (no IndexedDB)
+let song = null;         // the open song's fenk_open result
 let songName = '';
 let editTimer = 0;
+let saveTimer = 0;
+let pendingDraft = null;
+let conflictMine = null;
 
 function showMessage(text) { $('message').textContent = text; }
 
@@ -26,9 +40,10 @@ function fromBase64url(text) {
   return Uint8Array.from(atob(padded), (c) => c.charCodeAt(0));
 }
 
-// Opens a song's bytes; `name` is its file name, for downloads. A failure
-// shows fenk's words and leaves the song that played before.
-function openSong(bytes, name) {
+// Opens a song's bytes (a file, a link); `name` is its file name, for
+// downloads. The song becomes a new draft, and opens in the tracker as
+// its song text. A failure shows fenk's words and leaves the song open.
+async function openSong(bytes, name) {
   const result = player.load(bytes, name);
   if (!result.ok) {
     const why = result.lines || '';
@@ -37,29 +52,46 @@ function openSong(bytes, name) {
     return false;
   }
   showMessage('');
-  song = result;
+  const text = result.text ?? new TextDecoder().decode(bytes);
   songName = name.replace(/\.[^.]*$/, '') || 'song';
+  showSong(result, text, null, null);
+  await newDraft(result.title || songName, text);
+  return true;
+}
+
+// Shows an opened song: its console lines, its text and, when the text
+// compiles, its grid (a .8xp whose text would not fit is played only).
+function showSong(result, text, history, place) {
+  song = result;
   $('lines').textContent = result.lines.trimEnd() +
     (result.summary ? '\n' + result.summary.join('\n') : '') +
     (result.warnings.length ? '\n' + result.warnings.join('\n') : '');
   $('status').textContent = '';
-  // A song file and a MIDI file's import are edited as their song text.
-  const isText = result.kind === 'text' || result.text !== undefined;
-  $('editor').hidden = !isText;
-  document.querySelector('.song').classList.toggle('with-text', isText);
-  if (isText) {
-    $('text').value = result.text ?? new TextDecoder().decode(bytes);
-    $('text-error').textContent = '';
-  }
+  $('editor').hidden = false;
+  document.querySelector('.song').classList.add('with-text');
+  $('text').value = text;
+  $('text-error').textContent = '';
+  $('compose').hidden = !result.layout;
+  if (result.layout) tracker.open(text, result, history, place);
   for (const control of document.querySelectorAll('button')) control.disabled = false;
+  showSize(result);
   updatePosition();
   drawRoll();
-  return true;
 }
 
 async function openFile(file) {
   if (!file) return;
-  openSong(new Uint8Array(await file.arrayBuffer()), file.name);
+  await openSong(new Uint8Array(await file.arrayBuffer()), file.name);
+}
+
+function newSong() {
+  const text = newSongText();
+  const result = player.load(text, 'untitled.txt');
+  songName = 'untitled';
+  showMessage('');
+  showSong(result, text, null, null);
+  newDraft('Untitled', text);
+  $('grid-body').querySelector('.cursor')?.focus();
 }
 
 // -- the song text, compiled as it is typed
@@ -67,16 +99,185 @@ async function openFile(file) {
 function textEdited() {
   clearTimeout(editTimer);
   editTimer = setTimeout(() => {
-    const result = player.edit($('text').value);
+    const text = $('text').value;
+    const result = player.edit(text);
     if (!result.ok) {
       $('text-error').textContent = (result.errors || [result.lines]).join('\n');
       return;
     }
     $('text-error').textContent = '';
-    song = result;
-    $('lines').textContent = result.lines.trimEnd();
-    drawRoll();
+    tracker.textEdited(text, result);
   }, kEditPauseMs);
+}
+
+// What the tracker asks of the page.
+const trackerHost = {
+  compile(text) { return player.edit(text); },
+  preview(voice, period) { player.preview(voice, period); },
+  refused(reason) { $('edit-note').textContent = reason; },
+  confirm(question) { return window.confirm(question); },
+  // Plays from row `row` of the section named: the entry of that section
+  // heard now or after it, else its first.
+  playFrom(section, row) {
+    const entries = song.entries;
+    const now = player.position().entry;
+    let entry = entries.findIndex((candidate, k) => k >= now && candidate.name === section);
+    if (entry < 0) entry = entries.findIndex((candidate) => candidate.name === section);
+    if (entry < 0) {
+      $('edit-note').textContent = `Section '${section}' is not in the order: add it to hear it.`;
+      return;
+    }
+    player.seek(entry, row);
+    player.play();
+  },
+  changed(text, result, history, place, toText) {
+    song = result;
+    if (toText && $('text').value !== text) $('text').value = text;
+    $('text-error').textContent = '';
+    $('edit-note').textContent = '';
+    $('lines').textContent = result.lines.trimEnd();
+    showSize(result);
+    drawRoll();
+    draftChanged({ text, history, place, name: result.title || songName });
+  },
+};
+
+// The song's size against what a program holds, and fenk-make's warning
+// for a song too big for a calculator's free memory.
+function showSize(result) {
+  const bytes = result.bodyBytes ?? 0;
+  const file = result.program ? result.program.length : 0;
+  const limit = result.maxBodyBytes ?? 65516;
+  let text = `Size ${bytes.toLocaleString('en')} of ${limit.toLocaleString('en')} bytes`;
+  if (file > kCalculatorFreeBytes) text += `: ${file.toLocaleString('en')} bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)`;
+  show('size', text);
+  $('size').classList.toggle('warn', file > kCalculatorFreeBytes);
+  $('undo').disabled = !tracker.lines || tracker.lines.undoSteps.length === 0;
+  $('redo').disabled = !tracker.lines || tracker.lines.redoSteps.length === 0;
+  const header = result.layout?.headerLines ?? {};
+  if (document.activeElement !== $('song-title')) $('song-title').value = result.title ?? '';
+  if (document.activeElement !== $('song-name') && header.name) {
+    $('song-name').value = headerValue(tracker.lines.lines[header.name - 1]);
+  }
+}
+
+// The value of a header line as the user sees it: a quoted text's escapes read.
+function headerValue(line) {
+  const match = /^\s*\S+\s+(.*?)\s*$/.exec(line ?? '');
+  if (!match) return '';
+  const value = match[1].replace(/\s+#.*$/, '');
+  if (!value.startsWith('"')) return value;
+  return value.slice(1, value.lastIndexOf('"')).replace(/\\(["\\])/g, '$1');
+}
+
+// -- drafts: every change saved within a second
+
+function draftChanged(fields) {
+  pendingDraft = fields;
+  clearTimeout(saveTimer);
+  saveTimer = setTimeout(saveDraft, kSaveDelayMs);
+}
+
+async function saveDraft() {
+  clearTimeout(saveTimer);
+  const fields = pendingDraft;
+  pendingDraft = null;
+  if (!fields || !drafts) return;
+  const outcome = await drafts.save(fields);
+  if (outcome === 'conflict') showConflict(fields);
+  else listRecent();
+}
+
+async function newDraft(name, text) {
+  if (!drafts) return;
+  await saveDraft();
+  $('conflict').hidden = true;
+  await drafts.create({ name, text, history: tracker.lines?.history() ?? null, place: tracker.place() });
+  listRecent();
+}
+
+async function openDraft(draft, claimed = true) {
+  await saveDraft();
+  const result = player.load(draft.text, 'draft.txt');
+  if (!result.ok) {
+    showMessage(`The draft '${draft.name}' does not open: ${(result.errors || [result.lines]).join(' ')}`);
+    return;
+  }
+  songName = draft.name.replace(/[^A-Za-z0-9_-]+/g, '-').replace(/^-|-$/g, '') || 'song';
+  $('conflict').hidden = true;
+  if (claimed) drafts.take(draft);
+  showSong(result, draft.text, draft.history, draft.place);
+  listRecent();
+}
+
+// Another tab saved this tab's draft: nothing is overwritten; the newer one
+// can be taken, or this tab's song kept as a draft of its own.
+function showConflict(mine) {
+  conflictMine = mine ?? { text: tracker.lines.text(), history: tracker.lines.history(), place: tracker.place(),
+                           name: song?.title || songName };
+  $('conflict').hidden = false;
+}
+
+async function listRecent() {
+  if (!drafts) return;
+  const list = await drafts.list();
+  $('recent').replaceChildren(...list.map((draft) => {
+    const item = document.createElement('li');
+    const when = new Date(draft.updated).toLocaleString();
+    const current = drafts.current?.id === draft.id;
+    const open = button(current ? `${draft.name} (open)` : draft.name, async () => {
+      if (await drafts.claim(draft.id)) openDraft(await drafts.get(draft.id));
+      else showMessage(`'${draft.name}' is open in another tab.`);
+    });
+    open.classList.add('name');
+    open.disabled = current;
+    const rename = button('Rename', async () => {
+      const name = window.prompt('New name for the song:', draft.name);
+      if (name && name.trim()) {
+        await drafts.rename(draft.id, name.trim());
+        listRecent();
+      }
+    });
+    rename.setAttribute('aria-label', `Rename ${draft.name}`);
+    const remove = button('Delete', async () => {
+      if (!window.confirm(`Delete '${draft.name}' from this browser?`)) return;
+      await drafts.remove(draft.id);
+      listRecent();
+    });
+    remove.setAttribute('aria-label', `Delete ${draft.name}`);
+    remove.disabled = current;
+    const time = document.createElement('span');
+    time.className = 'when';
+    time.textContent = when;
+    item.append(open, time, rename, remove);
+    return item;
+  }));
+}
+
+function button(text, action) {
+  const element = document.createElement('button');
+  element.type = 'button';
+  element.textContent = text;
+  element.addEventListener('click', action);
+  return element;
+}
+
+// The song this tab had before a reload; else the latest draft no other
+// tab holds. A duplicated tab (which inherits its draft) edits a copy.
+async function restoreDraft() {
+  const id = sessionStorage.getItem('fenk-draft');
+  const draft = id ? await drafts.get(id) : null;
+  if (draft) {
+    if (await drafts.claim(draft.id)) return openDraft(draft);
+    await openDraft(draft, false);
+    await newDraft(`${draft.name} (copy)`, draft.text);
+    showMessage('This tab is a copy of another: its song is saved as a draft of its own.');
+    return undefined;
+  }
+  for (const candidate of await drafts.list()) {
+    if (await drafts.claim(candidate.id)) return openDraft(candidate);
+  }
+  return undefined;
 }
 
 // -- the position, the status line and the roll
@@ -161,6 +362,7 @@ function drawPlayhead(songTick) {
   if ($('playhead').style.transform !== transform) $('playhead').style.transform = transform;
 }
 
+// A click on the roll plays from that entry and shows its row in the grid.
 function seekToClick(event) {
   if (!song || song.entries.length === 0) return;
   const rect = $('roll').getBoundingClientRect();
@@ -168,6 +370,11 @@ function seekToClick(event) {
   let entry = 0;
   while (entry + 1 < song.entries.length && song.entries[entry + 1].start <= tick) ++entry;
   player.seek(entry);
+  let row = 0;
+  for (const [start, rowEntry] of song.rows) {
+    if (rowEntry === entry && start <= tick && start > song.entries[entry].start) ++row;
+  }
+  if (!$('compose').hidden) tracker.goTo(song.entries[entry].name, row);
 }
 
 // -- downloads and the share link
@@ -182,23 +389,31 @@ function download(blob, name) {
 
 async function copyLink() {
   const link = `${location.origin}${location.pathname}#song=${base64url(player.programFile())}`;
-  history.replaceState(null, '', link);
   try {
     await navigator.clipboard.writeText(link);
     $('share-note').textContent = 'Link copied.';
   } catch {
-    $('share-note').textContent = 'The link is in the address bar.';
+    // No clipboard (a page not served securely): the link to copy by hand.
+    $('share-note').textContent = link;
   }
 }
 
-function openSharedSong() {
-  const match = /^#song=([A-Za-z0-9_-]+)$/.exec(location.hash);
-  if (!match) return;
-  try {
-    openSong(fromBase64url(match[1]), 'shared.8xp');
-  } catch {
-    showMessage('Not a valid TI-83 Plus program file!');
+// A share link's song opens as a new draft; the link leaves the address,
+// so that a reload opens the draft, not a second copy.
+async function openSharedSong() {
+  if (!location.hash.startsWith('#song=')) return false;
+  const data = location.hash.slice('#song='.length);
+  history.replaceState(null, '', location.pathname + location.search);
+  if (data.length > kMaxLinkLength) {
+    showMessage(`This link is longer than any song can be (a program holds at most 65,516 bytes): it holds no song.`);
+    return true;
   }
+  if (!/^[A-Za-z0-9_-]+$/.test(data) || data.length % 4 === 1) {
+    showMessage('This link holds no song: what follows #song= is not a song file in base64url.');
+    return true;
+  }
+  await openSong(fromBase64url(data), 'shared.8xp');
+  return true;
 }
 
 // -- controls and keys
@@ -225,6 +440,12 @@ function setUpControls() {
     $(id).addEventListener('change', () => player.setSwitches(switches()));
   }
   control('copy-link', copyLink);
+  control('new-song', newSong);
+  control('undo', () => tracker.undo());
+  control('redo', () => tracker.redo());
+  control('download-text', () => download(new Blob([tracker.lines ? tracker.lines.text() : $('text').value],
+                                                   { type: 'text/plain' }), `${songName}.txt`));
+  setUpTracker();
   control('download-8xp', () => download(new Blob([player.programFile()]), `${songName}.8xp`));
   control('download-mid', () => {
     try {
@@ -252,7 +473,15 @@ function setUpControls() {
   window.addEventListener('resize', () => { drawRoll(); updatePosition(); });
 
   document.addEventListener('keydown', (event) => {
-    if (!song || event.target.closest('textarea, input, select') || event.ctrlKey || event.metaKey || event.altKey) return;
+    if (!song || event.target.closest('textarea, input, select')) return;
+    // Undo and redo, everywhere but in the text boxes (which have their own).
+    if (event.ctrlKey && !event.altKey && /^[zy]$/i.test(event.key)) {
+      if (event.key.toLowerCase() === 'y' || event.shiftKey) tracker.redo();
+      else tracker.undo();
+      event.preventDefault();
+      return;
+    }
+    if (event.ctrlKey || event.metaKey || event.altKey) return;
     const digit = /^Digit([1-4])$/.exec(event.code);
     let handled = true;
     if (event.code === 'Space') player.toggle();
@@ -279,16 +508,86 @@ function setUpControls() {
   });
 }
 
+// The tracker's controls beside its grid.
+function setUpTracker() {
+  tracker = new Tracker({ grid: $('grid'), body: $('grid-body'), sectionSelect: $('section'),
+                          sectionName: $('section-name'), orderList: $('order-list'), octave: $('octave') },
+                        trackerHost);
+  const keys = $('keys');
+  for (let semitone = 0; semitone < 12; ++semitone) {
+    const name = noteName(60 + semitone).replace(/\d+$/, '');
+    const key = button(name, () => tracker.enterNote((tracker.octave + 1) * 12 + semitone));
+    key.classList.toggle('black', name.includes('#'));
+    keys.append(key);
+  }
+  control('rest', () => tracker.enterRest());
+  control('octave-down', () => tracker.setOctave(tracker.octave - 1));
+  control('octave-up', () => tracker.setOctave(tracker.octave + 1));
+  $('octave').addEventListener('change', () => tracker.setOctave(Number($('octave').value) || 4));
+  control('set-duration', () => tracker.setDuration($('duration').value));
+  control('row-insert', () => tracker.insertRow());
+  control('row-delete', () => tracker.deleteRows());
+  control('down-octave', () => tracker.transpose(-12));
+  control('down', () => tracker.transpose(-1));
+  control('up', () => tracker.transpose(1));
+  control('up-octave', () => tracker.transpose(12));
+  control('play-cursor', () => trackerHost.playFrom(tracker.sectionData.name, tracker.cursor.row));
+  $('follow').addEventListener('change', () => { tracker.follow = $('follow').checked; });
+  $('section').addEventListener('change', () => tracker.goTo($('section').value, 0));
+  $('section-name').addEventListener('change', () => {
+    if (!tracker.renameSection($('section-name').value.trim())) $('section-name').value = tracker.sectionData.name;
+  });
+  control('section-add', () => tracker.addSection());
+  control('section-duplicate', () => tracker.duplicateSection());
+  control('section-delete', () => tracker.deleteSection());
+  control('order-add', () => tracker.addOrderEntry());
+  control('order-earlier', () => tracker.moveOrderEntry(-1));
+  control('order-later', () => tracker.moveOrderEntry(1));
+  control('order-remove', () => tracker.removeOrderEntry());
+  $('song-title').addEventListener('change', () => {
+    const value = $('song-title').value.replace(/\\/g, '\\\\').replace(/"/g, '\\"');
+    if (!tracker.setHeader('title', `"${value}"`)) $('song-title').value = song.title;
+  });
+  $('song-name').addEventListener('change', () => {
+    if (!tracker.setHeader('name', $('song-name').value.trim().toUpperCase())) showSize(song);
+  });
+  control('take-newer', async () => {
+    const newer = await drafts.get(drafts.current.id);
+    if (newer) openDraft(newer);
+  });
+  control('keep-mine', async () => {
+    const mine = conflictMine;
+    $('conflict').hidden = true;
+    await drafts.create({ ...mine, name: `${mine.name} (mine)` });
+    listRecent();
+  });
+}
+
 async function main() {
   setUpControls();
   player = await FenkPlayer.create();
   player.addEventListener('row', (event) => {
     $('status').textContent = event.detail.status;
+    const entry = song?.entries[event.detail.entry];
+    if (entry) tracker.hear(entry.name, event.detail.rowIndex);
   });
   player.addEventListener('error', (event) => showMessage(event.detail));
   setInterval(updatePosition, 50);
+  try {
+    drafts = await Drafts.open();
+    drafts.addEventListener('conflict', () => showConflict(null));
+  } catch (error) {
+    showMessage(`Songs are not kept in this browser: ${error.message}`);
+  }
+  // Nothing edited is lost when the page goes away.
+  document.addEventListener('visibilitychange', () => { if (document.hidden) saveDraft(); });
+  window.addEventListener('pagehide', saveDraft);
   window.addEventListener('hashchange', openSharedSong);
-  openSharedSong();
+  if (!(await openSharedSong()) && drafts) await restoreDraft();
+  listRecent();
+  if ('serviceWorker' in navigator && location.protocol !== 'file:') {
+    navigator.serviceWorker.register('sw.js').catch((error) => console.warn(`offline use: ${error.message}`));
+  }
   document.body.dataset.ready = 'true';
 }
 

@@ -172,7 +172,8 @@ export class FenkEngine {
   streamStep(step) { this.calls.fenk_stream_step(step); }
   streamLoop(on) { this.calls.fenk_stream_loop(on ? 1 : 0); }
   streamMutes(mask) { this.calls.fenk_stream_mutes(mask); }
-  streamSeek(entry) { this.calls.fenk_stream_seek(entry); }
+  streamSeek(entry, row = 0) { this.calls.fenk_stream_seek(entry, row); }
+  streamPreview(voice, period) { this.calls.fenk_stream_preview(voice, period); }
   streamSwitches(flags) { this.calls.fenk_stream_switches(flags); }
   streamReload() { return this.calls.fenk_stream_reload() === 1; }
 }

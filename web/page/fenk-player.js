@@ -53,12 +53,15 @@ export class FenkPlayer extends EventTarget {
   load(bytes, name = '') {
     const result = this.engine.open(toBytes(bytes), /\.8xp$/i.test(name));
     if (!result.ok) return result;
-    // A song file opens for editing as its song text.
+    // A song file opens for editing as its song text (and its layout, for
+    // the tracker); the file as given is what plays until it is edited.
     if (result.kind === 'program') {
       const written = this.engine.songText();
       if (written.ok) {
         result.text = written.text;
         result.warnings.push(...written.warnings.map((warning) => `warning: ${warning}`));
+        result.layout = this.engine.open(toBytes(written.text)).layout;
+        this.engine.open(toBytes(bytes), true);
       } else {
         result.warnings.push(`no song text: ${written.error}`);
       }
@@ -102,15 +105,21 @@ export class FenkPlayer extends EventTarget {
   async play() {
     if (!this.song) return;
     this.wantPlaying = true;
-    if (!this.context) {
+    if (this.context) this.post({ type: 'play', playing: true });
+    else await this.ensureStream();
+    await this.context.resume();
+  }
+
+  // The audio context and the worklet's stream, made once: playing if a
+  // play() is still wanted when the worklet has loaded (a pause() asked
+  // meanwhile holds), paused otherwise.
+  ensureStream() {
+    this.streamReady ??= (async () => {
       this.createContext();
       await this.context.audioWorklet.addModule(new URL('fenk-worklet.js', this.base));
-      // A pause() asked while the worklet loaded holds.
       this.startStream(this.wantPlaying, 0);
-    } else {
-      this.post({ type: 'play', playing: true });
-    }
-    await this.context.resume();
+    })();
+    return this.streamReady;
   }
 
   pause() {
@@ -125,8 +134,19 @@ export class FenkPlayer extends EventTarget {
   setLoop(on) { this.post({ type: 'loop', on: Boolean(on) }); }
   toggleLoop() { this.setLoop(!this.state.loopEntry); }
 
-  // Moves to timeline entry `entry` (0 = the first that plays).
-  seek(entry) { this.post({ type: 'seek', entry }); }
+  // Moves to row `row` (from 0) of timeline entry `entry` (0 = the first
+  // that plays).
+  seek(entry, row = 0) { this.post({ type: 'seek', entry, row }); }
+
+  // Sounds `period` on `voice` at once (a note typed): alone for 300 ms
+  // when stopped, in place of the voice's note while playing. The first
+  // call makes the audio context: call it from a key press or a tap.
+  async preview(voice, period) {
+    if (!this.song) return;
+    await this.ensureStream();
+    this.post({ type: 'preview', voice, period });
+    if (this.context.state !== 'running') await this.context.resume();
+  }
 
   mute(voice, muted) {
     const bit = 1 << voice;

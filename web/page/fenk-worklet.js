@@ -50,7 +50,8 @@ class FenkProcessor extends AudioWorkletProcessor {
         this.stopped = true;
         break;
       case 'mutes': engine.streamMutes(command.mask); break;
-      case 'seek': engine.streamSeek(command.entry); break;
+      case 'seek': engine.streamSeek(command.entry, command.row ?? 0); break;
+      case 'preview': engine.streamPreview(command.voice, command.period); break;
       case 'switches': engine.streamSwitches(command.flags); break;
     }
     if (this.started && !this.stopped) this.postState([]);
