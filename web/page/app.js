@@ -73,6 +73,7 @@ function showSong(result, text, history, place) {
   $('text-error').textContent = '';
   $('compose').hidden = !result.layout;
   if (result.layout) tracker.open(text, result, history, place);
+  else tracker.close();
   for (const control of document.querySelectorAll('button')) control.disabled = false;
   showSize(result);
   updatePosition();
@@ -130,7 +131,7 @@ const trackerHost = {
     player.seek(entry, row);
     player.play();
   },
-  changed(text, result, history, place, toText) {
+  changed(text, result, { history, place, toText, edited }) {
     song = result;
     if (toText && $('text').value !== text) $('text').value = text;
     $('text-error').textContent = '';
@@ -138,7 +139,7 @@ const trackerHost = {
     $('lines').textContent = result.lines.trimEnd();
     showSize(result);
     drawRoll();
-    draftChanged({ text, history, place, name: result.title || songName });
+    if (edited) draftChanged({ text, history, place, name: result.title || songName });
   },
 };
 
@@ -225,9 +226,11 @@ async function listRecent() {
     const item = document.createElement('li');
     const when = new Date(draft.updated).toLocaleString();
     const current = drafts.current?.id === draft.id;
+    // A draft open in another tab too is shared: each tab's saves check
+    // the other's, and a tab is told when the other one changed it.
     const open = button(current ? `${draft.name} (open)` : draft.name, async () => {
-      if (await drafts.claim(draft.id)) openDraft(await drafts.get(draft.id));
-      else showMessage(`'${draft.name}' is open in another tab.`);
+      await drafts.claim(draft.id);
+      openDraft(await drafts.get(draft.id));
     });
     open.classList.add('name');
     open.disabled = current;

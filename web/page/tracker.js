@@ -24,8 +24,8 @@ export const kNoteKeys = {
 export class Tracker {
   // `elements`: {grid, body, sectionSelect, sectionName, orderList, octave}.
   // `host`: compile(text) -> the engine's open result; preview(voice,
-  // period); playFrom(section, row); changed(text, result, history) after
-  // every change that took; refused(reason); confirm(question) -> bool.
+  // period); playFrom(section, row); changed(text, result, {history, place,
+  // toText, edited}) after every song shown; refused(reason); confirm(question).
   constructor(elements, host) {
     this.el = elements;
     this.host = host;
@@ -58,7 +58,13 @@ export class Tracker {
     this.lines = new SongLines(text, history);
     this.orderIndex = -1;
     this.durationTyped = null;
-    this.took(result, place ?? { section: result.layout.sections[0]?.name, row: 0, col: 0 });
+    this.took(result, place ?? { section: result.layout.sections[0]?.name, row: 0, col: 0 }, { edited: false });
+  }
+
+  // No song in the grid (one whose text does not compile is only played).
+  close() {
+    this.lines = null;
+    this.layout = null;
   }
 
   get sectionData() { return this.layout?.sections[this.section] ?? null; }
@@ -73,7 +79,11 @@ export class Tracker {
 
   // Makes `lines` the song as one step of undo, if the compiler takes it.
   commit(lines, after) {
-    if (!this.lines.replace(lines, this.place(), after)) return true;
+    if (!this.lines.replace(lines, this.place(), after)) {
+      // Nothing changed (a rest on a rest): the cursor moves all the same.
+      this.goTo(after.section, after.row, after.col);
+      return true;
+    }
     const result = this.host.compile(this.lines.text());
     if (!result.ok) {
       this.lines.revert();
@@ -88,7 +98,7 @@ export class Tracker {
   // that does not compile is not taken (the editor shows why).
   textEdited(text, result) {
     if (!result.ok) return;
-    if (this.lines.replace(text.split('\n'), this.place(), this.place())) this.took(result, this.place(), false);
+    if (this.lines.replace(text.split('\n'), this.place(), this.place())) this.took(result, this.place(), { toText: false });
   }
 
   undo() { return this.replay(() => this.lines.undo()); }
@@ -104,7 +114,9 @@ export class Tracker {
     return true;
   }
 
-  took(result, place, toText = true) {
+  // A compiled song shown: `toText` false when it came from the text
+  // editor, `edited` false when it was only opened.
+  took(result, place, { toText = true, edited = true } = {}) {
     this.layout = result.layout;
     const found = this.layout.sections.findIndex((section) => section.name === place.section);
     this.section = found >= 0 ? found : Math.min(this.section, Math.max(0, this.layout.sections.length - 1));
@@ -112,7 +124,7 @@ export class Tracker {
     this.anchor = null;
     this.drawSections();
     this.draw(true);
-    this.host.changed(this.lines.text(), result, this.lines.history(), this.place(), toText);
+    this.host.changed(this.lines.text(), result, { history: this.lines.history(), place: this.place(), toText, edited });
   }
 
   // -- cells
