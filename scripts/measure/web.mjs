@@ -4,7 +4,12 @@
 // playing into the PulseAudio server of PULSE_SERVER: the page ready after
 // navigation, a song opened by the file picker to its first row heard, and
 // the CPU of all of Chromium's processes over 10 s of playing the same
-// 20-row song as scripts/measure/cpu.sh, as a percent of one core.
+// 20-row song as scripts/measure/cpu.sh, as a percent of one core, with
+// the tracker's grid following and not. Then the tracker: the page's files
+// gzipped (what the tracker added), a key press to its note reaching the
+// worklet beside the output latency the page measures, stopped and playing,
+// and the long tasks (over 50 ms) while typing into a song of 5,000 rows and
+// while it plays with the grid following.
 //
 //   PULSE_SERVER=unix:/path/native node scripts/measure/web.mjs [WEB_DIR]
 // A measurement, not a test: it prints figures.
@@ -91,16 +96,103 @@ try {
   const heard = await page.evaluate(() => performance.now());
   console.log(`song opened by the file picker to its first row heard: ${(heard - opened).toFixed(0)} ms ` +
               '(the first Play creates the audio context and the worklet)');
-  await page.waitForTimeout(500);
+  // The first seconds cost more (code compiled as it first runs): left out.
+  await page.waitForTimeout(8000);
   // Chromium's processes are this one's children and theirs.
   const pid = process.pid;
+  await page.uncheck('#follow');
+  const unfollowed = cpuSecondsOfTree(pid);
+  const startedAgain = performance.now();
+  await page.waitForTimeout(8000);
+  const secondsAgain = (performance.now() - startedAgain) / 1000;
+  console.log(`Chromium playing, all its processes, the grid not following: ` +
+              `${(100 * (cpuSecondsOfTree(pid) - unfollowed) / secondsAgain).toFixed(2)} % of a core over ` +
+              `${secondsAgain.toFixed(1)} s`);
+  await page.check('#follow');
   const before = cpuSecondsOfTree(pid);
   const started = performance.now();
   await page.waitForTimeout(8000);
   const seconds = (performance.now() - started) / 1000;
   const used = cpuSecondsOfTree(pid) - before;
-  console.log(`Chromium playing, all its processes: ${(100 * used / seconds).toFixed(2)} % of a core ` +
-              `over ${seconds.toFixed(1)} s`);
+  console.log(`the same, the grid following: ${(100 * used / seconds).toFixed(2)} % of a core over ` +
+              `${seconds.toFixed(1)} s`);
+  await page.click('#play');
+
+  // The page's weight: each file gzipped, and the tracker's share.
+  const tracker = ['tracker.js', 'song-lines.js', 'drafts.js', 'sw.js', 'manifest.webmanifest', 'icon-192.png',
+                   'icon-512.png'];
+  let total = 0;
+  let added = 0;
+  for (const name of readdirSync(webDir).filter((entry) => /\.(html|js|css|webmanifest|png|wasm|wav)$/.test(entry))) {
+    const zipped = gzipSync(readFileSync(join(webDir, name)), { level: 9 }).length;
+    total += zipped;
+    if (tracker.includes(name)) added += zipped;
+  }
+  console.log(`the page's files gzipped: ${(total / 1024).toFixed(1)} KiB; the tracker's own files ${(added / 1024).toFixed(1)} ` +
+              'KiB of them (app.js, index.html and style.css grew too)');
+
+  // A key press to its note: the worklet has sounded it when the player
+  // gets the state the worklet posts after it; the output latency follows.
+  const keyToNote = () => page.evaluate(() => new Promise((resolve) => {
+    const { player } = window.fenkPage;
+    const cell = document.querySelector('#grid-body .cursor');
+    cell.focus();
+    let pressed = 0;
+    const heard = () => {
+      player.removeEventListener('state', heard);
+      const context = player.context;
+      resolve({ worklet: performance.now() - pressed,
+                latency: 1000 * ((context.outputLatency || 0) + (context.baseLatency || 0)) });
+    };
+    cell.addEventListener('keydown', () => {
+      pressed = performance.now();
+      player.addEventListener('state', heard);
+    }, { once: true, capture: true });
+    cell.dispatchEvent(new KeyboardEvent('keydown', { key: 'n', code: 'KeyN', bubbles: true }));
+  }));
+  for (const [state, when] of [['stopped', 'paused'], ['playing', 'playing']]) {
+    if (when === 'playing') await page.click('#play');
+    await page.waitForTimeout(500);
+    const samples = [];
+    for (let k = 0; k < 10; ++k) {
+      samples.push(await keyToNote());
+      await page.waitForTimeout(100);
+    }
+    const median = (values) => values.sort((a, b) => a - b)[values.length >> 1];
+    const worklet = median(samples.map((sample) => sample.worklet));
+    const latency = median(samples.map((sample) => sample.latency));
+    console.log(`key press to its note, ${state}: ${worklet.toFixed(1)} ms to the worklet (median of 10) + ` +
+                `${latency.toFixed(1)} ms output latency = ${(worklet + latency).toFixed(1)} ms`);
+  }
+  await page.click('#play');
+
+  // A song of 5,000 rows: long tasks while typing 40 notes into it, then
+  // while it plays 8 s with the grid following.
+  const rows = Array.from({ length: 5000 }, (_, k) => `  ${['C4', 'E4', 'G4', 'C5'][k % 4]} - - C3 1/4`);
+  writeFileSync(join(work, 'long.txt'), ['title "Long"', 'name LONG', 'tempo 120', 'section a', ...rows, 'end',
+                                         'order a', ''].join('\n'));
+  await page.setInputFiles('#song-file', join(work, 'long.txt'));
+  await page.waitForFunction(() => document.getElementById('lines').textContent.includes('Long'));
+  const observe = () => page.evaluate(() => {
+    window.longTasks = [];
+    window.longTaskObserver?.disconnect();
+    window.longTaskObserver = new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((e) => e.duration)));
+    window.longTaskObserver.observe({ type: 'longtask' });
+  });
+  const longTasks = async (what) => {
+    const found = await page.evaluate(() => window.longTasks);
+    console.log(`long tasks ${what}: ${found.length}` + (found.length ? `, the longest ${Math.max(...found).toFixed(0)} ms` : ''));
+  };
+  await page.focus('#grid-body .cursor');
+  await observe();
+  const typing = performance.now();
+  for (let k = 0; k < 40; ++k) await page.keyboard.press(k % 2 ? 'n' : 'm');
+  const perNote = (performance.now() - typing) / 40;
+  await longTasks(`typing 40 notes into 5,000 rows (${perNote.toFixed(0)} ms a key press, round trip)`);
+  await page.click('#play');
+  await observe();
+  await page.waitForTimeout(8000);
+  await longTasks('playing 5,000 rows for 8 s, the grid following');
 } finally {
   await browser.close();
   server.kill();

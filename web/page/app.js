@@ -11,6 +11,8 @@ const $ = (id) => document.getElementById(id);
 const kVoiceColours = ['#ff6b6b', '#ffd166', '#06d6a0', '#4cc9f0'];
 const kEditPauseMs = 400;
 const kSaveDelayMs = 300;
+const kLongText = 20000;  // characters
+const kTextPauseMs = 600;
 // fenk-make's warning: a .8xp above this does not fit a TI-83 Plus's free memory.
 const kCalculatorFreeBytes = 24000;
 // The longest share link: a program file of the largest song, in base64url.
@@ -26,6 +28,9 @@ let editTimer = 0;
 let saveTimer = 0;
 let pendingDraft = null;
 let conflictMine = null;
+let rollFrame = 0;
+let textTimer = 0;
+let pendingText = null;   // a grid edit's text not shown yet
 
 function showMessage(text) { $('message').textContent = text; }
 
@@ -69,6 +74,8 @@ function showSong(result, text, history, place) {
   $('status').textContent = '';
   $('editor').hidden = false;
   document.querySelector('.song').classList.add('with-text');
+  clearTimeout(textTimer);
+  pendingText = null;
   $('text').value = text;
   $('text-error').textContent = '';
   $('compose').hidden = !result.layout;
@@ -133,15 +140,31 @@ const trackerHost = {
   },
   changed(text, result, { history, place, toText, edited }) {
     song = result;
-    if (toText && $('text').value !== text) $('text').value = text;
+    if (toText) showText(text);
     $('text-error').textContent = '';
     $('edit-note').textContent = '';
     $('lines').textContent = result.lines.trimEnd();
     showSize(result);
-    drawRoll();
+    drawRollSoon();
     if (edited) draftChanged({ text, history, place, name: result.title || songName });
   },
 };
+
+// The text view of a grid edit. A long text costs the browser a long
+// layout at every change (about 100 ms for 5,000 rows): it is shown at a
+// pause in typing instead, and at once when the editor is used.
+function showText(text) {
+  clearTimeout(textTimer);
+  pendingText = text;
+  if (text.length < kLongText) flushText();
+  else textTimer = setTimeout(flushText, kTextPauseMs);
+}
+
+function flushText() {
+  clearTimeout(textTimer);
+  if (pendingText !== null && $('text').value !== pendingText) $('text').value = pendingText;
+  pendingText = null;
+}
 
 // The song's size against what a program holds, and fenk-make's warning
 // for a song too big for a calculator's free memory.
@@ -345,17 +368,27 @@ function drawRoll() {
     g.lineTo(x(entry.start) + 0.5, height);
     g.stroke();
   }
+  // A voice at a time: a colour set per note costs more than the notes.
   const rows = song.rows;
-  for (let k = 0; k < rows.length; ++k) {
-    const [tick] = rows[k];
-    const end = k + 1 < rows.length ? rows[k + 1][0] : song.totalTicks;
-    for (let voice = 0; voice < 4; ++voice) {
+  for (let voice = 0; voice < 4; ++voice) {
+    g.fillStyle = kVoiceColours[voice];
+    for (let k = 0; k < rows.length; ++k) {
       const period = rows[k][2 + voice];
       if (period === 0) continue;
-      g.fillStyle = kVoiceColours[voice];
+      const tick = rows[k][0];
+      const end = k + 1 < rows.length ? rows[k + 1][0] : song.totalTicks;
       g.fillRect(x(tick), y(period), Math.max(1, x(end) - x(tick) - 1), bar);
     }
   }
+}
+
+// The roll drawn again once per frame at most, however many edits came.
+function drawRollSoon() {
+  if (rollFrame) return;
+  rollFrame = requestAnimationFrame(() => {
+    rollFrame = 0;
+    drawRoll();
+  });
 }
 
 function drawPlayhead(songTick) {
@@ -472,6 +505,7 @@ function setUpControls() {
     showMessage(result.ok ? '' : `Loading sample '${file.name}'...Failed! (${result.error})`);
   });
   $('text').addEventListener('input', textEdited);
+  $('text').addEventListener('focus', flushText);
   $('roll').addEventListener('click', seekToClick);
   window.addEventListener('resize', () => { drawRoll(); updatePosition(); });
 
@@ -591,6 +625,8 @@ async function main() {
   if ('serviceWorker' in navigator && location.protocol !== 'file:') {
     navigator.serviceWorker.register('sw.js').catch((error) => console.warn(`offline use: ${error.message}`));
   }
+  // For the browser's console and scripts/measure/web.mjs.
+  window.fenkPage = { player, tracker };
   document.body.dataset.ready = 'true';
 }
 
