@@ -126,7 +126,7 @@ const trackerHost = {
   confirm(question) { return window.confirm(question); },
   // Plays from row `row` of the section named: the entry of that section
   // heard now or after it, else its first.
-  playFrom(section, row) {
+  async playFrom(section, row) {
     const entries = song.entries;
     const now = player.position().entry;
     let entry = entries.findIndex((candidate, k) => k >= now && candidate.name === section);
@@ -135,6 +135,8 @@ const trackerHost = {
       $('edit-note').textContent = `Section '${section}' is not in the order: add it to hear it.`;
       return;
     }
+    // The first time, the stream is made (paused) before it can seek.
+    await player.ensureStream();
     player.seek(entry, row);
     player.play();
   },
