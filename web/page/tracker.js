@@ -363,8 +363,11 @@ export class Tracker {
                                         'Delete the section and those order entries?')) return;
     const lines = this.lines.lines.slice();
     const last = section.endLine > 0 ? section.endLine : section.rowLines.at(-1) ?? section.line;
-    const removed = last - section.line + 1;
-    lines.splice(section.line - 1, removed);
+    // The empty line before it goes with it, as adding a section writes one.
+    let first = section.line - 1;
+    if (first > 0 && lines[first - 1].trim() === '') first -= 1;
+    const removed = last - first;
+    lines.splice(first, removed);
     const orderLines = this.layout.orderLines.map((line) => (line > last ? line - removed : line));
     const next = this.layout.sections[this.section + 1] ?? this.layout.sections[this.section - 1];
     this.commit(this.withOrder(lines, order.filter((name) => name !== section.name), orderLines),
