@@ -11,10 +11,10 @@
 // and the long tasks (over 50 ms) while typing into a song of 5,000 rows and
 // while it plays with the grid following.
 //
-//   PULSE_SERVER=unix:/path/native node scripts/measure/web.mjs [WEB_DIR]
+//   PULSE_SERVER=unix:/path/native [FENK_TEST_PULSE_SINK=sink] node scripts/measure/web.mjs [WEB_DIR]
 // A measurement, not a test: it prints figures.
-import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdtempSync, openSync, readFileSync, readdirSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { gzipSync } from 'node:zlib';
@@ -165,6 +165,48 @@ try {
                 `${latency.toFixed(1)} ms output latency = ${(worklet + latency).toFixed(1)} ms`);
   }
   await page.click('#play');
+
+  // The same in a recording of the server's sink (FENK_TEST_PULSE_SINK, as
+  // scripts/lib/pulse.sh names it): a new song of rests, a key pressed ten
+  // times stopped and ten times playing, from the frames recorded when the
+  // key went to the first sound after them (parec's own latency, 5 ms
+  // asked, included).
+  const sink = process.env.FENK_TEST_PULSE_SINK;
+  if (sink) {
+    await page.click('#new-song');
+    const recording = join(work, 'keys.raw');
+    const parec = spawn('parec', ['-d', `${sink}.monitor`, '--raw', '--format=s16le', '--rate=32000',
+                                  '--channels=2', '--latency-msec=5'], { stdio: ['ignore', openSync(recording, 'w'), 'inherit'] });
+    // The null sink's clock restarted at the latency parec asks for.
+    for (const state of ['1', '0']) spawnSync('pactl', ['suspend-sink', sink, state]);
+    await page.waitForTimeout(1500);
+    const pressed = { stopped: [], playing: [] };
+    for (const state of ['stopped', 'playing']) {
+      if (state === 'playing') {
+        await page.click('#play');
+        await page.waitForTimeout(500);
+      }
+      for (let k = 0; k < 10; ++k) {
+        await page.focus('#grid-body .cursor');
+        pressed[state].push(statSync(recording).size / 4);
+        await page.keyboard.press(k % 2 ? 'n' : 'm');
+        await page.waitForTimeout(700);
+      }
+    }
+    await page.click('#play');
+    parec.kill();
+    const bytes = readFileSync(recording);
+    const sound = new Int16Array(bytes.buffer, bytes.byteOffset, bytes.length >> 1);
+    for (const state of ['stopped', 'playing']) {
+      const delays = pressed[state].map((at) => {
+        let frame = at;
+        while (2 * frame + 1 < sound.length && Math.abs(sound[2 * frame]) < 1000 && Math.abs(sound[2 * frame + 1]) < 1000) ++frame;
+        return (frame - at) / 32;
+      }).sort((a, b) => a - b);
+      console.log(`key press to its note in a recording, ${state}: ${delays[5].toFixed(0)} ms (median of 10; ` +
+                  `${delays[0].toFixed(0)} to ${delays[9].toFixed(0)})`);
+    }
+  }
 
   // A song of 5,000 rows: long tasks while typing 40 notes into it, then
   // while it plays 8 s with the grid following.

@@ -1,7 +1,8 @@
 // The page's tracker in Debian's Chromium (playwright-core): a tune typed
 // from the keyboard, undone and redone, its .8xp the bytes fenk-make makes of
 // its text; the song back after a reload and with the network off; two tabs
-// on one song; a phone's taps; axe-core at both sizes; no console errors.
+// on one song; sections and the order edited; a phone's taps; axe-core at
+// both sizes; no console errors.
 // Run by scripts/web --test with FENK_WEB_DIR (the page) and FENK_BIN
 // (fenk-make), inside the private PulseAudio server of the page's test.
 import { test, before, after } from 'node:test';
@@ -157,6 +158,21 @@ test('a tune typed, undone and redone, kept through a reload and offline, shared
   await page.waitForSelector('#conflict', { state: 'hidden' });
   assert.equal(await text(page), await text(other));
   await other.close();
+
+  // Sections and the order: one added, one duplicated and renamed, an
+  // order entry added and moved, a section the order plays deleted (it asks).
+  page.once('dialog', (dialog) => dialog.accept());
+  await page.click('#section-add');
+  await page.click('#section-duplicate');
+  await page.fill('#section-name', 'chorus');
+  await page.locator('#section-name').blur();
+  await page.click('#order-list li:nth-child(1) button');
+  await page.click('#order-add');
+  await page.click('#order-later');
+  await page.selectOption('#section', 's2');
+  await page.click('#section-delete');
+  assert.match(await text(page), /\norder s1 s1 chorus\n/);
+  assert.doesNotMatch(await text(page), /section s2\n/);
 
   if (shots) await page.screenshot({ path: join(shots, 'tracker.png'), fullPage: true });
   assert.deepEqual(await axeViolations(page), []);
