@@ -26,12 +26,43 @@ struct Failure {
     std::string reason;
 };
 
-// One MTrk chunk's events, read into `file` (notes with ticks only; their
-// seconds come once every tempo is known).
+// A note-on or note-off as read, paired with the others once every track
+// is read: a note-off ends a note of its channel whatever track began it.
+struct NoteEvent {
+    std::uint64_t tick = 0;
+    std::size_t channelPitch = 0;  // channel x 128 + pitch
+    bool on = false;
+    std::size_t note = 0;  // a note-on's index in MidiFile::notes
+};
+
+// The notes of one channel and pitch that sound, earliest first: a queue
+// whose front is taken in constant time, however many overlap.
+struct Sounding {
+    std::vector<std::size_t> notes;
+    std::size_t first = 0;
+    bool Empty() const { return first == notes.size(); }
+    void Push(std::size_t note) { notes.push_back(note); }
+    std::size_t Pop() {
+        const std::size_t note = notes[first++];
+        if (Empty()) {
+            notes.clear();
+            first = 0;
+        }
+        return note;
+    }
+};
+
+// One MTrk chunk's events, read into `file` (notes with their start ticks
+// only; their ends come from PairNotes, their seconds once every tempo is
+// known) and `events`.
 class TrackReader {
 public:
-    TrackReader(const std::uint8_t* data, std::size_t size, std::size_t track, MidiFile& file)
-        : data_(data), size_(size), track_(track), file_(file), sounding_(kChannelPitches) {}
+    TrackReader(const std::uint8_t* data, std::size_t size, std::size_t track, MidiFile& file,
+                std::vector<NoteEvent>& events)
+        : data_(data), size_(size), track_(track), file_(file), events_(events) {}
+
+    // The tick of the track's last event, after Read.
+    std::uint64_t EndTick() const { return tick_; }
 
     Failure Read() {
         std::uint8_t runningStatus = 0;
@@ -65,10 +96,6 @@ public:
                 runningStatus = status;
                 if (!ReadChannelMessage(status)) return failure_;
             }
-        }
-        // Notes still sounding end with their track.
-        for (Sounding& open : sounding_) {
-            while (!open.Empty()) file_.notes[open.Pop()].endTick = tick_;
         }
         file_.lastTick = std::max(file_.lastTick, tick_);
         return Failure{};
@@ -140,11 +167,10 @@ private:
             note.bend = (state.bend - 8192) / 8192.0 * (state.rangeSemitones + state.rangeCents / 100.0);
             note.track = track_;
             note.startTick = note.endTick = tick_;
-            sounding_[channel * 128u + first].Push(file_.notes.size());
+            events_.push_back({tick_, channel * 128u + first, true, file_.notes.size()});
             file_.notes.push_back(note);
         } else if (kind == 0x80 || kind == 0x90) {
-            Sounding& open = sounding_[channel * 128u + first];
-            if (!open.Empty()) file_.notes[open.Pop()].endTick = tick_;
+            events_.push_back({tick_, channel * 128u + first, false, 0});
         }
         return true;
     }
@@ -208,25 +234,9 @@ private:
     std::size_t size_;
     std::size_t track_;
     MidiFile& file_;
+    std::vector<NoteEvent>& events_;
     std::size_t at_ = 0;
     std::uint64_t tick_ = 0;
-    // The notes of one channel and pitch that sound, earliest first: a
-    // queue whose front is taken in constant time, however many overlap.
-    struct Sounding {
-        std::vector<std::size_t> notes;
-        std::size_t first = 0;
-        bool Empty() const { return first == notes.size(); }
-        void Push(std::size_t note) { notes.push_back(note); }
-        std::size_t Pop() {
-            const std::size_t note = notes[first++];
-            if (Empty()) {
-                notes.clear();
-                first = 0;
-            }
-            return note;
-        }
-    };
-    std::vector<Sounding> sounding_;
     // What a channel's controllers have set, as this track has seen them.
     struct Channel {
         int bend = 8192;
@@ -237,6 +247,31 @@ private:
     Channel channels_[16];
     Failure failure_;
 };
+
+// Ends the notes: the tracks' note events in time order (at one tick, in
+// the order of the tracks, then as read), each note-off ending the
+// earliest sounding note of its channel and pitch, from any track, as a
+// synthesizer playing the file hears it. A note never ended lasts to its
+// own track's end.
+void PairNotes(MidiFile& file, std::vector<NoteEvent>& events, const std::vector<std::uint64_t>& trackEnds) {
+    std::stable_sort(events.begin(), events.end(),
+                     [](const NoteEvent& a, const NoteEvent& b) { return a.tick < b.tick; });
+    std::vector<Sounding> sounding(kChannelPitches);
+    for (const NoteEvent& event : events) {
+        Sounding& open = sounding[event.channelPitch];
+        if (event.on) {
+            open.Push(event.note);
+        } else if (!open.Empty()) {
+            file.notes[open.Pop()].endTick = event.tick;
+        }
+    }
+    for (Sounding& open : sounding) {
+        while (!open.Empty()) {
+            Note& note = file.notes[open.Pop()];
+            note.endTick = trackEnds[note.track];
+        }
+    }
+}
 
 fenk::Result<MidiFile> Refuse(const std::string& reason) {
     return fenk::Failed<MidiFile>(fenk::Failure::Failed, reason);
@@ -342,6 +377,8 @@ fenk::Result<MidiFile> ReadMidiFile(const std::vector<std::uint8_t>& bytes) {
 
     std::size_t at = 8 + headerLength;
     std::size_t tracksRead = 0;
+    std::vector<NoteEvent> events;
+    std::vector<std::uint64_t> trackEnds;
     while (tracksRead < trackCount) {
         if (size - at < 8) {
             return Refuse("the header promises " + std::to_string(trackCount) + " tracks, the file ends after " +
@@ -355,13 +392,15 @@ fenk::Result<MidiFile> ReadMidiFile(const std::vector<std::uint8_t>& bytes) {
         const bool isTrack = BigEndian(data + at, 4) == BigEndian(reinterpret_cast<const std::uint8_t*>("MTrk"), 4);
         if (isTrack) {
             file.trackNames.emplace_back();
-            TrackReader reader(data + at + 8, length, tracksRead, file);
+            TrackReader reader(data + at + 8, length, tracksRead, file, events);
             const Failure failure = reader.Read();
             if (failure.failed) return Refuse(failure.reason);
+            trackEnds.push_back(reader.EndTick());
             ++tracksRead;
         }
         at += 8 + static_cast<std::size_t>(length);
     }
+    PairNotes(file, events, trackEnds);
     PlaceOnTheTimeLine(file);
     return fenk::Succeeded(std::move(file));
 }

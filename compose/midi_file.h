@@ -27,7 +27,9 @@ namespace midi {
 
 // One note, from its note-on to its note-off (or to its track's end when it
 // has none). A note-on of velocity 0 is a note-off; each note-off ends the
-// earliest sounding note of its pitch and channel.
+// earliest sounding note of its pitch and channel, whichever track began it
+// (the tracks' events merged in time order, at one tick in the order of the
+// tracks), as a synthesizer playing the file hears it.
 struct Note {
     std::uint8_t channel = 0;   // 0..15 (9 is General MIDI's percussion, "channel 10")
     std::uint8_t pitch = 0;     // MIDI note number 0..127 (60 is middle C, C4)
