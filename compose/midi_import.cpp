@@ -4,9 +4,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <queue>
+#include <set>
 
 #include "compose/notes.h"
+#include "compose/song_text.h"
 #include "songfile/songfile.h"
 
 namespace midiimport {
@@ -15,6 +19,7 @@ namespace {
 using songfile::kVoices;
 constexpr int kPercussionChannel = 9;  // "channel 10"
 constexpr double kTicksPerSecond = 200.0;  // 5 ms ticks
+constexpr std::int64_t kTicksPerMoment = 2;  // the tune is looked at every 10 ms
 constexpr int kBarsPerSection = 4;
 constexpr double kSmpteBarSeconds = 2.0;
 constexpr std::int64_t kLongestRowTicks = 65535;
@@ -38,22 +43,172 @@ struct Placed {
     std::int64_t end = 0;  // > start
     int pitch = 0;         // MIDI number, transposed
     double bend = 0.0;     // semitones of pitch bend at its start
-    int line = 0;          // the monophonic line it belongs to
-    int rank = 0;          // its line's rank: 0 first
+    int velocity = 64;
+    int source = 0;        // where it came from: an index into the import's sources
     bool keep = true;
 };
 
-struct Line {
-    std::int64_t lastEnd = 0;
-    std::string source;  // "channel 1" / "track 2"
-    double pitchTicks = 0.0;
-    std::int64_t ticks = 0;
-};
+// What a note is in the arrangement when it begins: the highest note
+// sounding then (the tune a listener follows), the lowest (the bass), or
+// one between them.
+enum class Part { Top, Bottom, Inner };
+
+// How well `voice` suits a note of `part`: 0 best. The tune goes to voice
+// 0, the bass to voice 3, the notes between to voices 1 and 2.
+int Tier(Part part, int voice) {
+    switch (part) {
+        case Part::Top: return voice == 0 ? 0 : voice == 3 ? 2 : 1;
+        case Part::Bottom: return voice == 3 ? 0 : voice == 0 ? 2 : 1;
+        case Part::Inner: break;
+    }
+    return voice == 1 || voice == 2 ? 0 : 1;
+}
+
+// The reduction to four voices, over the moments at which notes begin or
+// end. At each, the arrangement's highest and lowest sounding notes are
+// found (of the notes sounding then, whether kept or not); the notes that
+// begin take voices in this order: the highest, the lowest, then those
+// between, the longer and louder first. A note takes a free voice: the one
+// its part suits best, then the one whose last note lies nearest in pitch
+// (a voice keeps to one line). With none free, the highest or the lowest
+// note cuts a note that is now between them where it begins (leaves it out
+// when both begin together), the least worth keeping (the shortest left to
+// sound, the softest); a note between them is left out. When the highest
+// or the lowest note sounds in no voice (it was between others when it
+// began, or cut), the rest of it takes a voice as it would have: the tune
+// and the bass go on. `lost(note, wasCut)` hears of each note cut or left
+// out; the rest of a note taken up again is added to `placed`.
+template <typename Lost>
+void Reduce(std::vector<Placed>& placed, std::vector<std::vector<std::size_t>>& voices, Lost lost) {
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.start < b.start; });
+    const std::size_t originals = placed.size();
+    std::vector<std::int64_t> originalEnd(originals);
+    for (std::size_t i = 0; i < originals; ++i) originalEnd[i] = placed[i].end;
+    std::multimap<int, std::size_t> sounding;  // the arrangement's notes sounding, by pitch
+    using Ending = std::pair<std::int64_t, std::size_t>;  // end, note
+    std::priority_queue<Ending, std::vector<Ending>, std::greater<Ending>> endings;
+    int lastPitch[kVoices] = {-1, -1, -1, -1};
+    std::vector<std::pair<Part, std::size_t>> group;
+    std::int64_t at = 0;
+    int top = 0, bottom = 0;
+    const auto sounds = [&](int voice) {
+        const std::vector<std::size_t>& taken = voices[static_cast<std::size_t>(voice)];
+        return !taken.empty() && placed[taken.back()].end > at;
+    };
+    // Gives note `index` a voice as a note of `part`; false when it has none.
+    const auto place = [&](std::size_t index, Part part) {
+        int chosen = -1;
+        int best = 0;
+        for (int voice = 0; voice < kVoices; ++voice) {
+            if (sounds(voice)) continue;
+            const int score = Tier(part, voice) * 1000 +
+                              (lastPitch[voice] < 0 ? 0 : std::abs(lastPitch[voice] - placed[index].pitch));
+            if (chosen < 0 || score < best) {
+                chosen = voice;
+                best = score;
+            }
+        }
+        if (chosen < 0 && part != Part::Inner) {
+            double leastWorth = 0.0;
+            for (int voice = 0; voice < kVoices; ++voice) {
+                const Placed& other = placed[voices[static_cast<std::size_t>(voice)].back()];
+                if (other.pitch == top || other.pitch == bottom) continue;
+                const double worth = static_cast<double>(other.end - at) * other.velocity + Tier(part, voice) * 0.5;
+                if (chosen < 0 || worth < leastWorth) {
+                    chosen = voice;
+                    leastWorth = worth;
+                }
+            }
+            if (chosen >= 0) {
+                std::vector<std::size_t>& taken = voices[static_cast<std::size_t>(chosen)];
+                Placed& other = placed[taken.back()];
+                if (other.start == at) {
+                    other.keep = false;
+                    taken.pop_back();
+                    lost(other, false);
+                } else {
+                    other.end = at;
+                    lost(other, true);
+                }
+            }
+        }
+        if (chosen < 0) return false;
+        voices[static_cast<std::size_t>(chosen)].push_back(index);
+        lastPitch[chosen] = placed[index].pitch;
+        return true;
+    };
+    for (std::size_t first = 0; first < originals || !endings.empty();) {
+        at = first < originals ? placed[first].start : endings.top().first;
+        if (!endings.empty()) at = std::min(at, endings.top().first);
+        while (!endings.empty() && endings.top().first <= at) {
+            const std::size_t gone = endings.top().second;
+            const auto [from, to] = sounding.equal_range(placed[gone].pitch);
+            for (auto it = from; it != to; ++it) {
+                if (it->second == gone) {
+                    sounding.erase(it);
+                    break;
+                }
+            }
+            endings.pop();
+        }
+        std::size_t last = first;
+        for (; last < originals && placed[last].start == at; ++last) {
+            sounding.insert({placed[last].pitch, last});
+            endings.push({originalEnd[last], last});
+        }
+        if (sounding.empty()) {
+            first = last;
+            continue;
+        }
+        top = sounding.rbegin()->first;
+        bottom = sounding.begin()->first;
+        group.clear();
+        for (std::size_t i = first; i < last; ++i) {
+            const int pitch = placed[i].pitch;
+            group.push_back({pitch == top ? Part::Top : pitch == bottom ? Part::Bottom : Part::Inner, i});
+        }
+        std::stable_sort(group.begin(), group.end(), [&](const auto& a, const auto& b) {
+            if (a.first != b.first) return a.first < b.first;
+            const Placed& x = placed[a.second];
+            const Placed& y = placed[b.second];
+            const std::int64_t worthX = (x.end - x.start) * x.velocity, worthY = (y.end - y.start) * y.velocity;
+            if (worthX != worthY) return worthX > worthY;
+            return x.pitch > y.pitch;
+        });
+        for (const auto& [part, index] : group) {
+            if (!place(index, part)) {
+                placed[index].keep = false;
+                lost(placed[index], false);
+            }
+        }
+        first = last;
+        // The tune and the bass go on where no voice sounds them.
+        for (const Part part : {Part::Top, Part::Bottom}) {
+            const int pitch = part == Part::Top ? top : bottom;
+            bool heard = false;
+            for (int voice = 0; voice < kVoices && !heard; ++voice) {
+                heard = sounds(voice) && placed[voices[static_cast<std::size_t>(voice)].back()].pitch == pitch;
+            }
+            if (heard) continue;
+            const std::size_t source = (part == Part::Top ? std::prev(sounding.end()) : sounding.begin())->second;
+            Placed rest = placed[source];
+            rest.start = at;
+            rest.end = originalEnd[source];
+            rest.keep = true;
+            if (rest.end <= at) continue;
+            placed.push_back(rest);
+            if (!place(placed.size() - 1, part)) placed.pop_back();
+        }
+    }
+}
 
 // "bar 5 E4", for the summary.
-std::string Where(const std::vector<std::int64_t>& barStarts, const Placed& note) {
+// `barStarts` are the bars of the part imported, the first of them bar
+// `firstBar` of the file.
+std::string Where(const std::vector<std::int64_t>& barStarts, std::size_t firstBar, const Placed& note) {
     const auto bar = std::upper_bound(barStarts.begin(), barStarts.end(), note.start) - barStarts.begin();
-    return "bar " + std::to_string(std::max<std::ptrdiff_t>(1, bar)) + " " + notes::NoteName(note.pitch);
+    return "bar " + std::to_string(std::max<std::ptrdiff_t>(1, bar) + static_cast<std::ptrdiff_t>(firstBar) - 1) + " " +
+           notes::NoteName(note.pitch);
 }
 
 void Count(std::vector<std::string>& examples, std::size_t& count, const std::string& example) {
@@ -109,6 +264,33 @@ std::vector<std::int64_t> BarStarts(const midi::MidiFile& file, std::int64_t end
 
 }  // namespace
 
+fenk::Result<Place> ParsePlace(const std::string& text) {
+    Place place;
+    const auto fail = [&]() {
+        return fenk::Failed<Place>(fenk::Failure::Failed,
+                                   "'" + text + "' is no place in the file: a bar number (57) or a time (4:31.2)");
+    };
+    if (text.empty() || text.size() > 16) return fail();
+    if (text.find_first_not_of("0123456789") == std::string::npos) {
+        place.kind = Place::Kind::Bar;
+        place.bar = std::stoi(text);
+        if (place.bar < 1) return fail();
+        return fenk::Succeeded(place);
+    }
+    const std::size_t colon = text.find(':');
+    const std::string minutes = colon == std::string::npos ? "0" : text.substr(0, colon);
+    const std::string seconds = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (minutes.empty() || minutes.find_first_not_of("0123456789") != std::string::npos || seconds.empty() ||
+        seconds.find_first_not_of("0123456789.") != std::string::npos || seconds.front() == '.' ||
+        std::count(seconds.begin(), seconds.end(), '.') > 1 || (colon != std::string::npos && seconds.find('.') != 2 &&
+                                                                  seconds.size() != 2)) {
+        return fail();
+    }
+    place.kind = Place::Kind::Time;
+    place.seconds = std::stoi(minutes) * 60.0 + std::strtod(seconds.c_str(), nullptr);
+    return fenk::Succeeded(place);
+}
+
 fenk::Result<std::vector<VoiceSource>> ParseVoiceSources(const std::string& text) {
     std::vector<VoiceSource> sources;
     std::size_t from = 0;
@@ -138,7 +320,102 @@ fenk::Result<std::vector<VoiceSource>> ParseVoiceSources(const std::string& text
     return fenk::Succeeded(std::move(sources));
 }
 
-fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions& options) {
+namespace {
+
+// "4:31.2" of song ticks.
+std::string Clock(std::int64_t ticks) {
+    const std::int64_t tenths = ticks / 20;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", static_cast<long long>(tenths / 600),
+                  static_cast<long long>(tenths / 10 % 60), static_cast<long long>(tenths % 10));
+    return text;
+}
+
+// "65,516".
+std::string Thousands(std::size_t value) {
+    std::string digits = std::to_string(value);
+    for (std::ptrdiff_t at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
+// The song block's bytes when `text` is compiled, or SIZE_MAX when it does
+// not compile or build (too big for a program).
+std::size_t ProgramBytes(const std::string& text) {
+    const songtext::CompileResult compiled = songtext::CompileSongText(text);
+    if (!compiled.ok) return SIZE_MAX;
+    const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
+    return built.ok() ? built.value.body.size() : SIZE_MAX;
+}
+
+// The file's ticks of a --grid note value ("1/16": a sixteenth note; "" none: 0).
+fenk::Result<std::uint64_t> GridTicks(const midi::MidiFile& file, const std::string& grid) {
+    const auto fail = [&](const std::string& why) { return fenk::Failed<std::uint64_t>(fenk::Failure::Failed, why); };
+    if (grid.empty()) return fenk::Succeeded<std::uint64_t>(0);
+    const std::size_t slash = grid.find('/');
+    const std::string top = grid.substr(0, slash), bottom = slash == std::string::npos ? "1" : grid.substr(slash + 1);
+    const auto number = [](const std::string& text) {
+        return !text.empty() && text.size() <= 4 && text.find_first_not_of("0123456789") == std::string::npos
+                   ? std::stoi(text) : 0;
+    };
+    const int numerator = number(top), denominator = number(bottom);
+    if (numerator < 1 || denominator < 1) return fail("--grid '" + grid + "' is no note value, such as 1/16 or 1/12");
+    if (file.ticksPerQuarter <= 0) return fail("--grid needs a file that counts beats; this one counts SMPTE time");
+    const long long ticks = std::llround(4.0 * file.ticksPerQuarter * numerator / denominator);
+    if (ticks < 1) return fail("--grid " + grid + " is less than one of the file's ticks");
+    return fenk::Succeeded(static_cast<std::uint64_t>(ticks));
+}
+
+// The file's tempo at each moment, as a song text writes it.
+struct Tempo {
+    std::int64_t from = 0;  // song ticks
+    double bpm = 0.0;       // as written; 0: none (SMPTE time), durations in ticks
+    std::string text;       // "120", "92.5"
+};
+
+class TempoMap {
+public:
+    explicit TempoMap(const midi::MidiFile& file) {
+        if (file.ticksPerQuarter <= 0) {
+            tempos_.push_back(Tempo{});
+            return;
+        }
+        for (const midi::TempoChange& change : file.tempos) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.6g", 60e6 / change.microsecondsPerQuarter);
+            tempos_.push_back(Tempo{TickOf(change.seconds), std::strtod(text, nullptr), text});
+        }
+        if (tempos_.empty()) tempos_.push_back(Tempo{0, 120.0, "120"});
+    }
+    // The tempo at song tick `tick` of the whole file.
+    const Tempo& At(std::int64_t tick) const {
+        std::size_t at = 0;
+        while (at + 1 < tempos_.size() && tempos_[at + 1].from <= tick) ++at;
+        return tempos_[at];
+    }
+
+private:
+    std::vector<Tempo> tempos_;
+};
+
+// A row's duration as the song text writes it: beats at `bpm` ("1", "3/2",
+// "1/4"; 1/16 to 16 beats with a denominator of 1, 2, 3, 4, 6, 8, 12 or 16)
+// when that compiles to exactly `ticks`, else "85t".
+std::string Duration(std::int64_t ticks, double bpm) {
+    if (bpm > 0.0) {
+        for (const int denominator : {1, 2, 3, 4, 6, 8, 12, 16}) {
+            const long long numerator = std::llround(static_cast<double>(ticks) * bpm / 12000.0 * denominator);
+            if (numerator < 1 || numerator * 16 < denominator || numerator > 16LL * denominator) continue;
+            if (songtext::TicksForBeats(static_cast<double>(numerator) / denominator, bpm) != static_cast<double>(ticks)) continue;
+            return denominator == 1 ? std::to_string(numerator) : std::to_string(numerator) + "/" + std::to_string(denominator);
+        }
+    }
+    return std::to_string(ticks) + "t";
+}
+
+// The import of the file's notes from song tick `from` to `to` (the whole:
+// 0 and INT64_MAX), the song starting at `from`.
+fenk::Result<Import> ImportPart(const midi::MidiFile& file, const ImportOptions& options, std::int64_t from,
+                                std::int64_t to) {
     const auto refuse = [](const std::string& reason) { return fenk::Failed<Import>(fenk::Failure::Failed, reason); };
     const bool chosen = !options.voices.empty();
     for (const VoiceSource& source : options.voices) {
@@ -148,31 +425,56 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
         }
     }
 
-    // The notes on ticks, each in its line.
+    // The notes on ticks, each with where it came from.
     std::vector<Placed> placed;
-    std::vector<Line> lines;
+    std::vector<std::string> sources;  // "channel 1", "track 2": Placed::source
     std::size_t drums = 0, unused = 0, shorter = 0;
-    std::map<int, std::vector<int>> channelLines;  // without a voice choice: a channel's lines
+    if (chosen) {
+        for (const VoiceSource& source : options.voices) {
+            sources.push_back(source.kind == VoiceSource::Kind::None ? "nothing"
+                              : (source.kind == VoiceSource::Kind::Channel ? "channel " : "track ") +
+                                    std::to_string(source.number));
+        }
+    } else {
+        for (int channel = 1; channel <= 16; ++channel) sources.push_back("channel " + std::to_string(channel));
+    }
+    const fenk::Result<std::uint64_t> grid = GridTicks(file, options.grid);
+    if (!grid.ok()) return refuse(grid.reason);
     for (const midi::Note& note : file.notes) {
         Placed one;
-        one.start = TickOf(note.startSeconds);
-        const std::int64_t end = TickOf(note.endSeconds);
-        if (end <= one.start) ++shorter;
-        one.end = std::max(end, one.start + 1);
+        if (grid.value > 0) {
+            // On the grid of the file's own beats: a note keeps a step at least.
+            const std::uint64_t step = grid.value;
+            const std::uint64_t start = (note.startTick + step / 2) / step * step;
+            const std::uint64_t end = std::max((note.endTick + step / 2) / step * step, start + step);
+            one.start = TickOf(midi::SecondsAtTick(file, start));
+            one.end = TickOf(midi::SecondsAtTick(file, end));
+        } else {
+            one.start = TickOf(note.startSeconds);
+            one.end = TickOf(note.endSeconds);
+        }
+        if (one.end <= one.start) ++shorter;
+        one.end = std::max(one.end, one.start + 1);
+        // A part of the file: its notes cut to the part, the song starting
+        // where it starts.
+        if (one.end <= from || one.start >= to) continue;
+        one.start = std::max(one.start, from) - from;
+        one.end = std::min(one.end, to) - from;
         one.pitch = note.pitch + options.transpose;
         one.bend = note.bend;
+        one.velocity = note.velocity;
         if (chosen) {
-            // The line of a chosen source is its voice.
-            one.line = -1;
+            // A chosen source's notes go to its voice.
+            one.source = -1;
             for (int voice = 0; voice < kVoices; ++voice) {
                 const VoiceSource& source = options.voices[static_cast<std::size_t>(voice)];
                 if ((source.kind == VoiceSource::Kind::Channel && source.number == note.channel + 1) ||
                     (source.kind == VoiceSource::Kind::Track && static_cast<std::size_t>(source.number) == note.track + 1)) {
-                    one.line = voice;
+                    one.source = voice;
                     break;
                 }
             }
-            if (one.line < 0) {
+            if (one.source < 0) {
                 ++unused;
                 continue;
             }
@@ -181,147 +483,63 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
                 ++drums;
                 continue;
             }
-            std::vector<int>& mine = channelLines[note.channel];
-            one.line = -1;
-            for (int line : mine) {
-                if (lines[static_cast<std::size_t>(line)].lastEnd <= one.start) {
-                    one.line = line;
-                    break;
-                }
-            }
-            if (one.line < 0) {
-                one.line = static_cast<int>(lines.size());
-                mine.push_back(one.line);
-                Line line;
-                line.source = "channel " + std::to_string(note.channel + 1);
-                lines.push_back(line);
-            }
-            lines[static_cast<std::size_t>(one.line)].lastEnd = one.end;
+            one.source = note.channel;
         }
         placed.push_back(one);
     }
-    if (chosen) {
-        lines.assign(kVoices, Line{});
-        for (int voice = 0; voice < kVoices; ++voice) {
-            const VoiceSource& source = options.voices[static_cast<std::size_t>(voice)];
-            lines[static_cast<std::size_t>(voice)].source =
-                source.kind == VoiceSource::Kind::None ? "nothing"
-                : (source.kind == VoiceSource::Kind::Channel ? "channel " : "track ") + std::to_string(source.number);
-        }
+    if (placed.empty()) {
+        if (from > 0 || to < INT64_MAX) return refuse("the part chosen with --from and --to holds no notes");
+        return refuse("the file holds no notes to import" + std::string(drums ? " (only percussion, channel 10)" : ""));
     }
-    if (placed.empty()) return refuse("the file holds no notes to import" + std::string(drums ? " (only percussion, channel 10)" : ""));
-    for (const Placed& note : placed) {
-        Line& line = lines[static_cast<std::size_t>(note.line)];
-        line.ticks += note.end - note.start;
-        line.pitchTicks += static_cast<double>(note.pitch) * static_cast<double>(note.end - note.start);
-    }
-
-    // Ranks and the voice each rank prefers: the highest line, the lowest,
-    // then the others by how long they sound.
-    std::vector<int> order(lines.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
-    std::vector<int> preferred(lines.size(), -1);
-    if (chosen) {
-        for (int voice = 0; voice < kVoices; ++voice) preferred[static_cast<std::size_t>(voice)] = voice;
-    } else {
-        const auto mean = [&](int i) {
-            const Line& line = lines[static_cast<std::size_t>(i)];
-            return line.ticks > 0 ? line.pitchTicks / static_cast<double>(line.ticks) : 0.0;
-        };
-        std::sort(order.begin(), order.end(), [&](int a, int b) { return mean(a) > mean(b); });
-        if (order.size() > 2) {
-            std::rotate(order.begin() + 1, order.end() - 1, order.end());  // the lowest second
-            std::stable_sort(order.begin() + 2, order.end(), [&](int a, int b) {
-                return lines[static_cast<std::size_t>(a)].ticks > lines[static_cast<std::size_t>(b)].ticks;
-            });
-        }
-        const int voiceOfRank[kVoices] = {0, 3, 1, 2};
-        for (std::size_t rank = 0; rank < order.size() && rank < kVoices; ++rank) {
-            preferred[static_cast<std::size_t>(order[rank])] = voiceOfRank[rank];
-        }
-    }
-    std::vector<int> rankOf(lines.size());
-    for (std::size_t rank = 0; rank < order.size(); ++rank) rankOf[static_cast<std::size_t>(order[rank])] = static_cast<int>(rank);
-    for (Placed& note : placed) note.rank = rankOf[static_cast<std::size_t>(note.line)];
-
-    // Voices taken note by note, in order of start and rank; a note finding
-    // every voice taken takes the one of the lowest-ranked note, if lower
-    // than its own, and cuts that note where it begins.
-    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-        if (a.start != b.start) return a.start < b.start;
-        if (a.rank != b.rank) return a.rank < b.rank;
-        return a.pitch > b.pitch;
-    });
-    std::vector<std::vector<std::size_t>> voices(kVoices);  // indices into placed, in order
     const std::int64_t songEnd = std::max_element(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
                                      return a.end < b.end;
                                  })->end;
     if (songEnd > kLongestSongTicks) {
         return refuse("the music lasts " + std::to_string(songEnd / 200 / 60) + " minutes, longer than a song may (2 hours)");
     }
-    const std::vector<std::int64_t> barStarts = BarStarts(file, songEnd);
+    // The part's bars, counted as the file counts them.
+    std::vector<std::int64_t> barStarts;
+    std::size_t firstBar = 1;
+    for (const std::int64_t start : BarStarts(file, from + songEnd)) {
+        if (start < from) ++firstBar;
+        else barStarts.push_back(start - from);
+    }
+
+    std::vector<std::vector<std::size_t>> voices(kVoices);  // indices into placed, in order
     std::vector<std::string> cutExamples, outExamples;
     std::size_t cut = 0, leftOut = 0;
-    for (std::size_t index = 0; index < placed.size(); ++index) {
-        Placed& note = placed[index];
-        const auto freeAt = [&](int voice) {
-            const std::vector<std::size_t>& taken = voices[static_cast<std::size_t>(voice)];
-            return taken.empty() || placed[taken.back()].end <= note.start;
-        };
-        int voice = -1;
-        const int wanted = preferred[static_cast<std::size_t>(note.line)];
-        if (chosen) {
-            voice = wanted;
-            if (!freeAt(voice)) {
-                // One note at a time: a note that begins cuts the one
-                // sounding; of notes that begin together the highest holds.
-                Placed& other = placed[voices[static_cast<std::size_t>(voice)].back()];
+    if (chosen) {
+        std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+            if (a.start != b.start) return a.start < b.start;
+            return a.pitch > b.pitch;
+        });
+        // One note at a time in a voice: a note that begins cuts the one
+        // sounding; of notes that begin together the highest holds.
+        for (std::size_t index = 0; index < placed.size(); ++index) {
+            Placed& note = placed[index];
+            std::vector<std::size_t>& taken = voices[static_cast<std::size_t>(note.source)];
+            if (!taken.empty() && placed[taken.back()].end > note.start) {
+                Placed& other = placed[taken.back()];
                 if (other.start == note.start) {
                     note.keep = false;
-                    Count(outExamples, leftOut, Where(barStarts, note));
+                    Count(outExamples, leftOut, Where(barStarts, firstBar, note));
                     continue;
                 }
                 other.end = note.start;
-                Count(cutExamples, cut, Where(barStarts, other));
+                Count(cutExamples, cut, Where(barStarts, firstBar, other));
             }
-        } else {
-            if (wanted >= 0 && freeAt(wanted)) voice = wanted;
-            for (int candidate = 0; candidate < kVoices && voice < 0; ++candidate) {
-                if (freeAt(candidate)) voice = candidate;
-            }
-            if (voice < 0) {
-                int worst = -1;
-                for (int candidate = 0; candidate < kVoices; ++candidate) {
-                    const Placed& other = placed[voices[static_cast<std::size_t>(candidate)].back()];
-                    if (other.rank > note.rank &&
-                        (worst < 0 || other.rank > placed[voices[static_cast<std::size_t>(worst)].back()].rank)) {
-                        worst = candidate;
-                    }
-                }
-                if (worst < 0) {
-                    note.keep = false;
-                    Count(outExamples, leftOut, Where(barStarts, note));
-                    continue;
-                }
-                std::vector<std::size_t>& taken = voices[static_cast<std::size_t>(worst)];
-                Placed& other = placed[taken.back()];
-                if (other.start == note.start) {
-                    other.keep = false;
-                    taken.pop_back();
-                    Count(outExamples, leftOut, Where(barStarts, other));
-                } else {
-                    other.end = note.start;
-                    Count(cutExamples, cut, Where(barStarts, other));
-                }
-                voice = worst;
-            }
+            taken.push_back(index);
         }
-        voices[static_cast<std::size_t>(voice)].push_back(index);
+    } else {
+        Reduce(placed, voices, [&](const Placed& note, bool wasCut) {
+            if (wasCut) Count(cutExamples, cut, Where(barStarts, firstBar, note));
+            else Count(outExamples, leftOut, Where(barStarts, firstBar, note));
+        });
     }
 
     // Pitches within the periods' reach, and equal notes parted.
     std::vector<std::string> movedExamples, offExamples;
-    std::size_t moved = 0, farOff = 0, parted = 0, kept = 0;
+    std::size_t moved = 0, farOff = 0, parted = 0, kept = 0, melodyNotes = 0, melodyFarOff = 0;
     for (std::vector<std::size_t>& taken : voices) {
         taken.erase(std::remove_if(taken.begin(), taken.end(), [&](std::size_t i) { return !placed[i].keep; }),
                     taken.end());
@@ -333,16 +551,21 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
             while (pitch > 127) pitch -= 12;
             while (PeriodOf(pitch, note.bend) > 255) pitch += 12;
             if (pitch != note.pitch) {
-                Count(movedExamples, moved, Where(barStarts, note) + " to " + notes::NoteName(pitch));
+                Count(movedExamples, moved, Where(barStarts, firstBar, note) + " to " + notes::NoteName(pitch));
                 note.pitch = pitch;
             }
             const auto period = static_cast<std::uint8_t>(std::max(1, PeriodOf(pitch, note.bend)));
-            if (std::fabs(notes::CentsOff(period, pitch) - note.bend * 100.0) > notes::kFarOffCents) {
-                Count(offExamples, farOff, Where(barStarts, note));
+            const bool off = std::fabs(notes::CentsOff(period, pitch) - note.bend * 100.0) > notes::kFarOffCents;
+            if (off) Count(offExamples, farOff, Where(barStarts, firstBar, note));
+            if (&taken == &voices[0]) {
+                ++melodyNotes;
+                if (off) ++melodyFarOff;
             }
+            // The player runs equal periods together: C8, C#8 and D8 are
+            // all period 7, so neighbours are parted by period, not by key.
             if (k > 0) {
                 Placed& before = placed[taken[k - 1]];
-                if (before.end == note.start && before.pitch == note.pitch && before.bend == note.bend &&
+                if (before.end == note.start && PeriodOf(before.pitch, before.bend) == PeriodOf(note.pitch, note.bend) &&
                     before.end - before.start > 1) {
                     --before.end;
                     ++parted;
@@ -366,30 +589,37 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     std::vector<std::size_t> next(kVoices, 0);
     struct Row {
         std::int64_t start;
+        std::string tempo;  // the tempo its duration is written in
         std::string text;
     };
     std::vector<Row> rows;
+    std::vector<PlayedRow> played;
+    const TempoMap tempos(file);
     for (std::size_t c = 0; c + 1 < cuts.size(); ++c) {
-        const std::int64_t from = cuts[c], to = cuts[c + 1];
+        const std::int64_t rowStart = cuts[c], rowEnd = cuts[c + 1];
         std::string voicesText;
+        PlayedRow heard{rowStart, rowEnd - rowStart, {}};
         for (int voice = 0; voice < kVoices; ++voice) {
             const std::vector<std::size_t>& taken = voices[static_cast<std::size_t>(voice)];
             std::size_t& at = next[static_cast<std::size_t>(voice)];
-            while (at < taken.size() && placed[taken[at]].end <= from) ++at;
-            const bool sounding = at < taken.size() && placed[taken[at]].start <= from;
+            while (at < taken.size() && placed[taken[at]].end <= rowStart) ++at;
+            const bool sounding = at < taken.size() && placed[taken[at]].start <= rowStart;
             // A bent note is written as the period it sounds.
             std::string name = "-";
             if (sounding) {
                 const Placed& note = placed[taken[at]];
-                name = note.bend == 0.0 ? notes::NoteName(note.pitch)
-                                        : std::to_string(std::clamp(PeriodOf(note.pitch, note.bend), 1, 255));
+                const int period = std::clamp(PeriodOf(note.pitch, note.bend), 1, 255);
+                name = note.bend == 0.0 ? notes::NoteName(note.pitch) : std::to_string(period);
+                heard.periods[voice] = static_cast<std::uint8_t>(period);
             }
             if (name.size() < 5) name.resize(5, ' ');
             voicesText += "  " + name;
         }
-        for (std::int64_t start = from; start < to; start += kLongestRowTicks) {
-            const std::int64_t length = std::min(kLongestRowTicks, to - start);
-            rows.push_back(Row{start, voicesText + "  " + std::to_string(length) + "t"});
+        played.push_back(heard);
+        const Tempo& tempo = tempos.At(rowStart + from);
+        for (std::int64_t start = rowStart; start < rowEnd; start += kLongestRowTicks) {
+            const std::int64_t length = std::min(kLongestRowTicks, rowEnd - start);
+            rows.push_back(Row{start, tempo.text, voicesText + "  " + Duration(length, tempo.bpm)});
         }
     }
 
@@ -402,13 +632,21 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     std::size_t row = 0, sectionsWritten = 0, entries = 0;
     for (std::size_t s = 0; s < sectionStarts.size() && row < rows.size(); ++s) {
         const std::int64_t until = s + 1 < sectionStarts.size() ? sectionStarts[s + 1] : INT64_MAX;
-        std::string content;
-        for (; row < rows.size() && rows[row].start < until; ++row) content += rows[row].text + "\n";
+        // A section says its tempo, and each change in it: its durations
+        // read the same wherever the order plays it.
+        std::string content, tempo;
+        for (; row < rows.size() && rows[row].start < until; ++row) {
+            if (rows[row].tempo != tempo) {
+                tempo = rows[row].tempo;
+                content += "tempo " + tempo + "\n";
+            }
+            content += rows[row].text + "\n";
+        }
         if (content.empty()) continue;
-        const std::size_t firstBar = s * kBarsPerSection + 1;
+        const std::size_t sectionBar = firstBar + s * kBarsPerSection;
         auto found = written.find(content);
         if (found == written.end()) {
-            const std::string name = "bars" + std::to_string(firstBar) + "-" + std::to_string(firstBar + kBarsPerSection - 1);
+            const std::string name = "bars" + std::to_string(sectionBar) + "-" + std::to_string(sectionBar + kBarsPerSection - 1);
             found = written.emplace(content, name).first;
             body += "\nsection " + name + "\n# voice0 voice1 voice2 voice3 duration\n";
             body += content;
@@ -429,20 +667,26 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
             break;
         }
     }
-    result.text = "# Imported from a MIDI file by fenk-make: 5 ms ticks, four voices.\n"
+    result.text = "# Imported from a MIDI file by fenk-make: four voices; durations in beats at the file's\n"
+                  "# tempo where they come out exact, else in 5 ms ticks.\n"
                   "title " + Quoted(title) + "\nname " + options.programName + "\n" + body + "\n" + orderLine + "\n";
 
     std::string used;
     for (int voice = 0; voice < kVoices; ++voice) {
+        std::vector<bool> here(sources.size(), false);
+        for (std::size_t i : voices[static_cast<std::size_t>(voice)]) here[static_cast<std::size_t>(placed[i].source)] = true;
         std::string from;
-        for (std::size_t line = 0; line < lines.size(); ++line) {
-            bool here = false;
-            for (std::size_t i : voices[static_cast<std::size_t>(voice)]) here = here || placed[i].line == static_cast<int>(line);
-            if (here && from.find(lines[line].source) == std::string::npos) from += (from.empty() ? "" : "+") + lines[line].source;
+        for (std::size_t source = 0; source < sources.size(); ++source) {
+            if (here[source]) from += (from.empty() ? "" : "+") + sources[source];
         }
         used += (voice ? ", " : "") + std::to_string(voice) + " " + (from.empty() ? "silent" : from);
     }
     result.summary.push_back("voices: " + used);
+    const TuneKept tune = MeasureTuneKept(file, options.transpose, played, from, to);
+    char keptLine[96];
+    std::snprintf(keptLine, sizeof keptLine, "tune: melody kept %.0f %% of the time, bass %.0f %%", 100.0 * tune.melody,
+                  100.0 * tune.bass);
+    result.summary.push_back(keptLine);
     std::string noteLine = "notes: " + std::to_string(kept) + " kept, " + CountLine("cut short", cut, cutExamples) +
                            ", " + CountLine("left out", leftOut, outExamples);
     if (drums > 0) noteLine += ", " + std::to_string(drums) + " of percussion (channel 10) left out";
@@ -450,8 +694,14 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     result.summary.push_back(noteLine);
     result.summary.push_back("timing: " + std::to_string(shorter) + " notes shorter than a tick given one, " +
                              std::to_string(parted) + " repeated notes parted by a 5 ms rest");
-    result.summary.push_back("pitches: " + CountLine("moved by octaves", moved, movedExamples) + ", " +
-                             CountLine("more than 30 cents off", farOff, offExamples));
+    std::string pitchLine = "pitches: " + CountLine("moved by octaves", moved, movedExamples) + ", " +
+                            CountLine("more than 30 cents off", farOff, offExamples);
+    // The periods round high notes coarsely: a tune mostly up there sounds
+    // truer an octave lower.
+    if (melodyNotes > 0 && 2 * melodyFarOff > melodyNotes) {
+        pitchLine += "; most of the melody lies where periods are coarse: --transpose -12 sounds truer";
+    }
+    result.summary.push_back(pitchLine);
     const std::int64_t tenths = songEnd / 20;
     char length[96];
     std::snprintf(length, sizeof length, "length: %lld:%02lld.%lld, %zu %s (%zu written), %zu rows",
@@ -460,6 +710,137 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
                   sectionsWritten, rows.size());
     result.summary.push_back(length);
     return fenk::Succeeded(std::move(result));
+}
+
+}  // namespace
+
+fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions& options) {
+    // The places --from and --to name, on the song's ticks.
+    const std::vector<std::int64_t> bars = BarStarts(file, TickOf(file.lengthSeconds));
+    const auto tickOf = [&](const Place& place, std::int64_t unset, std::int64_t& tick) -> std::string {
+        switch (place.kind) {
+            case Place::Kind::None: tick = unset; return "";
+            case Place::Kind::Time: tick = TickOf(place.seconds); return "";
+            case Place::Kind::Bar: break;
+        }
+        if (place.bar < 1 || static_cast<std::size_t>(place.bar) > bars.size()) {
+            return "the file has " + std::to_string(bars.size()) + " bars; there is no bar " + std::to_string(place.bar);
+        }
+        tick = bars[static_cast<std::size_t>(place.bar - 1)];
+        return "";
+    };
+    std::int64_t from = 0, to = INT64_MAX;
+    std::string wrong = tickOf(options.from, 0, from);
+    if (wrong.empty()) wrong = tickOf(options.to, INT64_MAX, to);
+    if (!wrong.empty()) return fenk::Failed<Import>(fenk::Failure::Failed, wrong);
+    if (to <= from) return fenk::Failed<Import>(fenk::Failure::Failed, "--to names a place that is not after --from");
+    fenk::Result<Import> whole = ImportPart(file, options, from, to);
+    if (!options.fit || !whole.ok() || ProgramBytes(whole.value.text) <= songfile::kMaxProgramBody) return whole;
+
+    // The longest start that fits: the most bars from `from` on.
+    std::vector<std::int64_t> ends;
+    for (const std::int64_t bar : bars) {
+        if (bar > from && bar < to) ends.push_back(bar);
+    }
+    std::size_t low = 0, high = ends.size();  // ends[..low) fit; ends[high..) do not
+    fenk::Result<Import> best = fenk::Failed<Import>(fenk::Failure::Failed, "");
+    while (low < high) {
+        const std::size_t middle = (low + high) / 2;
+        fenk::Result<Import> part = ImportPart(file, options, from, ends[middle]);
+        if (part.ok() && ProgramBytes(part.value.text) <= songfile::kMaxProgramBody) {
+            best = std::move(part);
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    if (low == 0) {
+        return fenk::Failed<Import>(fenk::Failure::Failed, "--fit: not even its first bar fits a program");
+    }
+    const std::int64_t cutAt = ends[low - 1];
+    const std::size_t bar = static_cast<std::size_t>(std::lower_bound(bars.begin(), bars.end(), cutAt) - bars.begin()) + 1;
+    best.value.summary.push_back("cut at bar " + std::to_string(bar) + ", " + Clock(cutAt) + ", to fit " +
+                                 Thousands(songfile::kMaxProgramBody) + " bytes");
+    return best;
+}
+
+std::vector<PlayedRow> PlayedRows(const songfile::SongView& song) {
+    std::vector<PlayedRow> rows;
+    std::int64_t tick = 0;
+    for (std::size_t position = song.orderList;; position += 2) {
+        const std::uint16_t section = songfile::OrderEntryAt(song, position);
+        if (section == 0 || tick > kLongestSongTicks) break;
+        for (std::size_t offset = section;; offset += songfile::kRowBytes) {
+            const songfile::SongRow row = songfile::RowAt(song, offset);
+            if (row.duration == 0) break;
+            PlayedRow played{tick, row.duration, {}};
+            std::copy(std::begin(row.periods), std::end(row.periods), played.periods);
+            rows.push_back(played);
+            tick += row.duration;
+        }
+    }
+    return rows;
+}
+
+TuneKept MeasureTuneKept(const midi::MidiFile& file, int transpose, const std::vector<PlayedRow>& rows,
+                         std::int64_t from, std::int64_t to) {
+    struct Span {
+        std::int64_t start, end;
+        int pitch;
+        double bend;
+    };
+    std::vector<Span> spans;
+    for (const midi::Note& note : file.notes) {
+        if (note.channel == kPercussionChannel) continue;
+        const std::int64_t start = TickOf(note.startSeconds);
+        const std::int64_t end = std::max(TickOf(note.endSeconds), start + 1);
+        if (end <= from || start >= to) continue;
+        spans.push_back({std::max(start, from) - from, std::min(end, to) - from, note.pitch + transpose, note.bend});
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    // The period a pitch is heard as, moved by octaves into the periods'
+    // reach as the import moves it.
+    const auto heardAs = [](int pitch, double bend) {
+        while (pitch > 127) pitch -= 12;
+        while (PeriodOf(pitch, bend) > 255) pitch += 12;
+        return std::clamp(PeriodOf(pitch, bend), 1, 255);
+    };
+    std::multiset<std::pair<int, double>> sounding;  // pitch, bend
+    using Ending = std::pair<std::int64_t, std::size_t>;
+    std::priority_queue<Ending, std::vector<Ending>, std::greater<Ending>> endings;
+    std::size_t next = 0, row = 0, moments = 0, melody = 0, bass = 0;
+    const std::int64_t end = spans.empty() ? 0 : std::max_element(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+                                                     return a.end < b.end;
+                                                 })->end;
+    for (std::int64_t at = 0; at < end; at += kTicksPerMoment) {
+        for (; next < spans.size() && spans[next].start <= at; ++next) {
+            sounding.insert({spans[next].pitch, spans[next].bend});
+            endings.push({spans[next].end, next});
+        }
+        while (!endings.empty() && endings.top().first <= at) {
+            const Span& gone = spans[endings.top().second];
+            sounding.erase(sounding.find({gone.pitch, gone.bend}));
+            endings.pop();
+        }
+        if (sounding.empty()) continue;
+        while (row < rows.size() && rows[row].start + rows[row].ticks <= at) ++row;
+        const bool inRow = row < rows.size() && rows[row].start <= at;
+        const auto heard = [&](const std::pair<int, double>& note) {
+            const int period = heardAs(note.first, note.second);
+            if (!inRow) return false;
+            return std::find(std::begin(rows[row].periods), std::end(rows[row].periods), period) != std::end(rows[row].periods);
+        };
+        ++moments;
+        if (heard(*sounding.rbegin())) ++melody;
+        if (heard(*sounding.begin())) ++bass;
+    }
+    TuneKept kept;
+    kept.moments = moments;
+    if (moments > 0) {
+        kept.melody = static_cast<double>(melody) / static_cast<double>(moments);
+        kept.bass = static_cast<double>(bass) / static_cast<double>(moments);
+    }
+    return kept;
 }
 
 fenk::Result<Import> ImportMidiFile(const std::vector<std::uint8_t>& bytes, const ImportOptions& options) {

@@ -139,6 +139,139 @@ TEST(MidiImportTest, FourVoicesOnTheTickWithTheChordReducedAndEveryChangeCounted
     EXPECT_EQ(ticks[200][3], PeriodOf(55));
 }
 
+// Lines of notes one step after another, each line in a track of its own
+// on its channel; pitch 0 is a rest. 120 beats a minute, 4/4.
+struct Line {
+    int channel;             // 0-based
+    int stepPulses;          // pulses a step
+    std::vector<int> steps;  // a pitch a step, 0 for a rest
+    int late = 0;            // pulses every note starts late and ends early (a player's jitter)
+};
+
+std::string WriteLines(const std::string& path, const std::vector<Line>& lines) {
+    smf_t* smf = smf_new();
+    EXPECT_EQ(smf_set_ppqn(smf, kPpq), 0);
+    smf_track_t* conductor = smf_track_new();
+    smf_add_track(smf, conductor);
+    unsigned char signature[] = {0xFF, 0x58, 4, 4, 2, 24, 8};
+    smf_track_add_event_pulses(conductor, smf_event_new_from_pointer(signature, sizeof signature), 0);
+    for (const Line& line : lines) {
+        smf_track_t* track = smf_track_new();
+        smf_add_track(smf, track);
+        for (std::size_t step = 0; step < line.steps.size(); ++step) {
+            if (line.steps[step] == 0) continue;
+            const int at = static_cast<int>(step) * line.stepPulses;
+            smf_track_add_event_pulses(track, smf_event_new_from_bytes(0x90 | line.channel, line.steps[step], 90),
+                                       at + line.late);
+            smf_track_add_event_pulses(track, smf_event_new_from_bytes(0x80 | line.channel, line.steps[step], 0),
+                                       at + line.stepPulses - line.late);
+        }
+    }
+    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
+    smf_delete(smf);
+    return path;
+}
+
+// Six notes at once, the tune moving from the flute (bars 1-2) to the
+// violin (bars 3-4), which played below it before; a chord of three held
+// in between and a bass: at every quarter the highest and the lowest note
+// of the arrangement sound in the song, on their ticks.
+TEST(MidiImportTest, TheTopLineAndTheBassSoundWhereverMoreThanFourNotesDo) {
+    test_support::TempDir dir;
+    const std::vector<int> flute = {84, 86, 88, 89, 91, 89, 88, 86, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<int> violin = {67, 69, 71, 72, 71, 69, 67, 65, 76, 77, 79, 81, 79, 77, 76, 74};
+    const std::vector<Line> lines = {
+        {0, kPpq, flute},
+        {1, kPpq, violin},
+        {2, 4 * kPpq, {60, 60, 60, 60}},
+        {2, 4 * kPpq, {64, 65, 64, 65}},
+        {2, 4 * kPpq, {67, 69, 67, 69}},
+        {3, 2 * kPpq, {48, 55, 53, 55, 48, 55, 53, 55}},
+    };
+    const std::string midiPath = WriteLines(dir.File("six.mid"), lines);
+    const std::string out = dir.File("six.8xp");
+    const tool_tests::RunResult run = tool_tests::Run(FENK_MAKE_PATH, {midiPath, out});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("tune: melody kept 100 % of the time, bass 100 %"), std::string::npos) << run.out;
+    const auto ticks = PeriodsByTick(out);
+    ASSERT_EQ(ticks.size(), 16u * 100u);
+    for (std::size_t quarter = 0; quarter < 16; ++quarter) {
+        SCOPED_TRACE("quarter " + std::to_string(quarter));
+        const int top = flute[quarter] != 0 ? flute[quarter] : violin[quarter];
+        const int bass = lines[5].steps[quarter / 2];
+        for (const std::size_t tick : {quarter * 100, quarter * 100 + 97}) {
+            const std::array<int, 4>& voices = ticks[tick];
+            EXPECT_NE(std::find(voices.begin(), voices.end(), PeriodOf(top)), voices.end()) << "tick " << tick;
+            EXPECT_NE(std::find(voices.begin(), voices.end(), PeriodOf(bass)), voices.end()) << "tick " << tick;
+        }
+    }
+}
+
+// The options that make an import smaller or say where it comes from,
+// each once: a part by bars, the longest start that fits, a grid for a
+// player's jitter, and the voices chosen.
+TEST(MidiImportTest, PartsFitGridAndChosenVoices) {
+    test_support::TempDir dir;
+    // Twelve bars of quarters; the tune C5 D5 E5 F5 a bar, the bar's number
+    // added to the first note.
+    std::vector<int> tune, bass;
+    for (int bar = 0; bar < 12; ++bar) {
+        for (const int pitch : {72 + bar % 5, 74, 76, 77}) tune.push_back(pitch);
+        bass.insert(bass.end(), {48, 48, 53, 53});
+    }
+    const std::string twelve = WriteLines(dir.File("twelve.mid"), {{0, kPpq, tune}, {1, kPpq, bass}});
+    const tool_tests::RunResult part =
+        tool_tests::Run(FENK_MAKE_PATH, {twelve, "--from", "3", "--to", "5", dir.File("part.8xp")});
+    ASSERT_EQ(part.exitStatus, 0) << part.err;
+    const auto partTicks = PeriodsByTick(dir.File("part.8xp"));
+    ASSERT_EQ(partTicks.size(), 800u) << "bars 3 and 4";
+    EXPECT_EQ(partTicks[0][0], PeriodOf(72 + 2)) << "bar 3's first note first";
+    EXPECT_EQ(partTicks[400][0], PeriodOf(72 + 3));
+
+    // A player's jitter: every note 7 pulses late and early on eighths.
+    std::vector<int> eighths;
+    for (int step = 0; step < 64; ++step) eighths.push_back(60 + (step * 5) % 12);
+    const std::string jittered = WriteLines(dir.File("jitter.mid"), {{0, kPpq / 2, eighths, 7}});
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {jittered, dir.File("raw.txt")}).exitStatus, 0);
+    const tool_tests::RunResult gridded =
+        tool_tests::Run(FENK_MAKE_PATH, {jittered, "--grid", "1/8", dir.File("grid.txt")});
+    ASSERT_EQ(gridded.exitStatus, 0) << gridded.err;
+    const std::string raw = test_support::ReadText(dir.File("raw.txt"));
+    const std::string grid = test_support::ReadText(dir.File("grid.txt"));
+    EXPECT_LT(std::count(grid.begin(), grid.end(), '\n'), std::count(raw.begin(), raw.end(), '\n'));
+    EXPECT_NE(grid.find("\ntempo 120\n"), std::string::npos) << grid;
+    EXPECT_EQ(grid.find("t\n"), std::string::npos) << "every duration in beats:\n" << grid;
+    EXPECT_NE(grid.find(" 1/2\n"), std::string::npos) << grid;
+
+    // Far too long for a program: 12,800 sixteenths that never repeat.
+    std::vector<int> many;
+    unsigned seed = 1;
+    for (int step = 0; step < 12800; ++step) {
+        seed = seed * 1103515245u + 12345u;
+        many.push_back(48 + static_cast<int>(seed >> 16) % 36);
+    }
+    const std::string huge = WriteLines(dir.File("huge.mid"), {{0, kPpq / 4, many}});
+    const tool_tests::RunResult tooBig = tool_tests::Run(FENK_MAKE_PATH, {huge, dir.File("huge.8xp")});
+    EXPECT_EQ(tooBig.exitStatus, 1);
+    EXPECT_NE(tooBig.err.find("--fit"), std::string::npos) << tooBig.err;
+    const tool_tests::RunResult fitted = tool_tests::Run(FENK_MAKE_PATH, {huge, "--fit", dir.File("fit.8xp")});
+    ASSERT_EQ(fitted.exitStatus, 0) << fitted.err;
+    EXPECT_NE(fitted.out.find("cut at bar "), std::string::npos) << fitted.out;
+    const std::size_t rows = PeriodsByTick(dir.File("fit.8xp")).size() / 25;
+    EXPECT_GT(rows, 10000u) << "most of what fits";
+    EXPECT_LT(rows, 12800u);
+
+    // Voices chosen: the bass's channel on voice 0, the tune's on voice 2,
+    // voices 1 and 3 silent.
+    const tool_tests::RunResult chosen =
+        tool_tests::Run(FENK_MAKE_PATH, {twelve, "--voices", "c2,-,c1,-", dir.File("chosen.8xp")});
+    ASSERT_EQ(chosen.exitStatus, 0) << chosen.err;
+    const auto chosenTicks = PeriodsByTick(dir.File("chosen.8xp"));
+    ASSERT_EQ(chosenTicks.size(), 4800u);
+    EXPECT_EQ(chosenTicks[0], (std::array<int, 4>{PeriodOf(48), 0, PeriodOf(72), 0}));
+    EXPECT_EQ(chosenTicks[250], (std::array<int, 4>{PeriodOf(53), 0, PeriodOf(76), 0}));
+}
+
 TEST(MidiImportTest, OurReaderAndLibsmfReadTheSameNotes) {
     test_support::TempDir dir;
     const std::string midiPath = WriteArrangement(dir);

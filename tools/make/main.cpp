@@ -129,8 +129,9 @@ int Main(int argc, char** argv) {
                  "and TI's link software sends to a calculator; import a MIDI file; write a\n"
                  "song file back as its text, or out as a MIDI file.",
                  kProgram);
-    std::string sourcePath, outputPath, voicesText;
+    std::string sourcePath, outputPath, voicesText, fromText, toText, grid;
     int transpose = 0;
+    bool fit = false;
     app.add_option("SOURCE", sourcePath,
                    "the song text, a MIDI file (.mid, .midi) to import, or a song file (.8xp)")
         ->required();
@@ -142,6 +143,12 @@ int Main(int argc, char** argv) {
                    "MIDI: where voices 0-3 take their notes, four of cN (channel), tN (track)\n"
                    "or - (silent), e.g. c1,c2,t3,-");
     app.add_option("--transpose", transpose, "MIDI: semitones to shift every note by")->check(CLI::Range(-48, 48));
+    app.add_option("--from", fromText, "MIDI: import from this place on: a bar number (57) or a time (4:31.2)");
+    app.add_option("--to", toText, "MIDI: import up to this place: a bar number or a time");
+    app.add_flag("--fit", fit, "MIDI: too big for a program: import the longest start that fits");
+    app.add_option("--grid", grid,
+                   "MIDI: put note starts and ends on this grid of the file's beats first,\n"
+                   "a note value such as 1/16 (smaller songs, plainer text)");
     app.footer("Mistakes in SOURCE are reported as SOURCE:LINE: what is wrong; then\n"
                "nothing is written. An existing OUT is replaced only by a complete file,\n"
                "and never when it is SOURCE itself. The format is described in\n"
@@ -170,8 +177,9 @@ int Main(int argc, char** argv) {
                                         "the form to write: .8xp, .txt or .mid");
         return 1;
     }
-    if (source != Form::Midi && (!voicesText.empty() || transpose != 0)) {
-        tools::PrintError(kProgram, "--voices and --transpose are for MIDI files (.mid, .midi)");
+    if (source != Form::Midi &&
+        (!voicesText.empty() || transpose != 0 || !fromText.empty() || !toText.empty() || fit || !grid.empty())) {
+        tools::PrintError(kProgram, "--voices, --transpose, --from, --to, --fit and --grid are for MIDI files (.mid, .midi)");
         return 1;
     }
     if (source == Form::Program) return FromProgramFile(sourcePath, sourceBytes, outputPath, out);
@@ -190,6 +198,17 @@ int Main(int argc, char** argv) {
             options.voices = voices.value;
         }
         options.transpose = transpose;
+        for (const auto& [text, place] : {std::pair{&fromText, &options.from}, std::pair{&toText, &options.to}}) {
+            if (text->empty()) continue;
+            const fenk::Result<midiimport::Place> parsed = midiimport::ParsePlace(*text);
+            if (!parsed.ok()) {
+                tools::PrintError(kProgram, parsed.reason);
+                return 1;
+            }
+            *place = parsed.value;
+        }
+        options.fit = fit;
+        options.grid = grid;
         options.title = Stem(sourcePath);
         options.programName = ProgramNameFor(writeText ? sourcePath : outputPath);
         const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(sourceBytes, options);
@@ -222,6 +241,12 @@ int Main(int argc, char** argv) {
     const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
     if (!built.ok()) {
         std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), built.reason.c_str());
+        // An import can be made smaller: a part of it, or its longest start.
+        if (source == Form::Midi) {
+            std::fprintf(stderr, "%s: import a part with --from and --to (a bar number or a time such as 1:30.0), "
+                                 "the longest start that fits with --fit, or fewer rows with --grid 1/16\n",
+                         sourcePath.c_str());
+        }
         return 1;
     }
     const std::vector<std::uint8_t>& file = built.value.file;
