@@ -735,7 +735,10 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     if (!wrong.empty()) return fenk::Failed<Import>(fenk::Failure::Failed, wrong);
     if (to <= from) return fenk::Failed<Import>(fenk::Failure::Failed, "--to names a place that is not after --from");
     fenk::Result<Import> whole = ImportPart(file, options, from, to);
-    if (!options.fit || !whole.ok() || ProgramBytes(whole.value.text) <= songfile::kMaxProgramBody) return whole;
+    // With --fit a start is looked for also when the whole is refused (a
+    // file longer than a song may be); without one that fits, the whole's
+    // reason stands.
+    if (!options.fit || (whole.ok() && ProgramBytes(whole.value.text) <= songfile::kMaxProgramBody)) return whole;
 
     // The longest start that fits: the most bars from `from` on.
     std::vector<std::int64_t> ends;
@@ -755,6 +758,7 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
         }
     }
     if (low == 0) {
+        if (!whole.ok()) return whole;
         return fenk::Failed<Import>(fenk::Failure::Failed, "--fit: not even its first bar fits a program");
     }
     const std::int64_t cutAt = ends[low - 1];
