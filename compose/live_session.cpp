@@ -51,12 +51,25 @@ void GoToEnd(Session& session, playback::ToneOutput& output) {
 
 }  // namespace
 
-void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry) {
+void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry, std::size_t row) {
     if (StateOf(session) == State::AtEnd) {
         session.player.paused = true;
         LeaveTheEnd(session, output);
     }
-    playback::SeekTo(session.player, entry);
+    playback::SeekTo(session.player, entry, row);
+}
+
+void PreviewNote(Session& session, playback::ToneOutput& output, int voice, std::uint8_t period, unsigned ticks) {
+    const bool playing = StateOf(session) == State::Playing;
+    int rates[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
+                                    playback::kSilentRate};
+    if (playing) {
+        std::copy(std::begin(session.sounding), std::end(session.sounding), rates);
+        playback::ApplyMutes(session.player, rates);
+    }
+    rates[voice] = playback::RateForPeriod(period);
+    playback::RestartVoices(output, rates);
+    session.previewTicks = playing ? 0 : ticks;
 }
 
 State StateOf(const Session& session) {
@@ -78,6 +91,10 @@ bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::C
     if (played.rowStarted) {
         SoundRow(session, output, played.row, clock.RowStartNs());
         changed = true;
+    }
+    // A note previewed while nothing plays stops after its ticks.
+    if (session.previewTicks > 0 && --session.previewTicks == 0 && StateOf(session) != State::Playing) {
+        Silence(output);
     }
     // The last row has played out: it sounds on for the end wait, then
     // silence, once.

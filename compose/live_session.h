@@ -42,6 +42,8 @@ struct Session {
     // browser's player; ticksAtEnd counts them.
     unsigned endWaitTicks = 0;
     unsigned ticksAtEnd = 0;
+    // Ticks until a note sounded alone by PreviewNote stops (0: none).
+    unsigned previewTicks = 0;
     bool defaultSample = true;   // note names mean something only with it
     std::string message;         // the last reload's outcome
     unsigned reloads = 0;
@@ -67,10 +69,16 @@ bool PlaySessionTick(Session& session, playback::ToneOutput& output, playback::C
 // or the end silenced).
 long long TicksBeforeNextSound(const Session& session);
 
-// Moves to the first row of timeline entry `entry` (the end when past the
-// last); from the end it stays paused there (an end wait still sounding
-// stops). The row sounds from the next tick on when playing.
-void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry);
+// Moves to row `row` (clamped to its section's last) of timeline entry
+// `entry` (the end when past the last); from the end it stays paused there
+// (an end wait still sounding stops). The row sounds from the next tick on
+// when playing.
+void SeekToEntry(Session& session, playback::ToneOutput& output, std::size_t entry, std::size_t row = 0);
+
+// Sounds `period` on `voice` at once, as a note typed in an editor: while
+// playing, in place of that voice's note (the others go on) until the next
+// row starts; otherwise alone for `ticks` ticks of PlaySessionTick.
+void PreviewNote(Session& session, playback::ToneOutput& output, int voice, std::uint8_t period, unsigned ticks);
 
 // What a key does: Space pause/resume (at the end: from the top),
 // Plays (from the top when at the end, as Space does there) or pauses;

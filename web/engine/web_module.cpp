@@ -68,7 +68,6 @@ struct Module {
     std::vector<float> audio = std::vector<float>(2 * kMaxStreamFrames);
     std::vector<web::RowEvent> events = std::vector<web::RowEvent>(kMaxEventsPerRender);
     web::StreamState state{};
-    int previewTicks = 0;  // ticks until a note sounded alone (fenk_stream_preview) stops
 };
 
 Module& TheModule() {
@@ -360,7 +359,11 @@ int fenk_song_text() {
     fenk::Result<songtext::WrittenText> written =
         songtext::WriteSongText(module.song.read.value, module.song.song, {"a song file", "SONG"});
     if (!written.ok()) return Refuse(written.reason);
-    return Answer({{"ok", true}, {"text", written.value.text}, {"warnings", written.value.warnings}}, true);
+    json answer = {{"ok", true}, {"text", written.value.text}, {"warnings", written.value.warnings}};
+    // The writer's text always compiles; its layout is for the tracker.
+    const songtext::CompileResult compiled = songtext::CompileSongText(written.value.text);
+    if (compiled.ok) answer["layout"] = SourceLayout(compiled);
+    return Answer(answer, true);
 }
 
 int fenk_midi() {
@@ -462,12 +465,6 @@ int fenk_stream_render(int frames) {
             playback::PlayedTick played;
             live::PlaySessionTick(module.session, module.output_, clock, &played);
             ++module.streamTicks;
-            if (module.previewTicks > 0 && --module.previewTicks == 0 &&
-                live::StateOf(module.session) != live::State::Playing) {
-                const int silent[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate,
-                                                       playback::kSilentRate, playback::kSilentRate};
-                playback::RestartVoices(module.output_, silent);
-            }
             if (played.rowStarted && eventCount < module.events.size()) {
                 web::RowEvent& event = module.events[eventCount++];
                 event.frame = done;
@@ -537,26 +534,14 @@ void fenk_stream_mutes(int mutedMask) {
 void fenk_stream_seek(int entry, int row) {
     Module& module = TheModule();
     if (!module.streaming || entry < 0 || row < 0 || module.session.player.timeline.entries.empty()) return;
-    live::SeekToEntry(module.session, module.output_, static_cast<std::size_t>(entry));
-    if (row > 0) playback::SeekTo(module.session.player, static_cast<std::size_t>(entry), static_cast<std::size_t>(row));
+    live::SeekToEntry(module.session, module.output_, static_cast<std::size_t>(entry), static_cast<std::size_t>(row));
     UpdateStreamState(module);
 }
 
 void fenk_stream_preview(int voice, int period) {
     Module& module = TheModule();
     if (!module.streaming || voice < 0 || voice >= songfile::kVoices || period < 1 || period > 255) return;
-    const playback::SongPlayer& player = module.session.player;
-    const bool playing = live::StateOf(module.session) == live::State::Playing;
-    int rates[songfile::kVoices] = {playback::kSilentRate, playback::kSilentRate, playback::kSilentRate,
-                                    playback::kSilentRate};
-    // Playing, the other voices of the row heard go on; the next row ends it.
-    if (playing && player.position.tick != 0) {
-        const playback::RowStart row = playback::CurrentRow(player);
-        std::copy(std::begin(row.rates), std::end(row.rates), rates);
-    }
-    rates[voice] = playback::RateForPeriod(static_cast<std::uint8_t>(period));
-    playback::RestartVoices(module.output_, rates);
-    module.previewTicks = playing ? 0 : kPreviewTicks;
+    live::PreviewNote(module.session, module.output_, voice, static_cast<std::uint8_t>(period), kPreviewTicks);
 }
 
 void fenk_stream_switches(int flags) {

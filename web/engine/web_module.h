@@ -96,8 +96,9 @@ FENK_WEB_EXPORT(fenk_open) int fenk_open(std::size_t size, int asProgram);
 
 // The song text of the open song, as fenk-make SONG.8xp OUT.txt writes it
 // (asked for apart from fenk_open, which the worklet calls on every start):
-// 1 with {"ok":true,"text":"...","warnings":["section s2 starts ..."]}; 0
-// with {"ok":false,"error":"why"}.
+// 1 with {"ok":true,"text":"...","warnings":["section s2 starts ..."],
+// "layout":{...}} (the text's layout, as fenk_open gives a text's); 0 with
+// {"ok":false,"error":"why"}.
 FENK_WEB_EXPORT(fenk_song_text) int fenk_song_text();
 // Writes the open song as a Standard MIDI File at fenk_output, as
 // fenk-make SONG OUT.mid does. 1 on success ({"ok":true,"notes":N}); 0

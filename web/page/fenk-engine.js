@@ -76,7 +76,7 @@ export class FenkEngine {
     return result;
   }
 
-  // The open song's text as fenk-make writes it: {ok, text, warnings} or
+  // The open song's text as fenk-make writes it: {ok, text, warnings, layout} or
   // {ok: false, error}.
   songText() {
     this.calls.fenk_song_text();

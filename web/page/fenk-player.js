@@ -60,8 +60,7 @@ export class FenkPlayer extends EventTarget {
       if (written.ok) {
         result.text = written.text;
         result.warnings.push(...written.warnings.map((warning) => `warning: ${warning}`));
-        result.layout = this.engine.open(toBytes(written.text)).layout;
-        this.engine.open(toBytes(bytes), true);
+        result.layout = written.layout;
       } else {
         result.warnings.push(`no song text: ${written.error}`);
       }

@@ -6,6 +6,7 @@
 
 export const kMaxUndoSteps = 1000;
 export const kColumnWidth = 7;  // the writer's columns: rows line up in either view
+export const kNewSectionRows = 16;  // the rows of a new section (of a new song, or one added)
 
 const kNoteNames = ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B'];
 const kLetterSemitones = { C: 0, D: 2, E: 4, F: 5, G: 7, A: 9, B: 11 };
@@ -13,9 +14,13 @@ const kLetterSemitones = { C: 0, D: 2, E: 4, F: 5, G: 7, A: 9, B: 11 };
 // The text of a new song: tempo 120, one section of 16 rows of rests, each
 // a beat (100 ticks), named once in the order.
 export function newSongText(name = 'UNTITLED') {
-  const rows = Array.from({ length: 16 }, () => rowLine(['-', '-', '-', '-', '1']));
-  return [`title   "Untitled"`, `name    ${name}`, '', 'tempo 120', '', 'section s1', ...rows, 'end', '',
-          'order s1', ''].join('\n');
+  return [`title   "Untitled"`, `name    ${name}`, '', 'tempo 120', '', 'section s1', ...restRows(kNewSectionRows),
+          'end', '', 'order s1', ''].join('\n');
+}
+
+// `count` rows of rests, each `duration` long (a word of the text format).
+export function restRows(count, duration = '1') {
+  return Array.from({ length: count }, () => rowLine(['-', '-', '-', '-', duration]));
 }
 
 // C4 is MIDI key 60, as the text's scientific pitch names have it.

@@ -5,7 +5,7 @@
 // and is compiled at once by the host: an edit the compiler refuses (the
 // song would not fit a program, a duration out of range) is taken back with
 // the reason, so the grid and the text always hold a song that plays.
-import { SongLines, noteName, rowLine, splitRow, transposeToken } from './song-lines.js';
+import { SongLines, kNewSectionRows, noteName, restRows, rowLine, splitRow, transposeToken } from './song-lines.js';
 
 export const kRowHeight = 26;      // px: the grid's rows are all one height (drawn as seen)
 const kRowsDrawnAround = 12;       // rows drawn beyond those on screen
@@ -194,7 +194,7 @@ export class Tracker {
     const at = row < section.rowLines.length ? section.rowLines[row] - 1
       : section.endLine > 0 ? section.endLine - 1 : lines.length;
     const duration = section.rowLines.length > 0 ? this.words(Math.min(row, section.rowLines.length - 1))[4] : '1';
-    lines.splice(at, 0, rowLine(['-', '-', '-', '-', duration]));
+    lines.splice(at, 0, ...restRows(1, duration));
     this.commit(lines, { ...this.place(), row });
   }
 
@@ -269,7 +269,7 @@ export class Tracker {
     const missing = Math.max(0, top + cells.length - section.rowLines.length);
     const end = section.endLine > 0 ? section.endLine - 1 : lines.length;
     const lastDuration = section.rowLines.length > 0 ? this.words(section.rowLines.length - 1)[4] : '1';
-    lines.splice(end, 0, ...Array.from({ length: missing }, () => rowLine(['-', '-', '-', '-', lastDuration])));
+    lines.splice(end, 0, ...restRows(missing, lastDuration));
     cells.forEach((pasted, k) => {
       const at = k + top < section.rowLines.length ? section.rowLines[k + top] - 1 : end + (k + top - section.rowLines.length);
       const { words, comment } = splitRow(lines[at]);
@@ -324,7 +324,7 @@ export class Tracker {
   }
 
   addSection() {
-    this.addSectionLines(this.freeName('s'), Array.from({ length: 16 }, () => rowLine(['-', '-', '-', '-', '1'])));
+    this.addSectionLines(this.freeName('s'), restRows(kNewSectionRows));
   }
 
   duplicateSection() {
