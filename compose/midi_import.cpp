@@ -37,6 +37,14 @@ int PeriodOf(int pitch, double bend) {
     return notes::NearestPeriod(notes::NoteFrequency(pitch) * std::pow(2.0, bend / 12.0));
 }
 
+// A key moved by octaves into the note names' octaves (-1..9) and the
+// periods' reach, as the import plays it.
+int InReach(int pitch, double bend) {
+    while (pitch > 127) pitch -= 12;
+    while (PeriodOf(pitch, bend) > 255) pitch += 12;
+    return pitch;
+}
+
 // A note on the song's ticks, as the reduction handles it.
 struct Placed {
     std::int64_t start = 0;
@@ -546,10 +554,7 @@ fenk::Result<Import> ImportPart(const midi::MidiFile& file, const ImportOptions&
         for (std::size_t k = 0; k < taken.size(); ++k) {
             Placed& note = placed[taken[k]];
             ++kept;
-            // Into the note names' octaves (-1..9) and the periods' reach.
-            int pitch = note.pitch;
-            while (pitch > 127) pitch -= 12;
-            while (PeriodOf(pitch, note.bend) > 255) pitch += 12;
+            const int pitch = InReach(note.pitch, note.bend);
             if (pitch != note.pitch) {
                 Count(movedExamples, moved, Where(barStarts, firstBar, note) + " to " + notes::NoteName(pitch));
                 note.pitch = pitch;
@@ -702,13 +707,9 @@ fenk::Result<Import> ImportPart(const midi::MidiFile& file, const ImportOptions&
         pitchLine += "; most of the melody lies where periods are coarse: --transpose -12 sounds truer";
     }
     result.summary.push_back(pitchLine);
-    const std::int64_t tenths = songEnd / 20;
-    char length[96];
-    std::snprintf(length, sizeof length, "length: %lld:%02lld.%lld, %zu %s (%zu written), %zu rows",
-                  static_cast<long long>(tenths / 600), static_cast<long long>(tenths / 10 % 60),
-                  static_cast<long long>(tenths % 10), entries, entries == 1 ? "section" : "sections",
-                  sectionsWritten, rows.size());
-    result.summary.push_back(length);
+    result.summary.push_back("length: " + Clock(songEnd) + ", " + std::to_string(entries) +
+                             (entries == 1 ? " section" : " sections") + " (" + std::to_string(sectionsWritten) +
+                             " written), " + std::to_string(rows.size()) + " rows");
     return fenk::Succeeded(std::move(result));
 }
 
@@ -804,11 +805,7 @@ TuneKept MeasureTuneKept(const midi::MidiFile& file, int transpose, const std::v
     std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
     // The period a pitch is heard as, moved by octaves into the periods'
     // reach as the import moves it.
-    const auto heardAs = [](int pitch, double bend) {
-        while (pitch > 127) pitch -= 12;
-        while (PeriodOf(pitch, bend) > 255) pitch += 12;
-        return std::clamp(PeriodOf(pitch, bend), 1, 255);
-    };
+    const auto heardAs = [](int pitch, double bend) { return std::clamp(PeriodOf(InReach(pitch, bend), bend), 1, 255); };
     std::multiset<std::pair<int, double>> sounding;  // pitch, bend
     using Ending = std::pair<std::int64_t, std::size_t>;
     std::priority_queue<Ending, std::vector<Ending>, std::greater<Ending>> endings;
