@@ -322,7 +322,9 @@ void TakeRawPacket(State& s, std::uint8_t type, const Bytes& payload, std::uint6
     const std::size_t declared = Big32(s.hostPacket.data());
     const std::size_t have = s.hostPacket.size() - 6;
     if (type == 3) {
-        if (have >= declared) s.Violation("a virtual packet continued past its size of " + std::to_string(declared));
+        // A packet whose full raw packets hold it all still ends with an
+        // empty last one.
+        if (have > declared) s.Violation("a virtual packet continued past its size of " + std::to_string(declared));
         return;
     }
     const std::uint16_t vtype = Big16(&s.hostPacket[4]);
