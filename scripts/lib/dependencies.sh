@@ -28,12 +28,14 @@ ensure_packages() {
 # What building the player needs.
 BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev
                 nlohmann-json3-dev libcli11-dev)
-# What the test suite needs on top: the tests themselves, then the lint
+# What the test suite needs on top: the tests themselves (libtifiles and
+# libticalcs, the TI link software's libraries, are the peers of the song
+# file and link tests, linked into those tests only), then the lint
 # (clang-tidy, cppcheck) and fuzz (clang with its libFuzzer and sanitizer
 # runtimes) steps of scripts/test, valgrind for scripts/ci/valgrind.sh, and
 # the package checks (lintian, man's warnings, file for CPack).
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
-               libtifiles-dev libsmf-dev pulseaudio pulseaudio-utils sox
+               libtifiles-dev libticalcs-dev libsmf-dev pulseaudio pulseaudio-utils sox
                clang libclang-rt-14-dev clang-tidy cppcheck valgrind
                lintian man-db file)
 # What scripts/windows needs on top of the build: the mingw-w64 compilers
