@@ -571,6 +571,9 @@ bool HostWrite(Calculator& calculator, std::uint8_t endpoint, const Bytes& bytes
     if (s.gone) return false;
     s.exchange.push_back({true, endpoint, bytes, timeMs});
     ++s.hostWrites;
+    // The cable goes right after the write that was its last: the reads
+    // for its answer fail too.
+    if (s.Has(FaultKind::Gone, &goneAfter) && s.hostWrites >= goneAfter) s.gone = true;
     if (endpoint != kOut) {
         s.Violation("a write to endpoint " + Hex(endpoint, 2) + ", not the bulk OUT endpoint 0x02");
         return true;
