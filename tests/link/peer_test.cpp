@@ -126,6 +126,59 @@ TEST_P(LinkPeerTest, SendsEveryFileByteForByteAsLibticalcsDoes) {
     }
 }
 
+// Given the same replies, the same packets: the calculator asks for a
+// delay, refuses, is busy or full. Where ours goes further than libticalcs
+// (asking a full USB calculator how much it has free; sending a damaged
+// packet again where libticalcs gives up), libticalcs's packets are where
+// ours begin.
+TEST_P(LinkPeerTest, AnswersTheCalculatorsRefusalsAsLibticalcsDoes) {
+    const tilink::DeviceKind kind = GetParam();
+    const bool usb = kind != tilink::DeviceKind::SilverLink;
+    const std::string path = std::string(FENK_DEMO_SONGS_DIR) + "/demo.8xp";
+    const fenk::Result<tilink::Variable> variable = tilink::VariableFromProgramFile(ReadFile(path));
+    ASSERT_TRUE(variable.ok()) << variable.reason;
+    struct Case {
+        scripted::FaultKind kind;
+        std::uint32_t value;
+        bool oursGoOn;
+    };
+    std::vector<Case> cases = {{scripted::FaultKind::Busy, 0, false},
+                               {scripted::FaultKind::ErrorCode, usb ? 0x0012u : 2u, false},
+                               {scripted::FaultKind::OutOfMemory, 10, usb}};
+    if (usb) {
+        cases.push_back({scripted::FaultKind::Delay, 300, false});
+    } else {
+        cases.push_back({scripted::FaultKind::Resend, 1, true});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE("fault " + std::to_string(static_cast<int>(c.kind)));
+        scripted::Fault fault;
+        fault.kind = c.kind;
+        fault.value = c.value;
+        scripted::Calculator theirs = scripted::MakeCalculator(kind, {fault});
+        ticalcs_peer::Send(theirs, kind, path);
+        scripted::Calculator ours = scripted::MakeCalculator(kind, {fault});
+        const scripted::DriveResult run = scripted::DriveTransfer(ours, variable.value);
+        EXPECT_EQ(scripted::Violations(theirs), std::vector<std::string>{});
+        EXPECT_EQ(scripted::Violations(ours), std::vector<std::string>{});
+        // Only the delay leaves anything stored; ours rides out the resend too.
+        EXPECT_EQ(scripted::Stored(ours).size(),
+                  c.kind == scripted::FaultKind::Delay || c.kind == scripted::FaultKind::Resend ? 1u : 0u);
+
+        Bytes theirStream, ourStream;
+        for (const Bytes& write : scripted::HostWrites(theirs)) theirStream.insert(theirStream.end(), write.begin(), write.end());
+        for (const Bytes& write : scripted::HostWrites(ours)) ourStream.insert(ourStream.end(), write.begin(), write.end());
+        if (c.oursGoOn) {
+            ASSERT_GT(ourStream.size(), theirStream.size());
+            ourStream.resize(theirStream.size());
+        }
+        EXPECT_EQ(ourStream, theirStream);
+        if (usb && !c.oursGoOn) {
+            EXPECT_EQ(scripted::HostWrites(ours), scripted::HostWrites(theirs));
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, LinkPeerTest,
                          ::testing::Values(tilink::DeviceKind::SilverLink, tilink::DeviceKind::Ti84PlusUsb,
                                            tilink::DeviceKind::Ti84PlusCeUsb),
