@@ -100,7 +100,10 @@ TEST(LinkFaultTest, AStallOrAPulledCableEndsTheTransferWithinTenSeconds) {
         // one is read.
         for (std::uint32_t after : {0u, 2u}) {
             const Outcome gone = Send(kind, {Fault(scripted::FaultKind::Gone, after)});
-            ExpectFailed(gone, FailureKind::Unplugged, "was lost: check that the cable is plugged in");
+            ExpectFailed(gone, FailureKind::Unplugged,
+                         std::string("the connection to the ") +
+                             (kind == DeviceKind::SilverLink ? "calculator" : Name(kind)) +
+                             " was lost: check that the cable is plugged in");
             EXPECT_LT(gone.run.clockMs, 100u);
         }
     }
