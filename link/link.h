@@ -103,7 +103,8 @@ enum class FailureKind {
                    // (the link port's refusal carries no figure)
     Busy,          // the calculator is busy or not on its home screen
     Unplugged,     // a write or read failed: the cable or calculator is gone
-    Timeout,       // nothing came back for kStallMilliseconds
+    Timeout,       // nothing came back for kStallMilliseconds (a delay the
+                   // calculator asked for does not count)
     Refused,       // the calculator answered with an error code
     Protocol,      // the calculator answered something the protocol does not allow
     BadVariable,   // the variable cannot be sent (no name, too large)
@@ -145,7 +146,8 @@ struct Transfer {
     std::string reason;
     std::size_t bytesSent = 0;   // the variable's bytes acknowledged so far
     std::size_t bytesTotal = 0;  // the variable's bytes in all
-    std::size_t packetsSent = 0; // packets (or raw packets) written so far
+    std::size_t packetsSent = 0; // bulk transfers written so far (a
+                                 // zero-length packet counts)
 
     // The library's own state.
     struct State;
