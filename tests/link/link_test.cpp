@@ -267,7 +267,8 @@ TEST(ScriptedCalculatorTest, CatchesHostsThatBreakTheUsbProtocol) {
     }
     ASSERT_EQ(ceExact.size(), before - 1) << "the 53-byte variable's contents end on a USB packet";
     EXPECT_THAT(Replay(DeviceKind::Ti84PlusCeUsb, ceExact),
-                ::testing::Contains(HasSubstr("not ended by a zero-length packet")));
+                ::testing::AllOf(::testing::Contains(HasSubstr("waits for the zero-length packet")),
+                                 ::testing::Contains(HasSubstr("not ended by a zero-length packet"))));
 }
 
 TEST(ScriptedCalculatorTest, CatchesHostsThatBreakTheLinkPortProtocol) {
