@@ -55,6 +55,15 @@ protected:
         for (std::size_t length : {53u, 744u, 1071u, 2030u})
             files.push_back(dir.Write("edge" + std::to_string(length) + ".8xp",
                                       EdgeProgram(length, "E" + std::to_string(length))));
+        // An archived, protected program of version 4: every field of the
+        // variable's header is carried.
+        songfile::TiProgramSpec archived;
+        archived.name = "KEPT";
+        archived.type = 0x06;
+        archived.version = 0x04;
+        archived.flags = 0x80;
+        archived.body = {0xBB, 0x6D, 0x3F, 0xDE, 0x2A};
+        files.push_back(dir.Write("kept.8xp", songfile::BuildTiProgramFile(archived).value));
         return files;
     }
 
