@@ -310,6 +310,10 @@ export class FenkPlayer extends EventTarget {
     if (!this.node) {
       this.node = this.makeNode();
       this.node.port.onmessage = (message) => this.receive(message.data);
+      // A processor that throws is silent from then on: the page is told.
+      this.node.onprocessorerror = () => {
+        this.dispatchEvent(new CustomEvent('error', { detail: 'The sound stopped: the player inside the audio worklet failed.' }));
+      };
       this.node.connect(this.context.destination);
     }
     this.pending = [];
