@@ -108,7 +108,7 @@ TEST(WebPageTest, ThePageInChromiumSoundsAsThePlayerWithItsControlsHeard) {
     EXPECT_NE(textOfProgram.find("\norder s1 s2\n"), std::string::npos) << textOfProgram;
     EXPECT_EQ(page["midiDownload"]["name"], "web.mid");
     EXPECT_EQ(page["midiDownload"]["head"], "MThd");
-    EXPECT_EQ(page["quickActions"], nlohmann::json::array({"paused", "paused", "playing"}));
+    EXPECT_EQ(page["quickActions"], nlohmann::json::array({"paused", "paused", "playing", "playing"}));
     EXPECT_EQ(page["entryShown"], "Entry 2/2");
     EXPECT_EQ(page["messages"]["textError"], "");
     EXPECT_EQ(page["messages"]["textMistake"].get<std::string>().rfind("5: 'H4' is not a note", 0), 0u)

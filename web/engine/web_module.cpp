@@ -1,13 +1,16 @@
 // The browser's module: the player's own song reader, compiler, engine,
 // tone output and sound library (offline), behind the calls of
-// web_module.h. Each call's failure comes back as a value and a JSON text;
+// web_module.h. Each call's failure comes back as a value and a text;
 // nothing here throws (the module is built without exceptions).
 #include "web/engine/web_module.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,23 +35,32 @@ using nlohmann::json;
 constexpr int kMixRate = 32000;
 constexpr int kMaxStreamFrames = 4096;
 constexpr std::size_t kMaxEventsPerRender = kMaxStreamFrames;  // one per tick at most
-// The piano roll's rows stop here: a song whose order list names long
-// sections thousands of times would otherwise make a JSON text of
-// hundreds of megabytes.
-constexpr std::size_t kMaxRollRows = 200000;
+// A roll's rows stop here whatever budget is asked: a song whose order list
+// names long sections thousands of times would otherwise fill the memory.
+constexpr int kMaxRollRows = 200000;
+constexpr int kRollRowInts = 6;
 // Frames mixed per call while rendering a WAV, as fenk-render's clock does.
 constexpr int kWavChunkFrames = 4096;
 // A note typed while the song is not playing sounds this long (300 ms).
 constexpr int kPreviewTicks = 60;
+// The stream's song is only ever a program file; the name is for messages.
+const std::string kStreamSongName = "song.8xp";
 
-// The song open on this instance: as given, and as the .8xp it is.
+// A song opened on a handle: the .8xp it is, and for a text what the
+// tracker asks of its lines. Never moved once made (the view points into
+// read's bytes).
 struct OpenSong {
-    std::string name = "song";          // for the session's messages
-    std::vector<std::uint8_t> source;   // the bytes as opened (text or .8xp)
+    bool fromText = false;
     std::vector<std::uint8_t> program;  // the .8xp
     songfile::ReadResult read;          // program read; its data block is the song
     songfile::SongView song;            // over read.value.data
-    bool open = false;
+    // The text's section names by the offset the compiler gave each.
+    std::vector<std::string> sectionNames;
+    std::vector<std::uint16_t> sectionOffsets;
+    // Where the text's parts stand (empty for a program file).
+    std::vector<songtext::SourceSection> sourceSections;
+    std::vector<int> orderLines;
+    std::map<std::string, int> headerLines;
 };
 
 struct Module {
@@ -56,7 +68,8 @@ struct Module {
     std::string result;
     std::vector<std::uint8_t> output;
     std::vector<std::uint8_t> sample;  // the voice sample file's bytes
-    OpenSong song;
+    std::map<int, std::unique_ptr<OpenSong>> songs;
+    int nextHandle = 1;
 
     // The stream: its own live session over the sound library, offline.
     bool streaming = false;
@@ -89,6 +102,19 @@ int Answer(const json& value, bool ok) {
 
 int Refuse(const std::string& error) { return Answer({{"ok", false}, {"error", error}}, false); }
 
+// The answer of the calls that only take something: the reason as plain
+// text (the stream's calls run on the audio thread, which writes no JSON).
+int Fail(const std::string& reason) {
+    TheModule().result = reason;
+    return 0;
+}
+
+OpenSong* SongOf(int handle) {
+    Module& module = TheModule();
+    const auto found = module.songs.find(handle);
+    return found == module.songs.end() ? nullptr : found->second.get();
+}
+
 int RateFor(int flags) {
     return (flags & web::kFlagLowQuality) != 0 ? playback::kLowQualityMixRate : kMixRate;
 }
@@ -119,55 +145,33 @@ bool StartOffline(playback::ToneOutput& output, int rate, const std::vector<std:
     return true;
 }
 
-// The timeline and every row that plays, for the page's roll and times.
-void DescribeSong(const OpenSong& song, const std::vector<std::string>& sectionNames,
-                  const std::vector<std::uint16_t>& sectionOffsets, json& out) {
-    playback::SongPlayer player = playback::MakeSongPlayer(song.song);
-    const playback::SongTimeline& timeline = player.timeline;
-    out["orderCount"] = timeline.orderCount;
-    out["totalTicks"] = timeline.totalTicks;
+// The order entries that play, each with its section's name in the text.
+json Entries(const OpenSong& song, const playback::SongTimeline& timeline) {
     json entries = json::array();
-    json rows = json::array();
-    bool cut = false;
-    for (std::size_t entry = 0; entry < timeline.entries.size(); ++entry) {
-        const playback::TimelineEntry& played = timeline.entries[entry];
+    for (const playback::TimelineEntry& played : timeline.entries) {
         std::string name;
-        for (std::size_t k = 0; k < sectionOffsets.size() && k < sectionNames.size(); ++k)
-            if (sectionOffsets[k] == played.sectionOffset) name = sectionNames[k];
+        for (std::size_t k = 0; k < song.sectionOffsets.size() && k < song.sectionNames.size(); ++k)
+            if (song.sectionOffsets[k] == played.sectionOffset) name = song.sectionNames[k];
         entries.push_back({{"order", played.orderIndex}, {"section", played.sectionOffset},
                            {"name", name}, {"start", played.startTick},
                            {"ticks", played.ticks}, {"rows", played.rows}});
-        std::uint64_t tick = played.startTick;
-        for (std::size_t row = 0; row < played.rows; ++row) {
-            if (rows.size() >= kMaxRollRows) {
-                cut = true;
-                break;
-            }
-            playback::SeekTo(player, entry, row);
-            const playback::RowStart start = playback::CurrentRow(player);
-            rows.push_back({tick, entry, start.periods[0], start.periods[1], start.periods[2],
-                            start.periods[3]});
-            tick += start.duration;
-        }
     }
-    out["entries"] = std::move(entries);
-    out["rows"] = std::move(rows);
-    out["rowsCut"] = cut;
+    return entries;
 }
 
 // Where the text's sections, rows, order and header lines stand, for the
 // page's tracker, which edits the text line by line.
-json SourceLayout(const songtext::CompileResult& compiled) {
+json SourceLayout(const std::vector<songtext::SourceSection>& sourceSections,
+                  const std::vector<int>& orderLines, const std::map<std::string, int>& headerLines) {
     json sections = json::array();
-    for (const songtext::SourceSection& section : compiled.sourceSections) {
+    for (const songtext::SourceSection& section : sourceSections) {
         json rows = json::array();
         for (const songfile::SongRow& row : section.rows)
             rows.push_back({row.periods[0], row.periods[1], row.periods[2], row.periods[3], row.duration});
         sections.push_back({{"name", section.name}, {"line", section.line}, {"endLine", section.endLine},
                             {"rowLines", section.rowLines}, {"rows", std::move(rows)}});
     }
-    return {{"sections", std::move(sections)}, {"orderLines", compiled.orderLines},
-            {"headerLines", compiled.headerLines}};
+    return {{"sections", std::move(sections)}, {"orderLines", orderLines}, {"headerLines", headerLines}};
 }
 
 // fenk-render's clock, into a WAV in memory: each wait mixes exactly the
@@ -235,6 +239,7 @@ sf_count_t MemoryWrite(const void* source, sf_count_t count, void* user) {
 }
 sf_count_t MemoryTell(void* user) { return static_cast<MemoryFile*>(user)->position; }
 
+
 std::int32_t MutedMask(const playback::SongPlayer& player) {
     std::int32_t mask = 0;
     for (int voice = 0; voice < songfile::kVoices; ++voice)
@@ -265,6 +270,13 @@ public:
     void SleepMs(unsigned) override {}
 };
 
+// The stream's song: a program file's bytes, read (never compiled).
+live::LoadResult StreamSong(std::size_t size) {
+    const std::vector<std::uint8_t> program = InputBytes(size);
+    if (!songfile::HasTiSignature(program)) return fenk::Failed<live::Song>(fenk::Failure::Failed, "the stream plays only program files");
+    return live::LoadSongBytes(kStreamSongName, program);
+}
+
 }  // namespace
 
 extern "C" {
@@ -280,33 +292,30 @@ std::size_t fenk_result_length() { return TheModule().result.size(); }
 const std::uint8_t* fenk_output() { return TheModule().output.data(); }
 std::size_t fenk_output_length() { return TheModule().output.size(); }
 
-int fenk_open(std::size_t size, int asProgram) {
+int fenk_song_open(std::size_t size, int asProgram) {
     Module& module = TheModule();
-    OpenSong opened;
-    opened.source = InputBytes(size);
+    std::vector<std::uint8_t> source = InputBytes(size);
+    auto opened = std::make_unique<OpenSong>();
     json answer;
-    std::vector<std::string> sectionNames;
-    std::vector<std::uint16_t> sectionOffsets;
     json warnings = json::array();
     // A MIDI file is imported as fenk-make imports it; the page then edits
     // the song text the import wrote.
-    if (asProgram == 0 && midi::IsMidiFile(opened.source)) {
-        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(opened.source, {});
+    if (asProgram == 0 && midi::IsMidiFile(source)) {
+        const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(source, {});
         if (!imported.ok()) {
             return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""},
                            {"errors", json::array({imported.reason})}, {"warnings", warnings}}, false);
         }
-        opened.source.assign(imported.value.text.begin(), imported.value.text.end());
+        source.assign(imported.value.text.begin(), imported.value.text.end());
         answer["text"] = imported.value.text;
         answer["summary"] = imported.value.summary;
     }
-    if (asProgram != 0 || songfile::HasTiSignature(opened.source)) {
+    if (asProgram != 0 || songfile::HasTiSignature(source)) {
         answer["kind"] = "program";
-        opened.program = opened.source;
+        opened->program = std::move(source);
     } else {
         answer["kind"] = "text";
-        const songtext::CompileResult compiled =
-            songtext::CompileSongText(std::string(opened.source.begin(), opened.source.end()));
+        songtext::CompileResult compiled = songtext::CompileSongText(std::string(source.begin(), source.end()));
         for (const songtext::Message& warning : compiled.warnings)
             warnings.push_back(std::to_string(warning.line) + ": warning: " + warning.text);
         json errors = json::array();
@@ -321,75 +330,133 @@ int fenk_open(std::size_t size, int asProgram) {
             return Answer({{"ok", false}, {"kind", "text"}, {"lines", ""},
                            {"errors", json::array({built.reason})}, {"warnings", warnings}}, false);
         }
-        answer["layout"] = SourceLayout(compiled);
-        opened.program = std::move(built.value.file);
-        sectionNames = compiled.sectionNames;
-        sectionOffsets = std::move(built.value.sectionOffsets);
+        opened->fromText = true;
+        opened->program = std::move(built.value.file);
+        opened->sectionNames = std::move(compiled.sectionNames);
+        opened->sectionOffsets = std::move(built.value.sectionOffsets);
+        opened->sourceSections = std::move(compiled.sourceSections);
+        opened->orderLines = std::move(compiled.orderLines);
+        opened->headerLines = std::move(compiled.headerLines);
     }
-    opened.read = songfile::ReadTiProgramBytes(opened.program.data(), opened.program.size());
-    const songfile::SongFileReport report = songfile::ReportSongFile(opened.read);
-    const std::string& lines = report.text;
+    opened->read = songfile::ReadTiProgramBytes(opened->program.data(), opened->program.size());
+    const songfile::SongFileReport report = songfile::ReportSongFile(opened->read);
     if (!report.ok) {
-        return Answer({{"ok", false}, {"kind", answer["kind"]}, {"lines", lines},
+        return Answer({{"ok", false}, {"kind", answer["kind"]}, {"lines", report.text},
                        {"errors", json::array()}, {"warnings", warnings}}, false);
     }
-    opened.song = report.song;
-    opened.open = true;
+    // The report's view is over opened->read's bytes, which stay where they are.
+    opened->song = report.song;
+    const playback::SongTimeline timeline = playback::MeasureSong(opened->song);
+    std::size_t rows = 0;
+    for (const playback::TimelineEntry& entry : timeline.entries) rows += entry.rows;
+    const int handle = module.nextHandle++;
     answer["ok"] = true;
-    answer["lines"] = lines;
-    answer["title"] = songfile::TitleText(opened.song);
-    answer["artist"] = songfile::ArtistText(opened.song);
-    answer["album"] = songfile::AlbumText(opened.song);
+    answer["handle"] = handle;
+    answer["lines"] = report.text;
+    answer["title"] = songfile::TitleText(opened->song);
+    answer["artist"] = songfile::ArtistText(opened->song);
+    answer["album"] = songfile::AlbumText(opened->song);
     answer["warnings"] = warnings;
-    answer["bodyBytes"] = opened.read.value.data.size();
+    answer["orderCount"] = timeline.orderCount;
+    answer["totalTicks"] = timeline.totalTicks;
+    answer["rowCount"] = rows;
+    answer["bodyBytes"] = opened->read.value.data.size();
     answer["maxBodyBytes"] = songfile::kMaxProgramBody;
-    DescribeSong(opened, sectionNames, sectionOffsets, answer);
-    module.output = opened.program;
-    module.song = std::move(opened);
-    // The view points into the read's data, which moved with it; a vector's
-    // move keeps its buffer, but the view is made again to rely on nothing.
-    module.song.song = songfile::ParseSong(module.song.read.value.data.data(),
-                                           module.song.read.value.data.size()).value;
+    answer["entries"] = Entries(*opened, timeline);
+    module.songs[handle] = std::move(opened);
     return Answer(answer, true);
 }
 
-int fenk_song_text() {
+int fenk_song_close(int handle) {
     Module& module = TheModule();
-    if (!module.song.open) return Refuse("no song is open");
+    if (module.songs.erase(handle) == 0) return Fail("no song is open on that handle");
+    return 1;
+}
+
+int fenk_song_program(int handle) {
+    const OpenSong* song = SongOf(handle);
+    if (song == nullptr) return Fail("no song is open on that handle");
+    TheModule().output = song->program;
+    return 1;
+}
+
+int fenk_song_layout(int handle) {
+    const OpenSong* song = SongOf(handle);
+    if (song == nullptr) return Refuse("no song is open on that handle");
+    if (!song->fromText) return Refuse("a program file has no text: ask for its song text");
+    return Answer({{"ok", true}, {"layout", SourceLayout(song->sourceSections, song->orderLines, song->headerLines)}},
+                  true);
+}
+
+int fenk_song_roll(int handle, int maxRows) {
+    const OpenSong* song = SongOf(handle);
+    if (song == nullptr) return Refuse("no song is open on that handle");
+    const std::size_t budget = static_cast<std::size_t>(std::clamp(maxRows, 0, kMaxRollRows));
+    playback::SongPlayer player = playback::MakeSongPlayer(song->song);
+    const playback::SongTimeline& timeline = player.timeline;
+    std::vector<std::int32_t> rows;
+    bool cut = false;
+    for (std::size_t entry = 0; entry < timeline.entries.size() && !cut; ++entry) {
+        const playback::TimelineEntry& played = timeline.entries[entry];
+        std::uint64_t tick = played.startTick;
+        for (std::size_t row = 0; row < played.rows; ++row) {
+            // An int32 tick reaches 124 days of song: a roll stops there too.
+            if (rows.size() >= budget * kRollRowInts || tick > static_cast<std::uint64_t>(INT32_MAX)) {
+                cut = true;
+                break;
+            }
+            playback::SeekTo(player, entry, row);
+            const playback::RowStart start = playback::CurrentRow(player);
+            rows.insert(rows.end(), {static_cast<std::int32_t>(tick), static_cast<std::int32_t>(entry),
+                                     start.periods[0], start.periods[1], start.periods[2], start.periods[3]});
+            tick += start.duration;
+        }
+    }
+    std::vector<std::uint8_t>& output = TheModule().output;
+    output.resize(rows.size() * sizeof(std::int32_t));
+    if (!rows.empty()) std::memcpy(output.data(), rows.data(), output.size());
+    return Answer({{"ok", true}, {"rows", rows.size() / kRollRowInts}, {"rowsCut", cut}}, true);
+}
+
+int fenk_song_text(int handle) {
+    const OpenSong* song = SongOf(handle);
+    if (song == nullptr) return Refuse("no song is open on that handle");
     fenk::Result<songtext::WrittenText> written =
-        songtext::WriteSongText(module.song.read.value, module.song.song, {"a song file", "SONG"});
+        songtext::WriteSongText(song->read.value, song->song, {"a song file", "SONG"});
     if (!written.ok()) return Refuse(written.reason);
     json answer = {{"ok", true}, {"text", written.value.text}, {"warnings", written.value.warnings}};
     // The writer's text always compiles; its layout is for the tracker.
     const songtext::CompileResult compiled = songtext::CompileSongText(written.value.text);
-    if (compiled.ok) answer["layout"] = SourceLayout(compiled);
+    if (compiled.ok) answer["layout"] = SourceLayout(compiled.sourceSections, compiled.orderLines, compiled.headerLines);
     return Answer(answer, true);
 }
 
-int fenk_midi() {
-    Module& module = TheModule();
-    if (!module.song.open) return Refuse("no song is open");
-    fenk::Result<midiexport::Export> exported = midiexport::ExportMidi(module.song.song);
+int fenk_song_midi(int handle) {
+    const OpenSong* song = SongOf(handle);
+    if (song == nullptr) return Refuse("no song is open on that handle");
+    fenk::Result<midiexport::Export> exported = midiexport::ExportMidi(song->song);
     if (!exported.ok()) return Refuse(exported.reason);
-    module.output = std::move(exported.value.bytes);
+    TheModule().output = std::move(exported.value.bytes);
     return Answer({{"ok", true}, {"notes", exported.value.notes}}, true);
 }
 
 int fenk_set_sample(std::size_t size) {
     Module& module = TheModule();
     std::vector<std::uint8_t> sample = InputBytes(size);
-    if (module.streaming) return Refuse("the stream is playing");
+    // The sound library is one: it is tried while no stream uses it.
+    if (module.streaming) return Fail("the stream is playing: stop it first");
     playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), SettingsFor(0));
     std::string error;
-    if (!StartOffline(output, kMixRate, sample, error)) return Refuse(error);
+    if (!StartOffline(output, kMixRate, sample, error)) return Fail(error);
     playback::Shutdown(output);
     module.sample = std::move(sample);
-    return Answer({{"ok", true}}, true);
+    return 1;
 }
 
-int fenk_render_wav(int flags, int mutedMask) {
+int fenk_song_render_wav(int handle, int flags, int mutedMask) {
     Module& module = TheModule();
-    if (!module.song.open) return Refuse("no song is open");
+    const OpenSong* song = SongOf(handle);
+    if (song == nullptr) return Refuse("no song is open on that handle");
     if (module.streaming) return Refuse("the stream is playing");
     const playback::PlaybackSettings settings = SettingsFor(flags);
     playback::ToneOutput output = playback::MakeToneOutput(playback::FsoundLibrary(), settings);
@@ -410,7 +477,7 @@ int fenk_render_wav(int flags, int mutedMask) {
     }
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
-    playback::SongPlayer player = playback::MakeSongPlayer(module.song.song);
+    playback::SongPlayer player = playback::MakeSongPlayer(song->song);
     for (int voice = 0; voice < songfile::kVoices; ++voice) player.muted[voice] = (mutedMask >> voice & 1) != 0;
     WavClock clock(file, settings.mixRate);
     playback::SilentPrinter printer;
@@ -422,21 +489,25 @@ int fenk_render_wav(int flags, int mutedMask) {
     return Answer({{"ok", true}}, true);
 }
 
-int fenk_stream_start(int flags, int playing) {
+void fenk_stream_stop() {
     Module& module = TheModule();
-    if (module.streaming) {
-        playback::Shutdown(module.output_);
-        module.streaming = false;
-    }
-    if (!module.song.open) return Refuse("no song is open");
-    live::LoadResult loaded = live::LoadSongBytes(module.song.name, module.song.source);
-    if (!loaded.ok()) return Refuse(loaded.reason);
+    if (!module.streaming) return;
+    playback::Shutdown(module.output_);
+    module.streaming = false;
+    module.state.eventCount = 0;
+}
+
+int fenk_stream_start(std::size_t size, int flags, int playing) {
+    Module& module = TheModule();
+    fenk_stream_stop();
+    live::LoadResult loaded = StreamSong(size);
+    if (!loaded.ok()) return Fail(loaded.reason);
     module.streamRate = RateFor(flags);
     module.output_ = playback::MakeToneOutput(playback::FsoundLibrary(), SettingsFor(flags));
     std::string error;
-    if (!StartOffline(module.output_, module.streamRate, module.sample, error)) return Refuse(error);
+    if (!StartOffline(module.output_, module.streamRate, module.sample, error)) return Fail(error);
     module.session = live::Session();
-    live::StartSession(module.session, module.song.name, std::move(loaded.value));
+    live::StartSession(module.session, kStreamSongName, std::move(loaded.value));
     module.session.endWaitTicks = playback::kEndWaitMilliseconds / songfile::kTickMilliseconds;
     module.session.player.paused = playing == 0 && !playback::AtEnd(module.session.player);
     module.streamTicks = 0;
@@ -444,7 +515,7 @@ int fenk_stream_start(int flags, int playing) {
     module.streaming = true;
     module.state.eventCount = 0;
     UpdateStreamState(module);
-    return Answer({{"ok", true}}, true);
+    return 1;
 }
 
 int fenk_stream_render(int frames) {
@@ -518,6 +589,8 @@ void fenk_stream_loop(int on) {
 int fenk_layout() {
     return Answer({{"maxStreamFrames", kMaxStreamFrames},
                    {"rowEventInts", sizeof(web::RowEvent) / sizeof(std::int32_t)},
+                   {"rollRowInts", kRollRowInts},
+                   {"maxRollRows", kMaxRollRows},
                    {"stateInts", sizeof(web::StreamState) / sizeof(std::int32_t)}},
                   true);
 }
@@ -550,11 +623,11 @@ void fenk_stream_switches(int flags) {
     module.output_.stereoPanning = (flags & web::kFlagMono) == 0;
 }
 
-int fenk_stream_reload() {
+int fenk_stream_reload(std::size_t size) {
     Module& module = TheModule();
-    if (!module.streaming || !module.song.open) return 0;
-    live::LoadResult loaded = live::LoadSongBytes(module.song.name, module.song.source);
-    if (!loaded.ok()) return 0;
+    if (!module.streaming) return Fail("no stream is playing");
+    live::LoadResult loaded = StreamSong(size);
+    if (!loaded.ok()) return Fail(loaded.reason);
     live::ReloadWith(module.session, module.output_, std::move(loaded));
     UpdateStreamState(module);
     return 1;

@@ -18,6 +18,8 @@ const kCalculatorFreeBytes = 24000;
 // The longest share link: a program file of the largest song, in base64url.
 const kMaxProgramFileBytes = 65516 + 76;
 const kMaxLinkLength = Math.ceil(kMaxProgramFileBytes / 3) * 4;
+// "Steadier sound", kept for the next visit.
+const kSteadierKey = 'fenk-steadier-sound';
 
 let player = null;
 let tracker = null;
@@ -353,7 +355,8 @@ function drawRoll() {
   // song's own range, puts high notes at the top.
   let lowest = 255;
   let highest = 1;
-  for (const row of song.rows) {
+  const rows = player.roll();
+  for (const row of rows) {
     for (const period of row.slice(2)) {
       if (period === 0) continue;
       lowest = Math.min(lowest, period);
@@ -371,7 +374,6 @@ function drawRoll() {
     g.stroke();
   }
   // A voice at a time: a colour set per note costs more than the notes.
-  const rows = song.rows;
   for (let voice = 0; voice < 4; ++voice) {
     g.fillStyle = kVoiceColours[voice];
     for (let k = 0; k < rows.length; ++k) {
@@ -409,7 +411,7 @@ function seekToClick(event) {
   while (entry + 1 < song.entries.length && song.entries[entry + 1].start <= tick) ++entry;
   player.seek(entry);
   let row = 0;
-  for (const [start, rowEntry] of song.rows) {
+  for (const [start, rowEntry] of player.roll()) {
     if (rowEntry === entry && start <= tick && start > song.entries[entry].start) ++row;
   }
   if (!$('compose').hidden) tracker.goTo(song.entries[entry].name, row);
@@ -604,7 +606,14 @@ function setUpTracker() {
 
 async function main() {
   setUpControls();
-  player = await FenkPlayer.create();
+  const steadier = $('steadier');
+  // A browser that keeps nothing (storage off) asks again each visit.
+  try { steadier.checked = localStorage.getItem(kSteadierKey) === 'true'; } catch { /* kept nowhere */ }
+  player = await FenkPlayer.create({ steadier: steadier.checked });
+  steadier.addEventListener('change', () => {
+    try { localStorage.setItem(kSteadierKey, String(steadier.checked)); } catch { /* kept nowhere */ }
+    player.setSteadierSound(steadier.checked);
+  });
   player.addEventListener('row', (event) => {
     $('status').textContent = event.detail.status;
     const entry = song?.entries[event.detail.entry];

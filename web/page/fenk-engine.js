@@ -26,8 +26,10 @@ function decodeUtf8(bytes) {
 }
 
 export class FenkEngine {
-  // `module`: a compiled WebAssembly.Module of fenk.wasm.
-  constructor(module, log = (line) => console.warn(`fenk.wasm: ${line}`)) {
+  // `module`: a compiled WebAssembly.Module of fenk.wasm; `layout`: its
+  // fenk_layout, when another instance has asked already (the worklet's
+  // writes no JSON).
+  constructor(module, log = (line) => console.warn(`fenk.wasm: ${line}`), layout = null) {
     let memory = null;
     this.instance = new WebAssembly.Instance(module, wasiImports(() => memory, log));
     this.calls = this.instance.exports;
@@ -35,8 +37,13 @@ export class FenkEngine {
     this.calls._initialize();
     // The stream's buffers are read by position: their sizes come from the
     // module, never written twice.
-    this.calls.fenk_layout();
-    this.layout = this.result();
+    if (layout) {
+      this.layout = layout;
+    } else {
+      this.calls.fenk_layout();
+      this.layout = this.result();
+    }
+    this.current = 0;  // open()'s song
   }
 
   static async fromBytes(bytes) {
@@ -66,49 +73,108 @@ export class FenkEngine {
     return this.memory().slice(at, at + this.calls.fenk_output_length());
   }
 
-  // Opens a song (.8xp or text): the result of web_module.h's fenk_open,
-  // with `program` (the .8xp's bytes) on success. `asProgram`: read it as
-  // a program file whatever it begins with (a .8xp's name, a share link).
-  open(bytes, asProgram = false) {
-    const ok = this.calls.fenk_open(this.input(bytes), asProgram ? 1 : 0) === 1;
-    const result = this.result();
-    if (ok) result.program = this.output();
-    return result;
+  // The reason a call that only takes something gave for failing.
+  reason() {
+    const at = this.calls.fenk_result();
+    return decodeUtf8(this.memory().slice(at, at + this.calls.fenk_result_length()));
   }
 
-  // The open song's text as fenk-make writes it: {ok, text, warnings, layout} or
-  // {ok: false, error}.
-  songText() {
-    this.calls.fenk_song_text();
+  // -- songs, on handles (web_module.h's fenk_song_*)
+
+  // Opens a song (.8xp, text or MIDI file): fenk_song_open's result,
+  // {ok, handle, kind, lines, title, ..., entries} or {ok: false, lines,
+  // errors}. `asProgram`: read it as a program file whatever it begins
+  // with (a .8xp's name, a share link). closeSong(handle) forgets it.
+  openSong(bytes, asProgram = false) {
+    this.calls.fenk_song_open(this.input(bytes), asProgram ? 1 : 0);
     return this.result();
   }
 
-  // The open song as fenk-make's MIDI file: {ok, midi} or {ok: false, error}.
-  midiFile() {
-    const ok = this.calls.fenk_midi() === 1;
+  closeSong(handle) { this.calls.fenk_song_close(handle); }
+
+  // The .8xp's bytes (what the stream plays), or null.
+  songProgram(handle) { return this.calls.fenk_song_program(handle) === 1 ? this.output() : null; }
+
+  // A text's layout for the tracker: {ok, layout} or {ok: false, error}.
+  songLayout(handle) {
+    this.calls.fenk_song_layout(handle);
+    return this.result();
+  }
+
+  // The piano roll, at most `maxRows` rows: {ok, rows, rowsCut}, each row
+  // [tick, entry, period0, ..., period3] (a view of one Int32Array).
+  songRoll(handle, maxRows = this.layout.maxRollRows) {
+    const ok = this.calls.fenk_song_roll(handle, maxRows) === 1;
+    const result = this.result();
+    if (!ok) return result;
+    const bytes = this.output();
+    const flat = new Int32Array(bytes.buffer, bytes.byteOffset, bytes.length / 4);
+    const size = this.layout.rollRowInts;
+    const rows = new Array(result.rows);
+    for (let k = 0; k < result.rows; ++k) rows[k] = flat.subarray(size * k, size * k + size);
+    return { ok, rows, rowsCut: result.rowsCut };
+  }
+
+  // The song's text as fenk-make writes it: {ok, text, warnings, layout} or
+  // {ok: false, error}.
+  songText(handle = this.current) {
+    this.calls.fenk_song_text(handle);
+    return this.result();
+  }
+
+  // The song as fenk-make's MIDI file: {ok, midi} or {ok: false, error}.
+  midiFile(handle = this.current) {
+    const ok = this.calls.fenk_song_midi(handle) === 1;
     const result = this.result();
     if (ok) result.midi = this.output();
     return result;
   }
 
-  setSample(bytes) {
-    this.calls.fenk_set_sample(this.input(bytes));
-    return this.result();
-  }
-
-  // The open song as fenk-render's WAV: {ok, wav} or {ok: false, error}.
-  renderWav(flags = 0, mutedMask = 0) {
-    const ok = this.calls.fenk_render_wav(flags, mutedMask) === 1;
+  // The song as fenk-render's WAV: {ok, wav} or {ok: false, error}.
+  renderWav(flags = 0, mutedMask = 0, handle = this.current) {
+    const ok = this.calls.fenk_song_render_wav(handle, flags, mutedMask) === 1;
     const result = this.result();
     if (ok) result.wav = this.output();
     return result;
   }
 
-  // The stream that is heard.
-  streamStart(flags, playing) {
-    this.calls.fenk_stream_start(flags, playing ? 1 : 0);
-    return this.result();
+  // Everything of a song at once, in one instance that has one song open
+  // at a time (the tests' and the measurements' shorthand; the page asks
+  // for each part when it needs it): the opening's result with its
+  // `program`, `rows` and `rowsCut`, and a text's `layout`. The song opened
+  // before is closed when this one opens.
+  open(bytes, asProgram = false) {
+    const result = this.openSong(bytes, asProgram);
+    if (!result.ok) return result;
+    if (this.current) this.closeSong(this.current);
+    this.current = result.handle;
+    result.program = this.songProgram(result.handle);
+    const roll = this.songRoll(result.handle);
+    result.rows = roll.rows;
+    result.rowsCut = roll.rowsCut;
+    if (result.kind === 'text') result.layout = this.songLayout(result.handle).layout;
+    return result;
   }
+
+  // A voice sample for what is rendered or streamed next: {ok} or {ok:
+  // false, error}.
+  setSample(bytes) {
+    return this.calls.fenk_set_sample(this.input(bytes)) === 1 ? { ok: true } : { ok: false, error: this.reason() };
+  }
+
+  // -- the stream that is heard (fenk_stream_*)
+
+  // Starts it on a program file's bytes (songProgram's): {ok} or {ok:
+  // false, error}.
+  streamStart(program, flags, playing) {
+    const ok = this.calls.fenk_stream_start(this.input(program), flags, playing ? 1 : 0) === 1;
+    return ok ? { ok } : { ok, error: this.reason() };
+  }
+
+  // Takes an edited song's program file, playing on from the same place.
+  streamReload(program) { return this.calls.fenk_stream_reload(this.input(program)) === 1; }
+
+  streamStop() { this.calls.fenk_stream_stop(); }
 
   // Mixes `frames` frames: {frames, audio (interleaved, a view valid until
   // the next call), events, state}.
@@ -175,7 +241,6 @@ export class FenkEngine {
   streamSeek(entry, row = 0) { this.calls.fenk_stream_seek(entry, row); }
   streamPreview(voice, period) { this.calls.fenk_stream_preview(voice, period); }
   streamSwitches(flags) { this.calls.fenk_stream_switches(flags); }
-  streamReload() { return this.calls.fenk_stream_reload() === 1; }
 }
 
 // "Note:004 Section:002=01F6", the console's status line without its CPU

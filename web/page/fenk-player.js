@@ -9,35 +9,50 @@
 // page; what is heard is mixed by another inside an AudioWorklet, at the
 // player's own rate, and each row is announced when it reaches the ear
 // (the output latency taken into account), not when it was mixed.
+//
+// The audio context, its worklet and the stream are made when the first
+// song opens (the context suspended until a click or a key lets it run),
+// so that Play only resumes it. The worklet gets the module compiled, and
+// each song after that as its program file's bytes.
 import { FenkEngine, statusLine, switchFlags } from './fenk-engine.js';
 
 const here = new URL('./', import.meta.url);
 
+// The latency hints: the least the machine keeps up with, and the larger
+// buffers of "steadier sound" for a busy machine.
+const kLatencyHint = 'interactive';
+const kSteadierLatencyHint = 'playback';
+
 export class FenkPlayer extends EventTarget {
   // Fetches fenk.wasm and the default sample (square.wav) from `base`, the
-  // folder this module was loaded from unless told otherwise.
-  static async create({ base = here } = {}) {
+  // folder this module was loaded from unless told otherwise. `steadier`:
+  // the larger output buffer of setSteadierSound(true).
+  static async create({ base = here, steadier = false } = {}) {
     const [wasm, sample] = await Promise.all(
       ['fenk.wasm', 'square.wav'].map(async (name) => {
         const response = await fetch(new URL(name, base));
         if (!response.ok) throw new Error(`cannot fetch ${name}: ${response.status}`);
         return new Uint8Array(await response.arrayBuffer());
       }));
-    return new FenkPlayer(base, wasm, await WebAssembly.compile(wasm), sample);
+    return new FenkPlayer(base, wasm, await WebAssembly.compile(wasm), sample, steadier);
   }
 
-  constructor(base, wasmBytes, module, defaultSample) {
+  constructor(base, wasmBytes, module, defaultSample, steadier = false) {
     super();
     this.base = base;
     this.wasmBytes = wasmBytes;
+    this.module = module;
     this.engine = new FenkEngine(module);
     this.defaultSample = defaultSample;
     this.sample = defaultSample;
     this.engine.setSample(this.sample);
-    this.song = null;       // {bytes, info}: the song open
+    this.song = null;       // {handle, bytes, info, roll}: the song open
     this.switches = { x: false, m: false, l: false };
+    this.steadier = Boolean(steadier);
     this.context = null;
     this.node = null;
+    this.nodeSample = null; // the sample the node's stream has
+    this.streamReady = null;
     this.pending = [];      // row events mixed but not heard yet
     this.heard = null;      // the row heard now
     this.state = { state: 'paused', entry: 0, songTick: 0, loopEntry: false, mutedMask: 0 };
@@ -47,16 +62,21 @@ export class FenkPlayer extends EventTarget {
 
   // Opens a song: a .8xp file's bytes or a song text (a string or its
   // bytes); `name`, when it ends in .8xp, says it is a program file
-  // whatever it holds. Returns what fenk_open says: {ok, lines, title, ...,
-  // entries, rows, program} or {ok: false, lines, errors}. A failure
-  // leaves the song before it playing. A new song starts from its top.
+  // whatever it holds. Returns {ok, lines, title, ..., entries, program,
+  // layout, text} or {ok: false, lines, errors}. A failure leaves the song
+  // before it playing. A new song starts from its top.
   load(bytes, name = '') {
-    const result = this.engine.open(toBytes(bytes), /\.8xp$/i.test(name));
+    const result = this.engine.openSong(toBytes(bytes), /\.8xp$/i.test(name));
     if (!result.ok) return result;
+    this.take(result);
+    this.heard = null;
+    this.pending = [];
+    if (this.node) this.startStream(this.state.state === 'playing', 0);
+    else this.ensureStream();
     // A song file opens for editing as its song text (and its layout, for
     // the tracker); the file as given is what plays until it is edited.
     if (result.kind === 'program') {
-      const written = this.engine.songText();
+      const written = this.engine.songText(result.handle);
       if (written.ok) {
         result.text = written.text;
         result.warnings.push(...written.warnings.map((warning) => `warning: ${warning}`));
@@ -64,22 +84,30 @@ export class FenkPlayer extends EventTarget {
       } else {
         result.warnings.push(`no song text: ${written.error}`);
       }
+    } else {
+      result.layout = this.engine.songLayout(result.handle).layout;
     }
-    this.song = { bytes: result.program, info: result };
-    this.heard = null;
-    this.pending = [];
-    if (this.node) this.startStream(this.state.state === 'playing', 0);
     return result;
   }
 
   // Takes an edited song text: the stream plays on from the same place
-  // with it. Same result as load.
+  // with it (the worklet gets its program's bytes at once; the layout is
+  // made after). Same result as load.
   edit(bytes) {
-    const result = this.engine.open(toBytes(bytes));
+    const result = this.engine.openSong(toBytes(bytes));
     if (!result.ok) return result;
-    this.song = { bytes: result.program, info: result };
+    this.take(result);
     this.post({ type: 'reload', song: this.song.bytes });
+    if (result.kind === 'text') result.layout = this.engine.songLayout(result.handle).layout;
     return result;
+  }
+
+  // The piano roll of the song open: each row that plays, [tick, entry,
+  // period0, ..., period3], asked of the module once per song.
+  roll() {
+    if (!this.song) return [];
+    this.song.roll ??= this.engine.songRoll(this.song.handle).rows;
+    return this.song.roll;
   }
 
   // A voice sample of one's own (WAV, FLAC, Ogg ... with its loop), or
@@ -96,27 +124,31 @@ export class FenkPlayer extends EventTarget {
     return result;
   }
 
-  // Plays (the first call creates the audio context: call it from a tap or
-  // a click, as phones want).
+  // Plays. Phones and browsers let sound start only from a tap, a click or
+  // a key: call it from one (the audio context, made when the song opened,
+  // is resumed here).
   // Each control is an action the stream takes in the order asked, so
   // play() and pause() in quick succession end paused, whatever the
   // stream has reported so far.
   async play() {
     if (!this.song) return;
     this.wantPlaying = true;
-    if (this.context) this.post({ type: 'play', playing: true });
-    else await this.ensureStream();
-    await this.context.resume();
+    this.post({ type: 'play', playing: true });
+    const resumed = this.context.resume();
+    await this.ensureStream();
+    await resumed;
   }
 
-  // The audio context and the worklet's stream, made once: playing if a
-  // play() is still wanted when the worklet has loaded (a pause() asked
-  // meanwhile holds), paused otherwise.
+  // The audio context and the worklet's stream, made once per context:
+  // playing if a play() is still wanted when the worklet has loaded (a
+  // pause() asked meanwhile holds), paused otherwise.
   ensureStream() {
+    if (!this.context) this.createContext();
     this.streamReady ??= (async () => {
-      this.createContext();
-      await this.context.audioWorklet.addModule(new URL('fenk-worklet.js', this.base));
-      this.startStream(this.wantPlaying, 0);
+      const context = this.context;
+      await context.audioWorklet.addModule(new URL('fenk-worklet.js', this.base));
+      // A context made again meanwhile (a switch) has its own stream.
+      if (context === this.context) this.startStream(this.wantPlaying, this.state.entry);
     })();
     return this.streamReady;
   }
@@ -126,7 +158,10 @@ export class FenkPlayer extends EventTarget {
     this.post({ type: 'play', playing: false });
   }
   // Play or pause, decided by the stream on its own state.
-  toggle() { if (this.context) this.post({ type: 'toggle' }); else this.play(); }
+  toggle() {
+    if (this.node && this.context.state === 'running') this.post({ type: 'toggle' });
+    else this.play();
+  }
   next() { this.post({ type: 'step', step: 1 }); }
   previous() { this.post({ type: 'step', step: -1 }); }
   home() { this.seek(0); }
@@ -138,13 +173,16 @@ export class FenkPlayer extends EventTarget {
   seek(entry, row = 0) { this.post({ type: 'seek', entry, row }); }
 
   // Sounds `period` on `voice` at once (a note typed): alone for 300 ms
-  // when stopped, in place of the voice's note while playing. The first
-  // call makes the audio context: call it from a key press or a tap.
+  // when stopped, in place of the voice's note while playing. Call it from
+  // a key press or a tap: it lets the audio context run.
   async preview(voice, period) {
     if (!this.song) return;
-    await this.ensureStream();
     this.post({ type: 'preview', voice, period });
-    if (this.context.state !== 'running') await this.context.resume();
+    if (this.context.state !== 'running') this.context.resume();
+    if (!this.node) {
+      await this.ensureStream();
+      this.post({ type: 'preview', voice, period });
+    }
   }
 
   mute(voice, muted) {
@@ -166,35 +204,36 @@ export class FenkPlayer extends EventTarget {
   setSwitches(switches) {
     const rateChanges = Boolean(switches.l) !== this.switches.l;
     this.switches = { x: Boolean(switches.x), m: Boolean(switches.m), l: Boolean(switches.l) };
-    if (!this.node) return;
-    if (rateChanges) {
-      const playing = this.state.state === 'playing';
-      this.context.close();
-      this.createContext();
-      this.context.audioWorklet.addModule(new URL('fenk-worklet.js', this.base))
-        .then(() => this.startStream(playing, this.state.entry));
-    } else {
-      this.post({ type: 'switches', flags: switchFlags(this.switches) });
-    }
+    if (rateChanges) this.remakeContext();
+    else this.post({ type: 'switches', flags: switchFlags(this.switches) });
+  }
+
+  // Steadier sound: a larger output buffer (more latency) that a busy
+  // machine does not run dry; off, the least latency. The context is made
+  // again, at the same entry.
+  setSteadierSound(on) {
+    if (Boolean(on) === this.steadier) return;
+    this.steadier = Boolean(on);
+    this.remakeContext();
   }
 
   // The song as fenk-render SONG OUT.wav [sample] [-switches] writes it, as
   // a Blob; the voices muted now stay silent in it.
   renderWav() {
-    const rendered = this.engine.renderWav(switchFlags(this.switches), this.state.mutedMask);
+    const rendered = this.engine.renderWav(switchFlags(this.switches), this.state.mutedMask, this.song?.handle ?? 0);
     if (!rendered.ok) throw new Error(rendered.error);
     return new Blob([rendered.wav], { type: 'audio/wav' });
   }
 
   // The song as fenk-make SONG OUT.mid writes it, as a Blob.
   midiFile() {
-    const exported = this.engine.midiFile();
+    const exported = this.engine.midiFile(this.song?.handle ?? 0);
     if (!exported.ok) throw new Error(exported.error);
     return new Blob([exported.midi], { type: 'audio/midi' });
   }
 
   // The .8xp of the song open (the bytes fenk-make writes for a text).
-  programFile() { return this.song ? this.song.info.program : null; }
+  programFile() { return this.song ? this.song.bytes : null; }
 
   // What is heard now: the row event (null before the first), the state,
   // and the song's time in ticks.
@@ -211,30 +250,80 @@ export class FenkPlayer extends EventTarget {
 
   // -- inside
 
+  // The song just opened replaces the one before, whose handle is closed.
+  take(result) {
+    if (this.song) this.engine.closeSong(this.song.handle);
+    result.program = this.engine.songProgram(result.handle);
+    this.song = { handle: result.handle, bytes: result.program, info: result, roll: null };
+  }
+
   createContext() {
     this.offsets = [];
     const Context = globalThis.AudioContext || globalThis.webkitAudioContext;
-    // "playback": the larger buffers of a music player, which a busy
-    // machine does not run dry; the rows shown allow for the latency.
-    this.context = new Context({ sampleRate: this.switches.l ? 8000 : 32000, latencyHint: 'playback' });
+    this.context = new Context({ sampleRate: this.switches.l ? 8000 : 32000,
+                                 latencyHint: this.steadier ? kSteadierLatencyHint : kLatencyHint });
+    this.node = null;
+    this.nodeSample = null;
+    this.streamReady = null;
+  }
+
+  // A context of the rate or latency asked, its stream at the entry heard,
+  // playing on if it played.
+  remakeContext() {
+    if (!this.context) return;
+    const playing = this.state.state === 'playing';
+    this.endNode();
+    this.context.close();
+    this.createContext();
+    this.wantPlaying = playing;
+    if (playing) this.context.resume();
+    if (this.song) this.ensureStream();
+  }
+
+  endNode() {
+    if (!this.node) return;
+    // The old node ends: its processor returns false from now on.
+    this.node.port.postMessage({ type: 'stop' });
+    this.node.port.onmessage = null;
+    this.node.disconnect();
     this.node = null;
   }
 
-  startStream(playing, entry) {
-    if (this.node) {
-      // The old node ends: its processor returns false from now on.
-      this.node.port.postMessage({ type: 'stop' });
-      this.node.port.onmessage = null;
-      this.node.disconnect();
+  makeNode() {
+    const options = { numberOfInputs: 0, outputChannelCount: [2] };
+    const layout = this.engine.layout;
+    try {
+      // The module compiled once, where the browser can pass it...
+      return new AudioWorkletNode(this.context, 'fenk-processor',
+                                  { ...options, processorOptions: { module: this.module, layout } });
+    } catch {
+      // ...else its bytes, compiled there.
+      return new AudioWorkletNode(this.context, 'fenk-processor',
+                                  { ...options, processorOptions: { wasm: this.wasmBytes, layout } });
     }
-    this.node = new AudioWorkletNode(this.context, 'fenk-processor', {
-      numberOfInputs: 0, outputChannelCount: [2], processorOptions: { wasm: this.wasmBytes },
-    });
-    this.node.port.onmessage = (message) => this.receive(message.data);
-    this.node.connect(this.context.destination);
+  }
+
+  // The stream on the node (made once per context) for the song open:
+  // from its top, or from `entry`.
+  startStream(playing, entry) {
+    if (!this.song) return;
+    if (!this.node) {
+      this.node = this.makeNode();
+      this.node.port.onmessage = (message) => this.receive(message.data);
+      // A processor that throws is silent from then on: the page is told.
+      this.node.onprocessorerror = () => {
+        this.dispatchEvent(new CustomEvent('error', { detail: 'The sound stopped: the player inside the audio worklet failed.' }));
+      };
+      this.node.connect(this.context.destination);
+    }
     this.pending = [];
-    this.post({ type: 'start', song: this.song.bytes, sample: this.sample,
+    // The sample goes over only when the node's stream has another.
+    const sample = this.nodeSample === this.sample ? null : this.sample;
+    this.nodeSample = this.sample;
+    this.post({ type: 'start', song: this.song.bytes, sample,
                 flags: switchFlags(this.switches), playing: playing && entry === 0 });
+    // Voices muted before the stream was made (or made again) stay muted.
+    if (this.state.mutedMask !== 0) this.post({ type: 'mutes', mask: this.state.mutedMask });
     if (entry !== 0) {
       this.post({ type: 'seek', entry });
       if (playing) this.post({ type: 'play', playing: true });

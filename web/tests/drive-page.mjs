@@ -149,7 +149,8 @@ try {
 
   // 6. A player's play() and pause() in quick succession end paused, before
   //    and after its worklet is running (its voices muted once it is: no
-  //    sound), and play() alone plays.
+  //    sound), play() alone plays, and goes on playing when "steadier
+  //    sound" makes its audio context again.
   result.quickActions = await page.evaluate(async (song) => {
     const { FenkPlayer } = await import('./fenk-player.js');
     const player = await FenkPlayer.create();
@@ -168,6 +169,14 @@ try {
     player.play();
     await settle();
     states.push(player.state.state);
+    // Steadier sound while playing: a context of its own, whose new stream
+    // plays on (its voices still muted: nothing heard).
+    const before = player.context;
+    let fresh = null;
+    player.addEventListener('state', (event) => { if (player.context !== before) fresh = event.detail.state; });
+    player.setSteadierSound(true);
+    await settle();
+    states.push(fresh);
     player.pause();
     await settle();
     return states;

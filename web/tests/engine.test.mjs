@@ -159,7 +159,7 @@ test('the stream is the WAV\'s sound, each row from its tick\'s first frame', ()
   const opened = engine.open(song);
   const wav = engine.renderWav(0, 0).wav;
   const expected = new Int16Array(wav.buffer, wav.byteOffset + 44, (wav.length - 44) / 2);
-  assert.ok(engine.streamStart(0, true).ok);
+  assert.ok(engine.streamStart(opened.program, 0, true).ok);
   // libsndfile's conversion with clipping: scaled to 32 bits, rounded,
   // then the top 16.
   const toPcm = (value) => {
@@ -200,7 +200,7 @@ test('the stream is the WAV\'s sound, each row from its tick\'s first frame', ()
 
 test('leaving the end while the last row still sounds stops it', () => {
   const engine = engineWith();
-  assert.ok(engine.open('title "End"\nname END\nsection s\n  50 - - - 4t\nend\norder s\n').ok);
+  const { program } = engine.open('title "End"\nname END\nsection s\n  50 - - - 4t\nend\norder s\n');
   const left = new Float32Array(128);
   const right = new Float32Array(128);
   const loudness = (quanta) => {
@@ -212,7 +212,7 @@ test('leaving the end while the last row still sounds stops it', () => {
     return peak;
   };
   for (const action of ['previous', 'play']) {  // to the last entry, paused; from the top
-    assert.ok(engine.streamStart(0, true).ok);
+    assert.ok(engine.streamStart(program, 0, true).ok);
     assert.ok(loudness(20) > 0.05, 'the end wait sounds the last row');
     assert.equal(engine.streamState().state, 'end');
     if (action === 'previous') engine.streamStep(-1); else engine.streamPlay(true);
@@ -222,7 +222,7 @@ test('leaving the end while the last row still sounds stops it', () => {
   }
   // Actions in quick succession end as the last one says, whatever came
   // before: no toggle is read from a state reported earlier.
-  assert.ok(engine.streamStart(0, false).ok);
+  assert.ok(engine.streamStart(program, 0, false).ok);
   engine.streamPlay(true);
   engine.streamPlay(false);
   assert.equal(engine.streamState().state, 'paused');
@@ -233,5 +233,98 @@ test('leaving the end while the last row still sounds stops it', () => {
   engine.streamLoop(true);
   assert.equal(engine.streamState().loopEntry, true);
   // The buffers the page reads by position are the module's own sizes.
-  assert.deepEqual(engine.layout, { maxStreamFrames: 4096, rowEventInts: 8, stateInts: 8 });
+  assert.deepEqual(engine.layout, { maxStreamFrames: 4096, rowEventInts: 8, rollRowInts: 6, maxRollRows: 200000,
+                                    stateInts: 8 });
+});
+
+test('songs open on handles of their own, each part asked for when it is wanted', () => {
+  const engine = engineWith();
+  const demo = readFileSync(join(root, 'data/songs/demo.txt'));
+  const frere = readFileSync(join(root, 'data/songs/frere-jacques.txt'));
+  // Everything at once (open) is what the parts give one by one.
+  const whole = engineWith().open(demo);
+  const first = engine.openSong(demo);
+  const second = engine.openSong(readFileSync(join(bin, 'songs', 'demo.8xp')), true);
+  const third = engine.openSong(frere);
+  assert.ok(first.ok && second.ok && third.ok);
+  assert.equal(new Set([first.handle, second.handle, third.handle]).size, 3, 'a handle each');
+  for (const part of ['rows', 'layout', 'program', 'rowsCut']) assert.equal(first[part], undefined, `${part} waits to be asked`);
+  const { handle, ...summary } = first;
+  const { handle: wholeHandle, rows, rowsCut, layout, program, ...wholeSummary } = whole;
+  assert.deepEqual(summary, wholeSummary);
+  assert.equal(firstDifference(engine.songProgram(handle), program), -1);
+  assert.deepEqual(engine.songLayout(handle), { ok: true, layout });
+  const roll = engine.songRoll(handle);
+  assert.equal(roll.rowsCut, false);
+  assert.deepEqual(roll.rows.map((row) => [...row]), rows.map((row) => [...row]));
+  assert.equal(roll.rows.length, first.rowCount);
+  assert.equal(first.rowCount, first.entries.reduce((sum, entry) => sum + entry.rows, 0));
+  // Rows begin where the entries say, each at the ticks of the one before.
+  const starts = first.entries.map((entry) => entry.start);
+  assert.deepEqual(roll.rows.filter((row, k) => k === 0 || row[1] !== roll.rows[k - 1][1]).map((row) => row[0]), starts);
+  // A budget gives the first rows and says the rest were left out.
+  const cut = engine.songRoll(handle, 3);
+  assert.equal(cut.rowsCut, true);
+  assert.deepEqual(cut.rows.map((row) => [...row]), rows.slice(0, 3).map((row) => [...row]));
+
+  // Each handle keeps its own song: the .8xp is fenk-make's, its WAV
+  // fenk-render's, whatever else is open.
+  const made = join(work, 'frere.8xp');
+  execFileSync(join(bin, 'fenk-make'), [join(root, 'data/songs/frere-jacques.txt'), made], { stdio: 'pipe' });
+  assert.equal(firstDifference(engine.songProgram(third.handle), readFileSync(made)), -1);
+  assert.equal(firstDifference(engine.renderWav(0, 0, third.handle).wav, desktopRender(made)), -1);
+  assert.equal(firstDifference(engine.renderWav(0, 0, second.handle).wav, desktopRender(join(bin, 'songs', 'demo.8xp'))), -1);
+  // A program file has no text layout of its own; its song text has one.
+  assert.equal(engine.songLayout(second.handle).ok, false);
+  assert.ok(engine.songText(second.handle).layout.sections.length > 0);
+
+  // A closed handle, or one never given, holds nothing; a failed open gives none.
+  engine.closeSong(third.handle);
+  assert.equal(engine.songProgram(third.handle), null);
+  for (const answer of [engine.songRoll(third.handle), engine.songLayout(third.handle), engine.songText(third.handle),
+                        engine.renderWav(0, 0, third.handle), engine.midiFile(9999)]) {
+    assert.deepEqual(answer, { ok: false, error: 'no song is open on that handle' });
+  }
+  const broken = engine.openSong('name BROKEN\nsection s\n  H4 - - - 1\nend\norder s\n');
+  assert.equal(broken.ok, false);
+  assert.equal(broken.handle, undefined);
+  assert.ok(engine.renderWav(0, 0, first.handle).ok, 'the songs open before stay open');
+});
+
+test('the stream plays program files only, and takes an edit as its bytes, playing on from the same place', () => {
+  const engine = engineWith();
+  const song = (first) => engine.open(`title "Edit"\nname EDIT\nsection s\n  ${first} - - - 400t\n  - - - - 400t\nend\norder s\n`).program;
+  const rests = song('-');
+  const note = song('C4');
+  const left = new Float32Array(128);
+  const right = new Float32Array(128);
+  const peak = (quanta) => {
+    let loudest = 0;
+    for (let k = 0; k < quanta; ++k) {
+      engine.renderQuantum(left, right);
+      for (let j = 0; j < 128; ++j) loudest = Math.max(loudest, Math.abs(left[j]), Math.abs(right[j]));
+    }
+    return loudest;
+  };
+  // A text is not taken: the stream never compiles.
+  const refused = engine.streamStart(new TextEncoder().encode('name T\nsection s\n  C4 - - - 1\nend\norder s\n'), 0, true);
+  assert.deepEqual(refused, { ok: false, error: 'the stream plays only program files' });
+  assert.ok(engine.streamStart(rests, 0, true).ok);
+  assert.equal(peak(250), 0, 'a row of rests is silent');
+  const before = engine.streamState().songTick;
+  assert.ok(before > 150 && before < 400);
+  // The edit is heard at once in the row that plays, from the same tick.
+  assert.ok(engine.streamReload(note));
+  assert.ok(Math.abs(engine.streamState().songTick - before) <= 1, 'the place is kept');
+  assert.ok(peak(10) > 0.05, 'the edited row sounds');
+  // Bytes that are not a program file leave the song playing on.
+  assert.equal(engine.streamReload(new Uint8Array([1, 2, 3])), false);
+  assert.equal(engine.reason(), 'the stream plays only program files');
+  assert.ok(peak(10) > 0.05);
+  assert.equal(engine.streamState().state, 'playing');
+  // The sample is one for the whole module: taken only with no stream.
+  assert.equal(engine.setSample(square).ok, false);
+  engine.streamStop();
+  assert.deepEqual(engine.setSample(square), { ok: true });
+  assert.equal(engine.streamReload(note), false, 'no stream, nothing to reload');
 });
