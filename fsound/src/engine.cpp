@@ -18,18 +18,19 @@ std::int64_t MonotonicNowNs() {
         .count();
 }
 
-int BlockFramesForRate(int outputRate) {
+int BlockFramesForRate(int outputRate, int longestMilliseconds) {
     int frames = 16;
-    while (frames * 2 * 1000 <= outputRate * kLongestBlockMilliseconds) frames *= 2;
+    while (frames * 2 * 1000 <= outputRate * longestMilliseconds) frames *= 2;
     return frames;
 }
 
-void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing) {
+void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing, int blockFrames) {
     InitMixer(engine.mixer, outputRate, channelCount);
     InitCommandQueue(engine.queue, kCommandQueueCapacity);
     engine.timing = timing;
     engine.outputRate = outputRate;
-    engine.blockFrames = BlockFramesForRate(outputRate);
+    engine.blockFrames =
+        blockFrames > 0 ? blockFrames : BlockFramesForRate(outputRate, kOfflineBlockMilliseconds);
     engine.latencyFrames = kLatencyHalfBlocks * engine.blockFrames / 2;
     InitFrameClock(engine.clock, outputRate, engine.blockFrames);
     engine.renderedFrames = 0;
