@@ -1,15 +1,19 @@
 // The real fenk program playing through a sound server: fsound's own
 // PulseAudio output and SDL's pulseaudio driver (FENK_AUDIO=sdl) on a
 // private PulseAudio daemon (started by scripts/test) whose null sink's
-// monitor parec records; every row's pitches on their sides, each output.
+// monitor parec records; every row's pitches on their sides, each output;
+// through the own output, every row's length to within two frames; and a
+// key that stops the song silences it at once.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/e2e/audio_analysis.h"
+#include "tests/fsound/fixtures.h"
 #include "tests/e2e/player_run.h"
 #include "tests/e2e/song_check.h"
 #include "tests/support/test_support.h"
@@ -18,13 +22,14 @@ namespace {
 
 using test_support::Row;
 
+const char kNoServer[] =
+    "FENK_TEST_PULSE_SERVER and FENK_TEST_PULSE_SINK are not set: no private PulseAudio "
+    "server to play to (scripts/test starts one; for a run by hand: "
+    "source scripts/lib/pulse.sh; start_private_pulse /tmp/fenk-pulse)";
+
 TEST(PulseAudioTest, SongPlaysThroughTheSoundServerWithEveryPitchOnItsSide) {
     const player_run::PulseServer pulse = player_run::PulseServerFromEnvironment();
-    if (pulse.server.empty()) {
-        GTEST_SKIP() << "FENK_TEST_PULSE_SERVER and FENK_TEST_PULSE_SINK are not set: no private PulseAudio "
-                        "server to play to (scripts/test starts one; for a run by hand: "
-                        "source scripts/lib/pulse.sh; start_private_pulse /tmp/fenk-pulse)";
-    }
+    if (pulse.server.empty()) GTEST_SKIP() << kNoServer;
     test_support::TempDir dir;
     test_support::SongParts song;
     song.name = "SERVER";
@@ -74,6 +79,101 @@ TEST(PulseAudioTest, SongPlaysThroughTheSoundServerWithEveryPitchOnItsSide) {
                         "at row %d)\n",
                         output, starts.worstUnexplained, starts.worstRow);
         }
+    }
+}
+
+// The disk driver test's rows of 1 to 37 ticks, through the server: the
+// server's clock paces the stream, the sink resamples it to its own rate and
+// parec back to 32000 Hz, and still each row lasts its ticks to within two
+// frames (the onsets of a looped constant, a frame or so apart after two
+// resamplings).
+TEST(PulseAudioTest, EveryRowLastsItsTicksThroughTheOwnOutput) {
+    const player_run::PulseServer pulse = player_run::PulseServerFromEnvironment();
+    if (pulse.server.empty()) GTEST_SKIP() << kNoServer;
+    test_support::TempDir dir;
+    dir.Write("level.wav", fsound_test::WavBytes(fsound_test::LevelSpec(32)));
+    test_support::SongParts song;
+    song.name = "TICKS";
+    song.title = "Ticks";
+    const int ticks[] = {1, 2, 3, 5, 8, 10, 20, 37};
+    std::vector<songfile::SongRow> rows;
+    std::vector<int> lengths;
+    for (int row = 0; row < 17; ++row) {
+        const auto duration = static_cast<std::uint16_t>(row == 16 ? 10 : ticks[(row + 3 * (row / 8)) % 8]);
+        rows.push_back(row % 2 == 0 ? Row(100, 0, 0, 0, duration) : Row(0, 0, 100, 0, duration));
+        lengths.push_back(duration);
+    }
+    song.sections = {rows};
+    song.order = {0};
+    dir.Write("ticks.8xp", test_support::SongFile(song));
+    const player_run::Run run =
+        player_run::PlayOnPulseAudio({"ticks.8xp", "level.wav"}, pulse, dir.Path().string());
+    ASSERT_EQ(run.failure, "");
+    EXPECT_EQ(run.program.ExitStatus(), 0) << run.program.err;
+
+    const int rate = run.sound.rate;
+    std::vector<long> onsets;
+    long worst = 0;
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        const std::vector<float>& side = run.sound.Side(static_cast<int>(row % 2));
+        long onset = -1;
+        for (std::size_t frame = row == 0 ? 0 : static_cast<std::size_t>(onsets.back()) + 40;
+             frame < side.size() && onset < 0; ++frame) {
+            if (std::fabs(side[frame]) > 0.05) onset = static_cast<long>(frame);
+        }
+        ASSERT_GE(onset, 0) << "row " << row << " not heard";
+        onsets.push_back(onset);
+        if (row == 0) continue;
+        const long error = onsets[row] - onsets[row - 1] - lengths[row - 1] * rate / 200;
+        if (std::labs(error) > std::labs(worst)) worst = error;
+        EXPECT_LE(std::labs(error), 2) << "row " << row - 1 << " of " << lengths[row - 1] << " ticks";
+    }
+    std::printf("own output through PulseAudio: worst row-length error %ld frames (%.3f ms) over %zu rows\n",
+                worst, worst * 1e3 / rate, rows.size() - 1);
+}
+
+// A key stops a row that would sound for 327 s, 1.5 s after the start,
+// from a pipe: the sound has been heard, and it ends with the program,
+// though the server held more of it (a stream is flushed on close), so the
+// recording's last 300 ms, after the program ended, are silent but for
+// the first few.
+TEST(PulseAudioTest, KeyStopsTheSoundAtOnce) {
+    const player_run::PulseServer pulse = player_run::PulseServerFromEnvironment();
+    if (pulse.server.empty()) GTEST_SKIP() << kNoServer;
+    test_support::TempDir dir;
+    test_support::SongParts song;
+    song.name = "LONG";
+    song.title = "Long";
+    song.sections = {{Row(100, 80, 60, 40, 65535)}};
+    song.order = {0};
+    dir.Write("long.8xp", test_support::SongFile(song));
+    for (const char* output : {"native", "sdl"}) {
+        SCOPED_TRACE(std::string("output ") + output);
+        const std::string audio = std::string("FENK_AUDIO=") + (std::string(output) == "sdl" ? "sdl" : "");
+        const player_run::Run run = player_run::RecordOnPulseAudio(
+            {"/bin/sh", "-c", "(sleep 1.5; printf k) | exec \"$0\" long.8xp", FENK_PROGRAM},
+            {"SDL_AUDIODRIVER=pulseaudio", audio}, pulse, dir.Path().string(), std::string("long-") + output);
+        ASSERT_EQ(run.failure, "");
+        EXPECT_EQ(run.program.ExitStatus(), 0) << run.program.err;
+        const std::string stopped = "CPU:#\r\n\nShutting down FMOD...Done.\n";
+        const std::string out = player_run::WithoutCpuFigures(run.program.out);
+        ASSERT_GE(out.size(), stopped.size());
+        EXPECT_EQ(out.substr(out.size() - stopped.size()), stopped) << out;
+
+        const int rate = run.sound.rate;
+        const long onset = audio_analysis::FirstSound(run.sound, 0.01);
+        ASSERT_GE(onset, 0) << "nothing reached the sink";
+        long last = -1;  // the last frame of sound
+        for (std::size_t frame = 0; frame < run.sound.Frames(); ++frame) {
+            if (std::fabs(run.sound.left[frame]) > 0.01 || std::fabs(run.sound.right[frame]) > 0.01)
+                last = static_cast<long>(frame);
+        }
+        const double heardSeconds = static_cast<double>(last - onset) / rate;
+        const double silentSeconds = static_cast<double>(static_cast<long>(run.sound.Frames()) - last) / rate;
+        std::printf("%s output: heard %.3f s, then %.3f s of silence to the recording's end\n", output,
+                    heardSeconds, silentSeconds);
+        EXPECT_GT(heardSeconds, 0.3) << "the row was heard before the key";
+        EXPECT_GT(silentSeconds, 0.15) << "the sound went on after the program ended";
     }
 }
 
