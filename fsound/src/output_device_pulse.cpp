@@ -191,10 +191,17 @@ bool OpenStream(PulseOutput& out) {
     // draining the buffer in one go.
     const pa_stream_flags_t flags = PA_STREAM_ADJUST_LATENCY;
     if (pa_stream_connect_playback(out.stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) return false;
-    return WaitFor(out, kOpenWaitUs, [&out] {
-        const pa_stream_state_t state = pa_stream_get_state(out.stream);
-        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-    }) && pa_stream_get_state(out.stream) == PA_STREAM_READY;
+    if (!WaitFor(out, kOpenWaitUs, [&out] {
+            const pa_stream_state_t state = pa_stream_get_state(out.stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        }) ||
+        pa_stream_get_state(out.stream) != PA_STREAM_READY) {
+        return false;
+    }
+    // Only whole blocks are written: a server that keeps less than one
+    // would never ask for one.
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(out.stream);
+    return granted != nullptr && granted->tlength >= out.blockBytes;
 }
 
 }  // namespace
