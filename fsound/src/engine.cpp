@@ -37,6 +37,7 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing,
     engine.cpuPercent.store(0.0f, std::memory_order_relaxed);
     engine.lateCommands.store(0, std::memory_order_relaxed);
     engine.clockAnchored.store(false, std::memory_order_relaxed);
+    engine.outputDropped.store(false, std::memory_order_relaxed);
     engine.schedule = Schedule{};
 }
 
@@ -80,6 +81,14 @@ void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) 
     std::fill(stereo, stereo + 2 * static_cast<std::size_t>(frames), 0.0f);
     const std::int64_t blockStart = engine.renderedFrames;
     const bool deviceClock = engine.timing == Timing::DeviceClock;
+    if (deviceClock && engine.outputDropped.exchange(false, std::memory_order_acq_rel)) {
+        // The device dropped the blocks it held: this one plays next, so
+        // what was queued for them applies now, and the clock, whose line
+        // put those blocks before this one, starts again.
+        ApplyQueuedCommands(engine);
+        RestartFrameClock(engine.clock);
+        engine.schedule.running = false;
+    }
     if (deviceClock) {
         UpdateFrameClock(engine.clock, nowNs, blockStart);
         if (FrameClockAnchored(engine.clock)) engine.clockAnchored.store(true, std::memory_order_release);

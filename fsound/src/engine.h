@@ -68,6 +68,11 @@ struct Engine {
     // Set by RenderBlock once the device clock has anchored after the
     // device started (FrameClockAnchored); stays set over later restarts.
     std::atomic<bool> clockAnchored{false};
+    // Set by the device as it drops what it holds and has not played
+    // (FlushOutputDevice): the next RenderBlock applies every queued
+    // command at its first frame and starts the clock again there, since
+    // that block plays next.
+    std::atomic<bool> outputDropped{false};
     Schedule schedule;  // the audio thread's own
 };
 
@@ -85,7 +90,8 @@ void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing,
 // Produces the next `frames` frames into `stereo` (overwritten, interleaved
 // left/right, clipped to -1..1): applies every queued command whose frame
 // falls in the block at that frame, in queue order (a command whose frame has
-// passed applies at once), and mixes between them. `nowNs` is the moment the
+// passed applies at once), and mixes between them. After outputDropped,
+// every queued command applies at the block's first frame. `nowNs` is the moment the
 // block was asked for (used with Timing::DeviceClock). Also measures the
 // share of time the rendering takes.
 void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs);

@@ -363,6 +363,11 @@ signed char FSOUND_StopSound(int channel) {
         command.channel = channel;
     }
     Send(*library, command, now);
+    // A stop meant for now (a pause, a seek, a mute; not a row's, which
+    // is given its moment) is heard at once: what the device holds of the
+    // sound that stops is dropped, and the stop and the calls right after
+    // it are the next thing heard.
+    if (library->callTimeNs == 0) fsound::FlushOutputDevice(library->device, &library->engine.outputDropped);
     return 1;
 }
 

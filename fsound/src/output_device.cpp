@@ -75,6 +75,15 @@ void CloseOutputDevice(OutputDevice& device) {
     device.backend = OutputBackend::None;
 }
 
+void FlushOutputDevice(OutputDevice& device, std::atomic<bool>* dropped) {
+#ifdef FSOUND_WITH_PULSEAUDIO
+    if (device.backend == OutputBackend::PulseAudio) FlushPulseOutput(device, dropped);
+#else
+    (void)device;
+    (void)dropped;
+#endif
+}
+
 void WaitForAudioThread(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

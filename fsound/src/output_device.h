@@ -9,6 +9,7 @@
 // mode only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -72,6 +73,12 @@ bool OpenOutputDevice(OutputDevice& device, OutputBackend backend, int rate, Ren
 // the sound ends at once. Nothing happens for a closed device.
 void CloseOutputDevice(OutputDevice& device);
 
+// Drops what the device holds and has not played, so that what is queued
+// now is heard next: PulseAudio's server buffer (about 0.4 s) is flushed,
+// `*dropped` set first (the engine's outputDropped). SDL's device holds
+// about one block, which is left to play; `*dropped` stays as it is.
+void FlushOutputDevice(OutputDevice& device, std::atomic<bool>* dropped);
+
 // Gives the audio thread about `milliseconds` ms to run, for a call that
 // waits on it (a full command queue, the device's clock).
 void WaitForAudioThread(unsigned milliseconds);
@@ -80,6 +87,7 @@ void WaitForAudioThread(unsigned milliseconds);
 bool OpenSdlOutput(OutputDevice& device, int rate);
 void CloseSdlOutput(OutputDevice& device);
 bool OpenPulseOutput(OutputDevice& device, int rate);
+void FlushPulseOutput(OutputDevice& device, std::atomic<bool>* dropped);
 void ClosePulseOutput(OutputDevice& device);
 
 }  // namespace fsound

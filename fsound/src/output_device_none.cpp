@@ -13,6 +13,8 @@ bool OpenOutputDevice(OutputDevice&, OutputBackend, int, RenderCallback, void*) 
 
 void CloseOutputDevice(OutputDevice&) {}
 
+void FlushOutputDevice(OutputDevice&, std::atomic<bool>*) {}
+
 void WaitForAudioThread(unsigned) {}
 
 }  // namespace fsound

@@ -10,6 +10,7 @@
 
 #include <errno.h>  // program_invocation_short_name (glibc)
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -230,6 +231,20 @@ bool OpenPulseOutput(OutputDevice& device, int rate) {
     }
     device.pulse = out;
     return true;
+}
+
+void FlushPulseOutput(OutputDevice& device, std::atomic<bool>* dropped) {
+    PulseOutput* out = device.pulse;
+    if (out == nullptr) return;
+    pa_threaded_mainloop_lock(out->loop);
+    // Set under the loop's lock, before the flush goes to the server: a
+    // block rendered from here on is written after the flush, into the
+    // emptied buffer, and plays next.
+    if (!out->closing && out->pacer == nullptr && pa_stream_get_state(out->stream) == PA_STREAM_READY) {
+        dropped->store(true, std::memory_order_release);
+        if (pa_operation* flush = pa_stream_flush(out->stream, nullptr, nullptr)) pa_operation_unref(flush);
+    }
+    pa_threaded_mainloop_unlock(out->loop);
 }
 
 void ClosePulseOutput(OutputDevice& device) {
