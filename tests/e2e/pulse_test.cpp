@@ -139,11 +139,13 @@ TEST(PulseAudioTest, EveryRowLastsItsTicksThroughTheOwnOutput) {
                 worst, worst * 1e3 / rate, rows.size() - 1);
 }
 
-// A key stops a row that would sound for 327 s, 1.5 s after the start,
-// from a pipe: the sound has been heard, and it ends with the program,
-// though the server held more of it (a stream is flushed on close), so the
-// recording's last 300 ms, after the program ended, are silent but for
-// the first few.
+// A key from a FIFO stops a song of 400 rows of one tick and a row that
+// would sound for 327 s, half a second after fenk's output (fully buffered
+// into a pipe) first comes out, some 230 rows in, however slowly the
+// program runs: the sound has been heard, and it ends with the program,
+// though the server held more of it (a stop drops what the output holds),
+// so the recording's last 300 ms, after the program ended, are silent but
+// for the first few.
 TEST(PulseAudioTest, KeyStopsTheSoundAtOnce) {
     const player_run::PulseServer pulse = player_run::PulseServerFromEnvironment();
     if (pulse.server.empty()) GTEST_SKIP() << kNoServer;
@@ -152,15 +154,25 @@ TEST(PulseAudioTest, KeyStopsTheSoundAtOnce) {
     test_support::SongParts song;
     song.name = "LONG";
     song.title = "Long";
-    song.sections = {{Row(100, 80, 60, 40, 65535)}};
+    song.sections = {{}};
+    for (int row = 0; row < 400; ++row) song.sections[0].push_back(Row(100 + row % 20, 80, 60, 40, 1));
+    song.sections[0].push_back(Row(100, 80, 60, 40, 65535));
     song.order = {0};
     dir.Write("long.8xp", test_support::SongFile(song));
+    // The FIFO is held open for reading and writing by the shell, so fenk
+    // never sees its end; the first byte of fenk's output is taken to know
+    // that it plays.
+    const std::string script =
+        "rm -f keys; mkfifo keys; exec 3<>keys; "
+        "\"$0\" long.8xp <keys | (head -c 1 >/dev/null; sleep 0.5; printf k >&3; cat)";
     for (const char* output : {"native", "sdl"}) {
         SCOPED_TRACE(std::string("output ") + output);
         const std::string audio = std::string("FENK_AUDIO=") + (std::string(output) == "sdl" ? "sdl" : "");
         const player_run::Run run = player_run::RecordOnPulseAudio(
-            {"/bin/sh", "-c", "(sleep 1.5; printf k) | exec \"$0\" long.8xp", FENK_PROGRAM},
-            {"SDL_AUDIODRIVER=pulseaudio", audio}, pulse, dir.Path().string(), std::string("long-") + output);
+            {"/bin/sh", "-c", script, FENK_PROGRAM},
+            {"SDL_AUDIODRIVER=pulseaudio", audio,
+             std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS},
+            pulse, dir.Path().string(), std::string("long-") + output);
         ASSERT_EQ(run.failure, "");
         EXPECT_EQ(run.program.ExitStatus(), 0) << run.program.err;
         const std::string stopped = "CPU:#\r\n\nShutting down FMOD...Done.\n";
