@@ -92,7 +92,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps works out what the programs and libfsound.so.1 need
-# (libsdl2-2.0-0, libsndfile1, libc6, libstdc++6, ...); libfsound.so.1 is
+# (libsdl2-2.0-0, libpulse0, libsndfile1, libc6, libstdc++6, ...); libfsound.so.1 is
 # found in the build tree and named by hand below.
 find_program(FENK_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(FENK_DPKG_SHLIBDEPS)
@@ -100,7 +100,7 @@ if(FENK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
   set(fenk_system_depends "")
 else()
-  set(fenk_system_depends ", libsdl2-2.0-0, libsndfile1, libc6, libstdc++6, libgcc-s1")
+  set(fenk_system_depends ", libsdl2-2.0-0, libpulse0, libsndfile1, libc6, libstdc++6, libgcc-s1")
 endif()
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)

@@ -4,11 +4,20 @@
  * samples loaded from audio files. Samples are band-limited when they are
  * loaded, so any playback rate sounds without aliasing; every call takes
  * effect at the output frame that matches the moment it was made (or the
- * moment it was meant for, fsound_timing.h), plus one
- * constant latency of two and a half device blocks (80 ms at 8000 and
- * 32000 Hz; blocks are the largest power of two frames within 32 ms). FSOUND_Init returns
- * once the device's clock has settled, a tenth of a second or so after the
- * device starts. Usable from C and C++.
+ * moment it was meant for, fsound_timing.h), plus one constant latency of
+ * two and a half device blocks. FSOUND_Init returns once the device's clock
+ * has settled, a tenth of a second or so after the device starts (a quarter
+ * of a second with PulseAudio). Usable from C and C++.
+ *
+ * The device: on Linux a stream of the PulseAudio server (PipeWire's serves
+ * it too), whose blocks are the largest power of two frames within 128 ms
+ * (320 ms of latency at 32000 Hz, and the server's buffer of two blocks on
+ * top); elsewhere, or when no server answers, SDL's default audio device,
+ * whose blocks are within 32 ms (80 ms of latency at 8000 and 32000 Hz).
+ * The environment variable FENK_AUDIO set to "sdl" chooses SDL, "pulse"
+ * PulseAudio alone; SDL_AUDIODRIVER naming first another SDL driver than
+ * "pulseaudio" chooses SDL too. FSOUND_Close drops what the device holds,
+ * so the sound ends at once.
  * All calls must come from one thread (the "main thread").
  *
  * Scales: rates in Hz; volume 0..255 (linear: v gives v/255 of the sample's
@@ -16,7 +25,7 @@
  * constant-power; priority 0 (lowest) .. 255 (highest).
  *
  * The library prints nothing: SDL's log and the errors of the system's
- * sound libraries (ALSA's) are dropped, unless the environment variable
+ * sound libraries (ALSA's) are dropped (libpulse prints none), unless the environment variable
  * FSOUND_LIBRARY_LOG is set (and not "0"), for finding out why no device
  * opens. fsound_errors.h says why a call failed.
  *

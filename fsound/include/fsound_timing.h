@@ -5,7 +5,8 @@
  * calls were meant to happen (a sequencer that sleeps to deadlines and may
  * wake late) gives that moment instead, and the calls land where they were
  * meant to, however late the program woke, as long as it is not later than
- * the latency (80 ms). Calls given moments are placed so that the distance
+ * the latency (80 ms through SDL, 320 ms through PulseAudio, fsound.h).
+ * Calls given moments are placed so that the distance
  * between two of them is exact in output frames at the device's measured
  * rate (within one frame), and the device clock's slow corrections are
  * spread over many of them, so that its jitter lengthens or shortens

@@ -18,24 +18,26 @@ std::int64_t MonotonicNowNs() {
         .count();
 }
 
-int BlockFramesForRate(int outputRate) {
+int BlockFramesForRate(int outputRate, int longestMilliseconds) {
     int frames = 16;
-    while (frames * 2 * 1000 <= outputRate * kLongestBlockMilliseconds) frames *= 2;
+    while (frames * 2 * 1000 <= outputRate * longestMilliseconds) frames *= 2;
     return frames;
 }
 
-void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing) {
+void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing, int blockFrames) {
     InitMixer(engine.mixer, outputRate, channelCount);
     InitCommandQueue(engine.queue, kCommandQueueCapacity);
     engine.timing = timing;
     engine.outputRate = outputRate;
-    engine.blockFrames = BlockFramesForRate(outputRate);
+    engine.blockFrames =
+        blockFrames > 0 ? blockFrames : BlockFramesForRate(outputRate, kOfflineBlockMilliseconds);
     engine.latencyFrames = kLatencyHalfBlocks * engine.blockFrames / 2;
     InitFrameClock(engine.clock, outputRate, engine.blockFrames);
     engine.renderedFrames = 0;
     engine.cpuPercent.store(0.0f, std::memory_order_relaxed);
     engine.lateCommands.store(0, std::memory_order_relaxed);
     engine.clockAnchored.store(false, std::memory_order_relaxed);
+    engine.outputDropped.store(false, std::memory_order_relaxed);
     engine.schedule = Schedule{};
 }
 
@@ -79,6 +81,14 @@ void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs) 
     std::fill(stereo, stereo + 2 * static_cast<std::size_t>(frames), 0.0f);
     const std::int64_t blockStart = engine.renderedFrames;
     const bool deviceClock = engine.timing == Timing::DeviceClock;
+    if (deviceClock && engine.outputDropped.exchange(false, std::memory_order_acq_rel)) {
+        // The device dropped the blocks it held: this one plays next, so
+        // what was queued for them applies now, and the clock, whose line
+        // put those blocks before this one, starts again.
+        ApplyQueuedCommands(engine);
+        RestartFrameClock(engine.clock);
+        engine.schedule.running = false;
+    }
     if (deviceClock) {
         UpdateFrameClock(engine.clock, nowNs, blockStart);
         if (FrameClockAnchored(engine.clock)) engine.clockAnchored.store(true, std::memory_order_release);

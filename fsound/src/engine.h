@@ -15,18 +15,14 @@ namespace fsound {
 // Commands the queue holds: far more than the calls of a few blocks.
 constexpr std::size_t kCommandQueueCapacity = 4096;
 
-// The longest device block, ms. Every callback wakes SDL's audio thread,
-// and a PulseAudio server asks for a quarter of the block at a time, so the
-// waking, not the mixing, is most of the audio thread's cost: 32 ms blocks
-// wake it about 155 times a second at 32000 Hz (16 ms blocks: 310).
-constexpr int kLongestBlockMilliseconds = 32;
-
-// Half blocks between a call and its effect: 2.5 blocks, 80 ms at 32000 Hz.
-// One block is needed because a call made just after a callback is seen
-// only by the next one; the rest absorbs the callbacks' jitter and bursts (a
-// device that asks for two blocks at once renders the second a block ahead
-// of its filtered clock). The device's own buffer of about one block comes
-// on top: a call is heard about 112 ms after it is made.
+// Half blocks between a call and its effect: 2.5 blocks (80 ms with SDL's
+// 32 ms blocks at 32000 Hz, 320 ms with PulseAudio's 128 ms ones). One
+// block is needed because a call made just after a callback is seen only by
+// the next one; the rest absorbs the callbacks' jitter and bursts (a device
+// that asks for two blocks at once renders the second a block ahead of its
+// filtered clock). The device's own buffer comes on top (about one block
+// with SDL, two with PulseAudio): a call is heard about 112 ms (SDL) or
+// 0.6 s (PulseAudio) after it is made, every call by the same.
 constexpr int kLatencyHalfBlocks = 5;
 
 enum class Timing {
@@ -61,7 +57,7 @@ struct Engine {
     FrameClock clock;
     Timing timing = Timing::Immediate;
     int outputRate = 0;             // Hz
-    int blockFrames = 0;            // frames per device callback
+    int blockFrames = 0;            // frames per device callback (offline: per kOfflineBlockMilliseconds)
     int latencyFrames = 0;          // kLatencyHalfBlocks * blockFrames / 2
     std::int64_t renderedFrames = 0;  // frames produced so far
     std::atomic<float> cpuPercent{0.0f};  // smoothed mixing load, written by RenderBlock
@@ -72,20 +68,30 @@ struct Engine {
     // Set by RenderBlock once the device clock has anchored after the
     // device started (FrameClockAnchored); stays set over later restarts.
     std::atomic<bool> clockAnchored{false};
+    // Set by the device as it drops what it holds and has not played
+    // (FlushOutputDevice): the next RenderBlock applies every queued
+    // command at its first frame and starts the clock again there, since
+    // that block plays next.
+    std::atomic<bool> outputDropped{false};
     Schedule schedule;  // the audio thread's own
 };
 
-// The device block for `outputRate`: the largest power of two frames not
-// over kLongestBlockMilliseconds, at least 16.
-int BlockFramesForRate(int outputRate);
+// The block the clock assumes offline, where it is not used: SDL's.
+constexpr int kOfflineBlockMilliseconds = 32;
 
-// Prepares `engine` (allocating everything the render needs).
-void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing);
+// A device block for `outputRate`: the largest power of two frames not over
+// `longestMilliseconds`, at least 16.
+int BlockFramesForRate(int outputRate, int longestMilliseconds);
+
+// Prepares `engine` (allocating everything the render needs) for a device
+// that asks for `blockFrames` frames at a time; 0: the offline block.
+void InitEngine(Engine& engine, int outputRate, int channelCount, Timing timing, int blockFrames = 0);
 
 // Produces the next `frames` frames into `stereo` (overwritten, interleaved
 // left/right, clipped to -1..1): applies every queued command whose frame
 // falls in the block at that frame, in queue order (a command whose frame has
-// passed applies at once), and mixes between them. `nowNs` is the moment the
+// passed applies at once), and mixes between them. After outputDropped,
+// every queued command applies at the block's first frame. `nowNs` is the moment the
 // block was asked for (used with Timing::DeviceClock). Also measures the
 // share of time the rendering takes.
 void RenderBlock(Engine& engine, float* stereo, int frames, std::int64_t nowNs);

@@ -50,6 +50,11 @@ void Anchor(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame) {
 
 }  // namespace
 
+void RestartFrameClock(FrameClock& clock) {
+    if (clock.running) ++clock.resets;
+    clock.running = false;
+}
+
 bool FrameClockAnchored(const FrameClock& clock) { return clock.running && !clock.anchoring; }
 
 void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames) {

@@ -55,6 +55,10 @@ void InitFrameClock(FrameClock& clock, int outputRate, int blockFrames);
 // early ones are what a start looks like).
 void UpdateFrameClock(FrameClock& clock, std::int64_t nowNs, std::int64_t blockFrame);
 
+// Makes the next UpdateFrameClock start the clock again (and anchor), as
+// after a stall: for a device whose frames no longer follow the line.
+void RestartFrameClock(FrameClock& clock);
+
 // True once the clock has anchored after its last (re)start: from then on
 // the clock moves only as the device drifts and jitters.
 bool FrameClockAnchored(const FrameClock& clock);

@@ -209,16 +209,24 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int /*fla
     auto library = std::make_unique<Library>();
     library->mixRate = mixrate;
     library->offline = g_offlineChosen;
-    fsound::InitEngine(library->engine, mixrate, maxsoftwarechannels,
-                       library->offline ? fsound::Timing::Immediate : fsound::Timing::DeviceClock);
+    if (library->offline) {
+        fsound::InitEngine(library->engine, mixrate, maxsoftwarechannels, fsound::Timing::Immediate);
+    } else {
+        // Each backend renders in blocks of its own length, which the
+        // engine's clock and latency are made for before it starts.
+        bool opened = false;
+        for (const fsound::OutputBackend backend : fsound::OutputBackendsToTry()) {
+            fsound::InitEngine(library->engine, mixrate, maxsoftwarechannels, fsound::Timing::DeviceClock,
+                               fsound::BlockFramesFor(backend, mixrate));
+            opened = fsound::OpenOutputDevice(library->device, backend, mixrate, RenderForDevice,
+                                              &library->engine);
+            if (opened) break;
+        }
+        if (!opened) return Failing(FSOUND_ERR_INIT, 0);
+    }
     library->slots.resize(kSampleSlots);
     library->channels =
         fsound::MakeChannelAllocator(maxsoftwarechannels, library->engine.mixer.endedNotes.get());
-    if (!library->offline &&
-        !fsound::OpenOutputDevice(library->device, mixrate, library->engine.blockFrames, RenderForDevice,
-                                  &library->engine)) {
-        return Failing(FSOUND_ERR_INIT, 0);
-    }
     if (!library->offline) WaitForDeviceClock(library->engine);
     g_library = library.release();
     g_lastError = FSOUND_ERR_NONE;
@@ -355,6 +363,11 @@ signed char FSOUND_StopSound(int channel) {
         command.channel = channel;
     }
     Send(*library, command, now);
+    // A stop meant for now (a pause, a seek, a mute; not a row's, which
+    // is given its moment) is heard at once: what the device holds of the
+    // sound that stops is dropped, and the stop and the calls right after
+    // it are the next thing heard.
+    if (library->callTimeNs == 0) fsound::FlushOutputDevice(library->device, &library->engine.outputDropped);
     return 1;
 }
 

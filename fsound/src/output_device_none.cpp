@@ -5,9 +5,15 @@
 
 namespace fsound {
 
-bool OpenOutputDevice(OutputDevice&, int, int, RenderCallback, void*) { return false; }
+std::vector<OutputBackend> OutputBackendsToTry() { return {}; }
+
+int BlockFramesFor(OutputBackend, int) { return 16; }
+
+bool OpenOutputDevice(OutputDevice&, OutputBackend, int, RenderCallback, void*) { return false; }
 
 void CloseOutputDevice(OutputDevice&) {}
+
+void FlushOutputDevice(OutputDevice&, std::atomic<bool>*) {}
 
 void WaitForAudioThread(unsigned) {}
 

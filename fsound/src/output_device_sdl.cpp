@@ -32,9 +32,7 @@ void DeviceCallback(void* user, Uint8* stream, int length) {
 
 }  // namespace
 
-bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCallback render,
-                      void* user) {
-    if (device.id != 0) return false;
+bool OpenSdlOutput(OutputDevice& device, int rate) {
     // The library only plays sound; the program's signals stay its own.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (!LibraryLogWanted()) {
@@ -42,13 +40,11 @@ bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCal
         SilenceSystemAudioLibraries();
     }
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-    device.render = render;
-    device.user = user;
     SDL_AudioSpec wanted{};
     wanted.freq = rate;
     wanted.format = AUDIO_F32SYS;
     wanted.channels = 2;
-    wanted.samples = static_cast<Uint16>(blockFrames);
+    wanted.samples = static_cast<Uint16>(device.blockFrames);
     wanted.callback = DeviceCallback;
     wanted.userdata = &device;
     SDL_AudioSpec obtained{};
@@ -59,18 +55,16 @@ bool OpenOutputDevice(OutputDevice& device, int rate, int blockFrames, RenderCal
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
-    device.id = id;
+    device.sdlId = id;
     SDL_PauseAudioDevice(id, 0);
     return true;
 }
 
-void CloseOutputDevice(OutputDevice& device) {
-    if (device.id == 0) return;
-    SDL_CloseAudioDevice(device.id);
+void CloseSdlOutput(OutputDevice& device) {
+    if (device.sdlId == 0) return;
+    SDL_CloseAudioDevice(device.sdlId);
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    device.id = 0;
+    device.sdlId = 0;
 }
-
-void WaitForAudioThread(unsigned milliseconds) { SDL_Delay(milliseconds); }
 
 }  // namespace fsound

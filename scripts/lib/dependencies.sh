@@ -26,7 +26,7 @@ ensure_packages() {
 }
 
 # What building the player needs.
-BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev
+BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpulse-dev libsndfile1-dev
                 nlohmann-json3-dev libcli11-dev)
 # What the test suite needs on top: the tests themselves (libtifiles and
 # libticalcs, the TI link software's libraries, are the peers of the song

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # fenk beside a tracker player: the same four-voice tune (256 rows of 50 ms,
 # a looped 32-frame square, two voices a side) as a Fenk song and as a
-# four-channel ProTracker module, played by fenk, fenk-live and openmpt123
-# (Debian's libopenmpt player, 8-tap interpolation at 48000 Hz) into the
-# PulseAudio server of PULSE_SERVER, and rendered by fenk-render and
+# four-channel ProTracker module, played by fenk (through fsound's own
+# PulseAudio output, and through SDL's driver with FENK_AUDIO=sdl),
+# fenk-live and openmpt123 (Debian's libopenmpt player, 8-tap interpolation
+# at 48000 Hz) into the PulseAudio server of PULSE_SERVER, and rendered by fenk-render and
 # openmpt123 to 16-bit WAV at 32000 Hz (409.6 s of song; the tune's own
 # render, less its share at that speed, is the start-up cost). Interleaved,
 # RUNS rounds (default 2); prints a table of CPU share (user + system over
@@ -130,6 +131,7 @@ for round in $(seq "$runs"); do
   echo "round $round of $runs" >&2
   measure fenk "$build/bin/fenk" "$work/tune.8xp"
   measure openmpt123 openmpt123 --batch --quiet --driver pulseaudio "$work/tune.mod"
+  measure fenk-sdl env FENK_AUDIO=sdl "$build/bin/fenk" "$work/tune.8xp"
   # fenk-live stays at the end: stopped 1 s after the song's 12.8 s.
   measure fenk-live timeout -s INT 14 "$build/bin/fenk-live" "$work/tune.8xp"
   threads fenk "$build/bin/fenk" "$work/tune.8xp"
@@ -159,6 +161,9 @@ awk '
     printf "| CPU while playing, whole process | %.2f-%.2f %% | %.2f-%.2f %% | %.2f |\n", \
       lowc["fenk"], highc["fenk"], lowc["openmpt123"], highc["openmpt123"], \
       (lowc["fenk"] + highc["fenk"]) / (lowc["openmpt123"] + highc["openmpt123"])
+    printf "| fenk through SDL (FENK_AUDIO=sdl) | %.2f-%.2f %% | | %.2f |\n", \
+      lowc["fenk-sdl"], highc["fenk-sdl"], \
+      (lowc["fenk-sdl"] + highc["fenk-sdl"]) / (lowc["openmpt123"] + highc["openmpt123"])
     printf "| fenk-live playing (and 1 s at the end) | %.2f-%.2f %% | | %.2f |\n", \
       lowc["fenk-live"], highc["fenk-live"], \
       (lowc["fenk-live"] + highc["fenk-live"]) / (lowc["openmpt123"] + highc["openmpt123"])
@@ -167,8 +172,8 @@ awk '
     printf "| render start-up (the 12.8 s tune, less its share) | %.0f ms | %.0f ms | |\n", \
       1000 * (fast["fenk-render-tune"] - 12.8 * fast[f] / 409.6), \
       1000 * (fast["openmpt123-render-tune"] - 12.8 * fast[o] / 409.6)
-    printf "| peak memory | %.1f MiB (fenk-render %.1f, fenk-live %.1f) | %.1f MiB (render %.1f) | %.2f |\n", \
-      rss["fenk"] / 1024, rss[f] / 1024, rss["fenk-live"] / 1024, \
+    printf "| peak memory | %.1f MiB (through SDL %.1f, fenk-render %.1f, fenk-live %.1f) | %.1f MiB (render %.1f) | %.2f |\n", \
+      rss["fenk"] / 1024, rss["fenk-sdl"] / 1024, rss[f] / 1024, rss["fenk-live"] / 1024, \
       rss["openmpt123"] / 1024, rss[o] / 1024, rss["fenk"] / rss["openmpt123"]
   }' "$work/figures"
 

@@ -11,7 +11,8 @@
 #   beforehand, e.g. cmake --build BUILD_DIR --target fenk fenk-make
 #   square-wav); nothing is built here.
 #   DRIVER: SDL audio drivers to measure (default: disk dummy); pulseaudio
-#   plays to the server named by PULSE_SERVER.
+#   plays to the server named by PULSE_SERVER through fsound's own
+#   PulseAudio output (FENK_AUDIO=sdl set beforehand: through SDL's driver).
 # This is a measurement, not a test: it prints figures and fails only when
 # the player does.
 set -euo pipefail

@@ -47,6 +47,23 @@ void EndKeyboardPolling();
 // program runs in the background (the terminal belongs to another job).
 bool KeyPending();
 
+// How SleepUntilWatchingKeys went: whether it watched the console input
+// meanwhile, and whether a key (as KeyPending counts one) came.
+enum class KeyWatch {
+    NotWatched,  // it only slept: ask KeyPending
+    NoKey,       // it watched, and no key came
+    Key,         // it watched, and a key waits (left unread)
+};
+
+// Sleeps as SleepUntil does, and on a POSIX terminal (while the program is
+// its foreground job after BeginKeyboardPolling), a pipe, a FIFO or a
+// socket waits for a key in the same system call, so that a tick's sleep
+// and its key test cost one call: a key that comes during the sleep is
+// noted and the rest of the sleep slept. Standard input that cannot bring
+// keys (a regular file, /dev/null, a terminal of another job, Windows'
+// console) is not watched.
+KeyWatch SleepUntilWatchingKeys(std::int64_t deadlineNs);
+
 // Sleeps for `milliseconds` ms, resuming after an interruption by a signal
 // with the time that remained. On Windows the timer period is set to 1 ms at
 // the first call (until exit), so that short sleeps are not stretched.

@@ -174,6 +174,24 @@ void RemoveHandlers() {
 
 void EndKeyboardPollingAtExit() { EndKeyboardPolling(); }
 
+// Set once standard input has shown it brings no keys, now or later: it
+// cannot say how many bytes wait (/dev/null, a closed input), or it is a
+// pipe at its end.
+volatile sig_atomic_t g_inputNeverAKey = 0;
+
+// Whether a wait can watch standard input for keys: a terminal while it is
+// ours, a pipe, a FIFO or a socket. A regular file is always readable and
+// keeps the key test of each tick; so does whatever fstat cannot name.
+bool InputCanBeWatched() {
+    if (g_inputNeverAKey) return false;
+    if (g_polling && !g_terminalChanged) return false;
+    struct stat input {};
+    static const bool watchable = fstat(STDIN_FILENO, &input) == 0 &&
+                                  (S_ISFIFO(input.st_mode) || S_ISSOCK(input.st_mode) ||
+                                   (S_ISCHR(input.st_mode) && isatty(STDIN_FILENO)));
+    return watchable;
+}
+
 }  // namespace
 
 void SetUpConsoleOutput() {
@@ -236,15 +254,49 @@ bool KeyPending() {
     // Polling a terminal that another job owns (we were started or put in
     // the background): what is typed there is meant for that job.
     if (g_polling && !g_terminalChanged) return false;
+    if (g_inputNeverAKey) return false;
 
     // One system call a tick (the tick's cost is mostly its system calls):
     // FIONREAD says how many bytes wait in a terminal, a pipe, a FIFO or a
     // socket (0 at the end of a pipe whose writer is gone), and how many are
     // left in a regular file (an int: a multiple of 4 GiB left reads as 0).
     // /dev/null and other devices that cannot say, and a closed standard
-    // input, fail it: never a key.
+    // input, fail it: never a key, now or later, so it is not asked again.
     int waiting = 0;
-    return ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting != 0;
+    if (ioctl(STDIN_FILENO, FIONREAD, &waiting) != 0) {
+        if (errno == ENOTTY || errno == EINVAL || errno == EBADF) g_inputNeverAKey = 1;
+        return false;
+    }
+    return waiting != 0;
+}
+
+KeyWatch SleepUntilWatchingKeys(std::int64_t deadlineNs) {
+    if (!InputCanBeWatched()) {
+        SleepUntil(deadlineNs);
+        return KeyWatch::NotWatched;
+    }
+    for (;;) {
+        const std::int64_t left = deadlineNs - MonotonicNanoseconds();
+        if (left <= 0) return KeyWatch::NoKey;
+        timespec timeout{};
+        timeout.tv_sec = static_cast<time_t>(left / 1000000000LL);
+        timeout.tv_nsec = static_cast<long>(left % 1000000000LL);
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        const int ready = ppoll(&input, 1, &timeout, nullptr);
+        if (ready == 0) return KeyWatch::NoKey;
+        if (ready < 0) {
+            if (errno == EINTR) continue;  // a signal (SIGCONT): the rest of the wait
+            SleepUntil(deadlineNs);
+            return KeyWatch::NotWatched;
+        }
+        const bool key = KeyPending();
+        // Readable with nothing waiting: the end of a pipe whose writer has
+        // gone, readable at once from now on. (A terminal of another job
+        // says the same, for that job's keys: watched again once ours.)
+        if (!key && !isatty(STDIN_FILENO)) g_inputNeverAKey = 1;
+        SleepUntil(deadlineNs);
+        return key ? KeyWatch::Key : KeyWatch::NoKey;
+    }
 }
 
 void SleepMs(unsigned milliseconds) {

@@ -14,6 +14,7 @@ void EndKeyboardPolling() {}
 bool KeyPending() { return false; }
 void SleepMs(unsigned) {}
 void SleepUntil(std::int64_t) {}
+KeyWatch SleepUntilWatchingKeys(std::int64_t) { return KeyWatch::NotWatched; }
 
 std::int64_t MonotonicNanoseconds() {
     timespec now{};

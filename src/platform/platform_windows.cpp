@@ -197,6 +197,12 @@ void SleepUntil(std::int64_t deadlineNs) {
     SleepMs(static_cast<unsigned>((remainingNs + 500000) / 1000000));
 }
 
+// The console's input is not waited on here: each tick tests it (KeyPending).
+KeyWatch SleepUntilWatchingKeys(std::int64_t deadlineNs) {
+    SleepUntil(deadlineNs);
+    return KeyWatch::NotWatched;
+}
+
 std::string ExecutableDirectory() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {

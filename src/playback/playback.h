@@ -169,12 +169,15 @@ std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t now
 
 // The console keyboard and the system's monotonic clock; the caller sets the
 // keyboard up with platform::BeginKeyboardPolling first. Sleeps form one
-// series (NextSleepDeadline, platform::SleepUntil), so that sounding a row
-// and printing its status line take nothing from its ticks: a row of d
-// ticks lasts d x 5 ms.
+// series (NextSleepDeadline, platform::SleepUntilWatchingKeys), so that
+// sounding a row and printing its status line take nothing from its ticks:
+// a row of d ticks lasts d x 5 ms. Each sleep watches the keyboard where it
+// can, and then is the next StopRequested's key test.
 class SystemClock : public Clock {
 public:
-    bool StopRequested() override;  // platform::KeyPending
+    // A key came during the last sleep; or, where that sleep could not
+    // watch (and before the first), platform::KeyPending.
+    bool StopRequested() override;
     void SleepMs(unsigned milliseconds) override;
     // The deadline the last sleep ended at; before the first sleep (or more
     // than kLongestCatchUpNs behind) now, where the series then begins.
@@ -182,6 +185,7 @@ public:
 
 private:
     std::int64_t deadlineNs_ = 0;  // end of the previous sleep; 0 before the first
+    platform::KeyWatch lastWatch_ = platform::KeyWatch::NotWatched;  // how the previous sleep went
 };
 
 enum class PlayOutcome { Finished, StoppedByKey };

@@ -10,14 +10,17 @@ namespace playback {
 void ConsolePrinter::Message(const std::string& text) { std::fputs(text.c_str(), out_); }
 
 void ConsolePrinter::Status(const RowStatus& status) {
-    // Three pieces; "\r" and no line feed so each row's line overwrites the
-    // one before.
-    std::fprintf(out_, "Note:%03d Section:%03d=", status.note, status.section);
-    std::fprintf(out_, "%04X", static_cast<unsigned>(status.sectionOffset));
-    std::fprintf(out_, " CPU:%.02f%%\r", static_cast<double>(status.cpuUsage));
+    // One call, so that a terminal (unbuffered) gets the line in one write;
+    // "\r" and no line feed so each row's line overwrites the one before.
+    std::fprintf(out_, "Note:%03d Section:%03d=%04X CPU:%.02f%%\r", status.note, status.section,
+                 static_cast<unsigned>(status.sectionOffset), static_cast<double>(status.cpuUsage));
 }
 
-bool SystemClock::StopRequested() { return platform::KeyPending(); }
+bool SystemClock::StopRequested() {
+    // A sleep that watched the input has done the tick's key test.
+    if (lastWatch_ != platform::KeyWatch::NotWatched) return lastWatch_ == platform::KeyWatch::Key;
+    return platform::KeyPending();
+}
 
 std::int64_t NextSleepDeadline(std::int64_t previousDeadlineNs, std::int64_t nowNs, std::int64_t lengthNs) {
     if (previousDeadlineNs == 0 || nowNs - previousDeadlineNs > kLongestCatchUpNs) return nowNs + lengthNs;
@@ -32,7 +35,7 @@ std::int64_t SystemClock::RowStartNs() {
 void SystemClock::SleepMs(unsigned milliseconds) {
     deadlineNs_ = NextSleepDeadline(deadlineNs_, platform::MonotonicNanoseconds(),
                                     static_cast<std::int64_t>(milliseconds) * 1000000);
-    platform::SleepUntil(deadlineNs_);
+    lastWatch_ = platform::SleepUntilWatchingKeys(deadlineNs_);
 }
 
 PlayOutcome PlaySong(SongPlayer& player, ToneOutput& output, Clock& clock, RunPrinter& printer) {

@@ -323,16 +323,16 @@ Run RecordOnPulseAudio(const std::vector<std::string>& command, const std::vecto
 }
 
 Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServer& pulse,
-                     const std::string& folder) {
+                     const std::string& folder, const std::vector<std::string>& environment) {
     // In a sanitizer build, libpulse's own leak at exit is not ours. A
     // Windows program under Wine plays through Windows' own sound output
     // (WASAPI), which Wine sends to the same server.
     const bool underWine = child_process::RunsUnderWine(FenkCommand(arguments));
-    return RecordOnPulseAudio(
-        FenkCommand(arguments),
-        {underWine ? "SDL_AUDIODRIVER=wasapi" : "SDL_AUDIODRIVER=pulseaudio",
-         std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS},
-        pulse, folder, SongName(arguments) + "-pulse");
+    std::vector<std::string> added = {
+        underWine ? "SDL_AUDIODRIVER=wasapi" : "SDL_AUDIODRIVER=pulseaudio",
+        std::string("LSAN_OPTIONS=print_suppressions=0:suppressions=") + FENK_E2E_LSAN_SUPPRESSIONS};
+    added.insert(added.end(), environment.begin(), environment.end());
+    return RecordOnPulseAudio(FenkCommand(arguments), added, pulse, folder, SongName(arguments) + "-pulse");
 }
 
 }  // namespace player_run

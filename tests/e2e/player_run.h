@@ -72,10 +72,11 @@ Run RecordOnPulseAudio(const std::vector<std::string>& command, const std::vecto
                        const PulseServer& pulse, const std::string& folder, const std::string& soundName,
                        int timeoutMs = 30000);
 
-// Runs fenk with `arguments` in `folder` through SDL's pulseaudio driver on
-// `pulse`, while parec records the sink's monitor (s16le, 32000 Hz,
-// stereo) from before the player starts until after it ends.
+// Runs fenk with `arguments` in `folder` on `pulse` with `environment`
+// added (FENK_AUDIO=sdl: through SDL's pulseaudio driver; nothing: fsound's
+// own PulseAudio output), while parec records the sink's monitor (s16le,
+// 32000 Hz, stereo) from before the player starts until after it ends.
 Run PlayOnPulseAudio(const std::vector<std::string>& arguments, const PulseServer& pulse,
-                     const std::string& folder);
+                     const std::string& folder, const std::vector<std::string>& environment = {});
 
 }  // namespace player_run

@@ -150,6 +150,57 @@ TEST(RenderBlock, PlacesCommandsAtTheirMomentPlusTheLatencyInQueueOrder) {
     EXPECT_EQ(engine.lateCommands.load(), 2);
 }
 
+// A device that dropped the blocks it held (a stop meant for now flushes
+// PulseAudio's buffer): what was queued for the dropped blocks, a latency
+// away, sounds from the first frame of the next block, which is the next
+// heard; the clock starts again there, and the calls after it are placed a
+// latency after the new line, not the old one.
+TEST(RenderBlock, AfterTheDeviceDroppedItsBlocksWhatWasQueuedSoundsAtOnce) {
+    fsound::Engine engine;
+    fsound::InitEngine(engine, kRate, 4, fsound::Timing::DeviceClock, 4096);
+    const int blockFrames = engine.blockFrames;
+    const auto level = Level();
+    std::vector<float> block(2 * static_cast<std::size_t>(blockFrames));
+    const double blockNs = blockFrames * kFrameNs;
+    const std::int64_t origin = 5000000000;
+    int rendered = 0;
+    auto render = [&](double atNs) {
+        fsound::RenderBlock(engine, block.data(), blockFrames, static_cast<std::int64_t>(atNs));
+        ++rendered;
+    };
+    for (int index = 0; index < 8; ++index) render(origin + index * blockNs);
+    const int resetsBefore = engine.clock.resets;
+
+    // Made just after the eighth block: due two and a half blocks on.
+    const double madeNs = origin + 7.2 * blockNs;
+    fsound::PushCommand(engine.queue, Start(0, level.get(), 0, static_cast<std::int64_t>(madeNs)));
+    engine.outputDropped.store(true);
+    // The server asks for two blocks at once to fill its emptied buffer.
+    render(madeNs + 2e6);
+    EXPECT_NEAR(block[0], 0.5f, 0.01) << "the start sounds from the block's first frame";
+    EXPECT_FALSE(engine.outputDropped.load());
+    EXPECT_EQ(fsound::PeekCommand(engine.queue), nullptr);
+    EXPECT_EQ(engine.clock.resets, resetsBefore + 1);
+    render(madeNs + 2e6);
+
+    // The next request comes when the first block of the burst has played:
+    // the clock's new line runs through it, and a call made at that
+    // request lands a latency after the block it asks for (by the old
+    // line, one and three quarter blocks earlier).
+    const double nextNs = madeNs + 2e6 + blockNs;
+    const std::int64_t requested = static_cast<std::int64_t>(rendered) * blockFrames;
+    const std::int64_t due = requested + engine.latencyFrames;
+    fsound::PushCommand(engine.queue, Start(1, level.get(), 255, static_cast<std::int64_t>(nextNs)));
+    std::vector<float> out;
+    for (double atNs = nextNs; static_cast<std::int64_t>(rendered) * blockFrames <= due; atNs += blockNs) {
+        render(atNs);
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    const long heard = FirstAbove(Side(out, 1), 0.1);
+    ASSERT_GE(heard, 0);
+    EXPECT_NEAR(static_cast<double>(requested + heard), static_cast<double>(due), 2.0);
+}
+
 TEST(RenderBlock, RowsLastTheTimeBetweenTheirCallsOnABurstyJitteryDevice) {
     // A device at exactly 32000 Hz that asks for two blocks (32 ms) at
     // once, each burst up to 3 ms late; rows of 1, 2, 5, 10 and 37 ticks

@@ -1,6 +1,8 @@
 // The sound server vanishes while a song plays: fenk, on a terminal and
-// through PulseAudio, goes on timing the song and ends it normally, with
-// the usual closing messages, exit status 0 and the terminal as it was.
+// through PulseAudio (fsound's own output and SDL's driver alike), goes on
+// timing the song and ends it normally, with the usual closing messages,
+// exit status 0 and the terminal as it was. And with no server at all, the
+// own output gives way to SDL, unless it alone was asked for.
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -20,7 +22,10 @@ namespace {
 
 using test_support::Row;
 
-TEST(SoundServerFault, ServerKilledMidSongTheSongPlaysOutAndEndsNormally) {
+// Plays an eight-row song on a terminal through a private server with
+// `environment` added, kills the server at the second row and checks that
+// the song plays out and ends as usual.
+void ExpectSongOutlivesTheServer(const std::vector<std::string>& environment) {
     test_support::TempDir dir;
     hardening::PrivatePulse pulse;
     std::string why;
@@ -36,11 +41,12 @@ TEST(SoundServerFault, ServerKilledMidSongTheSongPlaysOutAndEndsNormally) {
     const std::string songPath = dir.Write("vanish.8xp", test_support::SongFile(song));
 
     std::vector<std::string> arguments = {FENK_PROGRAM, songPath};
-    std::vector<std::string> environment = child_process::EnvironmentWith(
-        {"SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.Server()});
+    std::vector<std::string> added = {"SDL_AUDIODRIVER=pulseaudio", "PULSE_SERVER=" + pulse.Server()};
+    added.insert(added.end(), environment.begin(), environment.end());
+    std::vector<std::string> childEnvironment = child_process::EnvironmentWith(added);
     child_process::TerminalChild child = child_process::StartOnTerminal([&](int) {
         std::vector<char*> argv = child_process::NullTerminated(arguments);
-        std::vector<char*> envp = child_process::NullTerminated(environment);
+        std::vector<char*> envp = child_process::NullTerminated(childEnvironment);
         execve(argv[0], argv.data(), envp.data());
         return 127;
     });
@@ -77,6 +83,46 @@ TEST(SoundServerFault, ServerKilledMidSongTheSongPlaysOutAndEndsNormally) {
     EXPECT_EQ(after.c_cc[VMIN], child.initial.c_cc[VMIN]);
     EXPECT_EQ(after.c_cc[VTIME], child.initial.c_cc[VTIME]);
     child_process::CloseTerminal(child);
+}
+
+TEST(SoundServerFault, ServerKilledMidSongTheSongPlaysOutAndEndsNormally) {
+    {
+        SCOPED_TRACE("fsound's own PulseAudio output");
+        ExpectSongOutlivesTheServer({});
+    }
+    {
+        SCOPED_TRACE("SDL's pulseaudio driver");
+        ExpectSongOutlivesTheServer({"FENK_AUDIO=sdl"});
+    }
+}
+
+// No server answers at the address: the own output gives way to SDL
+// (here its dummy driver, as SDL_AUDIODRIVER's list names it after the
+// server), so the song plays; FENK_AUDIO=pulse asks for the own output
+// alone, and then the library does not start.
+TEST(SoundServerFault, WithoutAServerSdlPlaysUnlessPulseAudioAloneWasAsked) {
+    test_support::TempDir dir;
+    test_support::SongParts song;
+    song.title = "Nobody";
+    song.name = "NOBODY";
+    song.sections = {{Row(100, 80, 60, 40, 2)}};
+    song.order = {0};
+    const std::string songPath = dir.Write("nobody.8xp", test_support::SongFile(song));
+    const std::vector<std::string> noServer = {"PULSE_SERVER=unix:" + dir.File("nothing-here"),
+                                               "SDL_AUDIODRIVER=pulseaudio,dummy"};
+
+    const child_process::ProgramResult fallback = child_process::RunProgram({FENK_PROGRAM, songPath}, noServer);
+    EXPECT_EQ(fallback.ExitStatus(), 0) << fallback.out << fallback.err;
+    EXPECT_NE(fallback.out.find("Starting FMOD...Done."), std::string::npos) << fallback.out;
+    EXPECT_EQ(fallback.err, "") << "nothing from the sound libraries";
+
+    std::vector<std::string> pulseAlone = noServer;
+    pulseAlone.push_back("FENK_AUDIO=pulse");
+    const child_process::ProgramResult refused = child_process::RunProgram({FENK_PROGRAM, songPath}, pulseAlone);
+    EXPECT_EQ(refused.ExitStatus(), 1);
+    EXPECT_NE(refused.out.find("Starting FMOD...Failed!\nError starting FMOD!"), std::string::npos)
+        << refused.out;
+    EXPECT_EQ(refused.err, "") << "nothing from the sound libraries";
 }
 
 }  // namespace
