@@ -812,8 +812,23 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
         right = _mm_add_ps(right, rightStep);
         here += 4 * step;
     }
+    // The frames after the last four, one by one as RenderTail has them
+    // (its gains grow by one delta a frame), each frame's sum in vectors.
     float leftNow = _mm_cvtss_f32(left), rightNow = _mm_cvtss_f32(right);
-    RenderTail(values, copy, here, step, leftNow, rightNow, leftDelta, rightDelta, stereo + 2 * i, count - i);
+    for (; i < count; ++i) {
+        const KernelPlace place = PlaceOf(values, kernel, here);
+        const __m512 products = ProductsWidest(values, kernel, here, _mm512_set1_ps(place.between));
+        const __m256 pairs = _mm256_add_ps(_mm512_castps512_ps256(products),
+                                           _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(products), 1)));
+        const __m128 partial = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
+        const __m128 halves = _mm_add_ps(partial, _mm_movehdup_ps(partial));  // lanes 0 + 1 and 2 + 3
+        const float value = _mm_cvtss_f32(_mm_add_ss(halves, _mm_movehl_ps(halves, halves)));
+        stereo[2 * i] += value * leftNow;
+        stereo[2 * i + 1] += value * rightNow;
+        leftNow += leftDelta;
+        rightNow += rightDelta;
+        here += step;
+    }
     position = here;
     leftGain = leftNow;
     rightGain = rightNow;
