@@ -797,8 +797,10 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     std::size_t low = 0, high = ends.size();  // ends[..low) fit; ends[high..) do not
     // The sizes just below the range (0 before the first bar) and at its
     // top (high == ends.size(): the whole).
+    // A part that was refused (SIZE_MAX) gives no size to go by.
     double lowBytes = 0.0, highBytes = static_cast<double>(wholeBytes);
-    bool halve = wholeBytes == SIZE_MAX;  // the whole was refused: no size to go by
+    const double refused = static_cast<double>(SIZE_MAX);
+    bool halve = highBytes >= refused;
     while (low < high) {
         std::size_t middle = low + (high - low) / 2;
         if (!halve) {
@@ -817,7 +819,7 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
             high = middle;
             highBytes = static_cast<double>(bytes);
         }
-        halve = bytes == SIZE_MAX || 4 * (high - low) > 3 * range;
+        halve = highBytes >= refused || 4 * (high - low) > 3 * range;
     }
     if (low == 0) {
         if (!whole.ok()) return whole;
