@@ -42,7 +42,8 @@ int PeriodOf(int pitch, double bend) {
         for (int k = 0; k < kTableKeys; ++k) periods[k] = notes::NearestPeriod(notes::NoteFrequency(k - 64));
         return periods;
     }();
-    if (bend == 0.0 && pitch >= -64 && pitch < kTableKeys - 64) return unbent[static_cast<std::size_t>(pitch + 64)];
+    const int key = pitch + 64;
+    if (bend == 0.0 && key >= 0 && key < kTableKeys) return unbent[static_cast<std::size_t>(key)];
     return notes::NearestPeriod(notes::NoteFrequency(pitch) * std::pow(2.0, bend / 12.0));
 }
 
