@@ -515,7 +515,8 @@ TEST(Mix, NoNaNsOrDenormalsAtAnyStepAndNothingForAStepThatIsNotPositive) {
 // Every way of mixing this processor has gives the portable one's samples
 // bit for bit (the browser's build has only that one, and its renders are
 // fenk-render's byte for byte): loops and one-shots, at steps of every copy,
-// with ramping gains and blocks that end between four-frame groups.
+// with ramping and steady gains and blocks that end between four-frame
+// groups.
 TEST(Mix, EveryPathGivesThePortableSamplesBitForBit) {
     std::mt19937 random(11);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
@@ -529,8 +530,11 @@ TEST(Mix, EveryPathGivesThePortableSamplesBitForBit) {
         std::vector<float> stereo(2 * 9000, 0.0f);
         for (int done = 0, block = 1; done < 9000; done += block, block = block % 300 + 37) {
             const int count = std::min(block, 9000 - done);
+            // Every other block ramps; the rest hold their gains.
             const float gain = static_cast<float>(done % 1000) / 1000.0f;
-            MixVoice(sample, cursor, step, gain, 1.0f - gain, 1.0f - gain, gain, stereo.data() + 2 * done, count);
+            const bool ramp = block % 2 == 0;
+            MixVoice(sample, cursor, step, gain, 1.0f - gain, ramp ? 1.0f - gain : gain, ramp ? gain : 1.0f - gain,
+                     stereo.data() + 2 * done, count);
         }
         return stereo;
     };

@@ -758,14 +758,20 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
     return _mm512_mul_ps(_mm512_loadu_ps(from), moved);
 }
 
-[[gnu::target("avx512f")]] void RenderRunWidest(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
-                                                float& leftGain, float& rightGain, float leftDelta, float rightDelta,
-                                                float* stereo, int count) {
+// kRamping false: both deltas are 0, and the gains' sums with them (each
+// frame's gain plus its offset, the next four frames' gain plus four
+// deltas) are the gains themselves, so they are left out. The gain plus 0
+// once keeps what those sums would do to a gain of -0.
+template <bool kRamping>
+[[gnu::target("avx512f")]] void RenderRunWidestOf(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
+                                                  float& leftGain, float& rightGain, float leftDelta,
+                                                  float rightDelta, float* stereo, int count) {
     const float* values = copy.values + kFirstTapOffset;
     const float* kernel = copy.kernel;
     std::int64_t here = position;
     // The gains as RenderRunWide has them.
-    __m128 left = _mm_set1_ps(leftGain), right = _mm_set1_ps(rightGain);
+    __m128 left = _mm_set1_ps(kRamping ? leftGain : leftGain + 0.0f);
+    __m128 right = _mm_set1_ps(kRamping ? rightGain : rightGain + 0.0f);
     const __m128 leftStep = _mm_set1_ps(4.0f * leftDelta), rightStep = _mm_set1_ps(4.0f * rightDelta);
     const __m128 frameIndex = _mm_set_ps(3.0f, 2.0f, 1.0f, 0.0f);
     const __m128 leftOffsets = _mm_mul_ps(frameIndex, _mm_set1_ps(leftDelta));
@@ -803,13 +809,15 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
         const __m512 halves = _mm512_add_ps(partial, _mm512_permute_ps(partial, 0xB1));
         const __m512 wholes = _mm512_add_ps(halves, _mm512_permute_ps(halves, 0x4E));
         const __m128 totals = _mm512_castps512_ps128(_mm512_permutexvar_ps(firstOfEachFrame, wholes));
-        const __m128 lefts = _mm_mul_ps(totals, _mm_add_ps(left, leftOffsets));
-        const __m128 rights = _mm_mul_ps(totals, _mm_add_ps(right, rightOffsets));
+        const __m128 lefts = _mm_mul_ps(totals, kRamping ? _mm_add_ps(left, leftOffsets) : left);
+        const __m128 rights = _mm_mul_ps(totals, kRamping ? _mm_add_ps(right, rightOffsets) : right);
         float* out = stereo + 2 * i;
         _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_unpacklo_ps(lefts, rights)));
         _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), _mm_unpackhi_ps(lefts, rights)));
-        left = _mm_add_ps(left, leftStep);
-        right = _mm_add_ps(right, rightStep);
+        if (kRamping) {
+            left = _mm_add_ps(left, leftStep);
+            right = _mm_add_ps(right, rightStep);
+        }
         here += 4 * step;
     }
     // The frames after the last four, one by one as RenderTail has them
@@ -832,6 +840,13 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
     position = here;
     leftGain = leftNow;
     rightGain = rightNow;
+}
+
+[[gnu::target("avx512f")]] void RenderRunWidest(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
+                                                float& leftGain, float& rightGain, float leftDelta, float rightDelta,
+                                                float* stereo, int count) {
+    const auto render = leftDelta == 0.0f && rightDelta == 0.0f ? RenderRunWidestOf<false> : RenderRunWidestOf<true>;
+    render(copy, position, step, leftGain, rightGain, leftDelta, rightDelta, stereo, count);
 }
 #pragma GCC diagnostic pop
 #endif
