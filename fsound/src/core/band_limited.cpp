@@ -749,7 +749,9 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
 // differently). GCC 12's AVX-512 intrinsics start from an undefined vector
 // that its own uninitialised-value warning then sees (a false alarm).
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 [[gnu::target("avx512f"), gnu::always_inline]] inline __m512 ProductsWidest(const float* values, const float* kernel,
                                                                            std::int64_t at, __m512 between) {
     const float* from = values + (at >> 32);
