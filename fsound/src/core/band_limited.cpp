@@ -748,6 +748,10 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
 // apart (-ffp-contract=off: AVX-512 has fused ones, which round
 // differently). GCC 12's AVX-512 intrinsics start from an undefined vector
 // that its own uninitialised-value warning then sees (a false alarm).
+// Not on Windows: GCC there keeps the stack aligned to 16 bytes only, and
+// a 64-byte vector it spills would fault.
+#if !defined(_WIN32)
+#define FSOUND_HAVE_AVX512_RENDERER 1
 #pragma GCC diagnostic push
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
@@ -851,6 +855,7 @@ template <bool kRamping>
     render(copy, position, step, leftGain, rightGain, leftDelta, rightDelta, stereo, count);
 }
 #pragma GCC diagnostic pop
+#endif  // !_WIN32
 #endif
 
 using RunRenderer = void (*)(const FixedCopy&, std::int64_t&, std::int64_t, float&, float&, float, float, float*, int);
@@ -862,9 +867,12 @@ RunRenderer RendererFor(MixPath path) {
         case MixPath::Portable: return RenderRun;
 #if defined(__x86_64__) && defined(__GNUC__)
         case MixPath::Avx: return __builtin_cpu_supports("avx") ? RenderRunWide : nullptr;
+#else
+        case MixPath::Avx: return nullptr;
+#endif
+#if defined(FSOUND_HAVE_AVX512_RENDERER)
         case MixPath::Avx512: return __builtin_cpu_supports("avx512f") ? RenderRunWidest : nullptr;
 #else
-        case MixPath::Avx:
         case MixPath::Avx512: return nullptr;
 #endif
         case MixPath::Best: break;

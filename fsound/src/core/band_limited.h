@@ -108,7 +108,7 @@ enum class MixPath {
     Best,      // the widest this processor has (what MixVoice uses unless told)
     Portable,  // plain C++, four frames at a time
     Avx,       // eight-wide vectors
-    Avx512,    // sixteen-wide vectors
+    Avx512,    // sixteen-wide vectors (not in Windows builds)
 };
 
 // Makes MixVoice use `path` from now on, for every voice; false (and no
