@@ -56,7 +56,33 @@ void BM_MixVoices(benchmark::State& state) {
 }
 BENCHMARK(BM_MixVoices)
     ->ArgNames({"voices", "p"})
-    ->ArgsProduct({{1, 4, 32}, {1, 3, 7, 13, 29, 61, 127, 255, 0}});
+    ->ArgsProduct({{1, 4, 32}, {1, 3, 7, 13, 29, 61, 125, 127, 255, 0}});
+
+// Four voices spread over the periods, by each way of mixing this processor
+// has (path: 1 portable, 2 AVX, 3 AVX-512); one it lacks is skipped.
+void BM_MixPaths(benchmark::State& state) {
+    const auto path = static_cast<fsound::MixPath>(state.range(0));
+    if (!fsound::UseMixPath(path)) {
+        state.SkipWithError("this processor lacks the path");
+        return;
+    }
+    const auto sample = Square();
+    std::vector<fsound::VoiceCursor> cursors(4);
+    std::vector<double> steps(4);
+    for (int v = 0; v < 4; ++v) steps[v] = 1e6 / (1 + v * 84) / kOutputRate;
+    std::vector<float> stereo(2 * kBlockFrames);
+    const std::clock_t start = std::clock();
+    for (auto _ : state) {
+        std::fill(stereo.begin(), stereo.end(), 0.0f);
+        for (int v = 0; v < 4; ++v)
+            fsound::MixVoice(*sample, cursors[v], steps[v], 0.25f, 0.1f, 0.25f, 0.1f, stereo.data(), kBlockFrames);
+        benchmark::DoNotOptimize(stereo.data());
+        benchmark::ClobberMemory();
+    }
+    ReportCorePercent(state, std::clock() - start, kOutputRate);
+    fsound::UseMixPath(fsound::MixPath::Best);
+}
+BENCHMARK(BM_MixPaths)->ArgName("path")->DenseRange(1, 3);
 
 // Preparing a one-shot of `frames` frames of noise (44100 frames: 1 s at
 // 44.1 kHz), and the 32-frame square.

@@ -26,13 +26,18 @@ struct Failure {
     std::string reason;
 };
 
-// A note-on or note-off as read, paired with the others once every track
-// is read: a note-off ends a note of its channel whatever track began it.
-struct NoteEvent {
+// A channel event as read, heard with the others once every track is read
+// (as a synthesizer hears the file): a note-off ends a note of its channel
+// whatever track began it, and a channel's pitch bend and bend range hold
+// for its notes from every track.
+struct ChannelEvent {
+    enum class Kind : std::uint8_t { NoteOn, NoteOff, Bend, Controller };
     std::uint64_t tick = 0;
-    std::size_t channelPitch = 0;  // channel x 128 + pitch
-    bool on = false;
-    std::size_t note = 0;  // a note-on's index in MidiFile::notes
+    Kind kind = Kind::NoteOn;
+    std::uint8_t channel = 0;
+    std::uint8_t number = 0;  // NoteOn, NoteOff: the pitch; Controller: the controller
+    int value = 0;            // Bend: 0..16383 (8192 the middle); Controller: 0..127
+    std::size_t note = 0;     // NoteOn: its index in MidiFile::notes
 };
 
 // The notes of one channel and pitch that sound, earliest first: a queue
@@ -53,12 +58,12 @@ struct Sounding {
 };
 
 // One MTrk chunk's events, read into `file` (notes with their start ticks
-// only; their ends come from PairNotes, their seconds once every tempo is
-// known) and `events`.
+// only; their ends and bends come from HearChannelEvents, their seconds
+// once every tempo is known) and `events`.
 class TrackReader {
 public:
     TrackReader(const std::uint8_t* data, std::size_t size, std::size_t track, MidiFile& file,
-                std::vector<NoteEvent>& events)
+                std::vector<ChannelEvent>& events)
         : data_(data), size_(size), track_(track), file_(file), events_(events) {}
 
     // The tick of the track's last event, after Read.
@@ -148,29 +153,22 @@ private:
         std::uint8_t first = 0, second = 0;
         if (!ReadData(first)) return false;
         if (kind != 0xC0 && kind != 0xD0 && !ReadData(second)) return false;
-        Channel& state = channels_[channel];
+        using Kind = ChannelEvent::Kind;
         if (kind == 0xE0) {
-            state.bend = first | (second << 7);  // 14 bits, 8192 the middle
+            events_.push_back({tick_, Kind::Bend, channel, 0, first | (second << 7), 0});  // 14 bits
         } else if (kind == 0xB0) {
-            // RPN 0 (pitch bend range): controllers 101 and 100 select it,
-            // 6 and 38 give its semitones and cents.
-            if (first == 101) state.rpn = (state.rpn & 0x7F) | (second << 7);
-            if (first == 100) state.rpn = (state.rpn & 0x3F80) | second;
-            if (first == 6 && state.rpn == 0) state.rangeSemitones = second;
-            if (first == 38 && state.rpn == 0) state.rangeCents = second;
-        }
-        if (kind == 0x90 && second > 0) {
+            events_.push_back({tick_, Kind::Controller, channel, first, second, 0});
+        } else if (kind == 0x90 && second > 0) {
             Note note;
             note.channel = channel;
             note.pitch = first;
             note.velocity = second;
-            note.bend = (state.bend - 8192) / 8192.0 * (state.rangeSemitones + state.rangeCents / 100.0);
             note.track = track_;
             note.startTick = note.endTick = tick_;
-            events_.push_back({tick_, channel * 128u + first, true, file_.notes.size()});
+            events_.push_back({tick_, Kind::NoteOn, channel, first, 0, file_.notes.size()});
             file_.notes.push_back(note);
         } else if (kind == 0x80 || kind == 0x90) {
-            events_.push_back({tick_, channel * 128u + first, false, 0});
+            events_.push_back({tick_, Kind::NoteOff, channel, first, 0, 0});
         }
         return true;
     }
@@ -234,35 +232,62 @@ private:
     std::size_t size_;
     std::size_t track_;
     MidiFile& file_;
-    std::vector<NoteEvent>& events_;
+    std::vector<ChannelEvent>& events_;
     std::size_t at_ = 0;
     std::uint64_t tick_ = 0;
-    // What a channel's controllers have set, as this track has seen them.
-    struct Channel {
-        int bend = 8192;
-        int rpn = 0x3FFF;  // none selected
-        int rangeSemitones = 2;
-        int rangeCents = 0;
-    };
-    Channel channels_[16];
     Failure failure_;
 };
 
-// Ends the notes: the tracks' note events in time order (at one tick, in
-// the order of the tracks, then as read), each note-off ending the
-// earliest sounding note of its channel and pitch, from any track, as a
-// synthesizer playing the file hears it. A note never ended lasts to its
-// own track's end.
-void PairNotes(MidiFile& file, std::vector<NoteEvent>& events, const std::vector<std::uint64_t>& trackEnds) {
+// What a channel's controllers have set, as the file is heard.
+struct ChannelState {
+    int bend = 8192;
+    // The parameter data entry sets: a registered one (controllers 101 and
+    // 100 select it) or, after controllers 99 or 98, a non-registered one,
+    // which this reader keeps no value of. Selecting either kind deselects
+    // the other, as synthesizers do.
+    bool registered = true;
+    int rpn = 0x3FFF;  // none selected
+    int rangeSemitones = 2;  // RPN 0, the bend range: data entry 6 and 38
+    int rangeCents = 0;
+};
+
+void Control(ChannelState& state, int controller, int value) {
+    switch (controller) {
+        case 101: state.registered = true; state.rpn = (state.rpn & 0x7F) | (value << 7); break;
+        case 100: state.registered = true; state.rpn = (state.rpn & 0x3F80) | value; break;
+        case 99:
+        case 98: state.registered = false; break;
+        case 6: if (state.registered && state.rpn == 0) state.rangeSemitones = value; break;
+        case 38: if (state.registered && state.rpn == 0) state.rangeCents = value; break;
+        default: break;
+    }
+}
+
+// Hears the tracks' channel events in time order (at one tick, in the
+// order of the tracks, then as read), as a synthesizer playing the file
+// does: each note-off ends the earliest sounding note of its channel and
+// pitch, from any track, and each note takes its channel's bend. A note
+// never ended lasts to its own track's end.
+void HearChannelEvents(MidiFile& file, std::vector<ChannelEvent>& events,
+                       const std::vector<std::uint64_t>& trackEnds) {
     std::stable_sort(events.begin(), events.end(),
-                     [](const NoteEvent& a, const NoteEvent& b) { return a.tick < b.tick; });
+                     [](const ChannelEvent& a, const ChannelEvent& b) { return a.tick < b.tick; });
     std::vector<Sounding> sounding(kChannelPitches);
-    for (const NoteEvent& event : events) {
-        Sounding& open = sounding[event.channelPitch];
-        if (event.on) {
-            open.Push(event.note);
-        } else if (!open.Empty()) {
-            file.notes[open.Pop()].endTick = event.tick;
+    ChannelState channels[16];
+    for (const ChannelEvent& event : events) {
+        ChannelState& state = channels[event.channel];
+        Sounding& open = sounding[event.channel * 128u + (event.number & 0x7Fu)];
+        switch (event.kind) {
+            case ChannelEvent::Kind::Bend: state.bend = event.value; break;
+            case ChannelEvent::Kind::Controller: Control(state, event.number, event.value); break;
+            case ChannelEvent::Kind::NoteOn:
+                file.notes[event.note].bend =
+                    (state.bend - 8192) / 8192.0 * (state.rangeSemitones + state.rangeCents / 100.0);
+                open.Push(event.note);
+                break;
+            case ChannelEvent::Kind::NoteOff:
+                if (!open.Empty()) file.notes[open.Pop()].endTick = event.tick;
+                break;
         }
     }
     for (Sounding& open : sounding) {
@@ -377,7 +402,7 @@ fenk::Result<MidiFile> ReadMidiFile(const std::vector<std::uint8_t>& bytes) {
 
     std::size_t at = 8 + headerLength;
     std::size_t tracksRead = 0;
-    std::vector<NoteEvent> events;
+    std::vector<ChannelEvent> events;
     std::vector<std::uint64_t> trackEnds;
     while (tracksRead < trackCount) {
         if (size - at < 8) {
@@ -400,7 +425,7 @@ fenk::Result<MidiFile> ReadMidiFile(const std::vector<std::uint8_t>& bytes) {
         }
         at += 8 + static_cast<std::size_t>(length);
     }
-    PairNotes(file, events, trackEnds);
+    HearChannelEvents(file, events, trackEnds);
     PlaceOnTheTimeLine(file);
     return fenk::Succeeded(std::move(file));
 }

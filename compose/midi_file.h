@@ -35,8 +35,10 @@ struct Note {
     std::uint8_t pitch = 0;     // MIDI note number 0..127 (60 is middle C, C4)
     std::uint8_t velocity = 0;  // 1..127
     // Semitones its channel's pitch bend moves it by at its note-on, on the
-    // bend range RPN 0 sets (2 semitones until it does); bends within its
-    // own track only.
+    // bend range RPN 0 sets (2 semitones until it does): the channel's bend
+    // and controllers from every track, heard in the merged order above
+    // (data entry after an NRPN select, controllers 99 and 98, sets that
+    // parameter, not the bend range, until RPN 0 is selected again).
     double bend = 0.0;
     std::size_t track = 0;      // the MTrk chunk it came from, from 0
     std::uint64_t startTick = 0;  // in the file's ticks from the start

@@ -33,7 +33,17 @@ constexpr std::size_t kMostBars = 100000;
 std::int64_t TickOf(double seconds) { return std::llround(seconds * kTicksPerSecond); }
 
 // The period nearest a key bent by `bend` semitones (may lie outside 1..255).
+// Unbent keys from a table: the reduction and the tune's measure ask for
+// them at every note and moment.
 int PeriodOf(int pitch, double bend) {
+    constexpr int kTableKeys = 256;  // keys -64..191: any MIDI key transposed by up to 64
+    static const std::vector<int> unbent = [] {
+        std::vector<int> periods(kTableKeys);
+        for (int k = 0; k < kTableKeys; ++k) periods[k] = notes::NearestPeriod(notes::NoteFrequency(k - 64));
+        return periods;
+    }();
+    const int key = pitch + 64;
+    if (bend == 0.0 && key >= 0 && key < kTableKeys) return unbent[static_cast<std::size_t>(key)];
     return notes::NearestPeriod(notes::NoteFrequency(pitch) * std::pow(2.0, bend / 12.0));
 }
 
@@ -274,15 +284,25 @@ std::vector<std::int64_t> BarStarts(const midi::MidiFile& file, std::int64_t end
 
 fenk::Result<Place> ParsePlace(const std::string& text) {
     Place place;
-    const auto fail = [&]() {
-        return fenk::Failed<Place>(fenk::Failure::Failed,
-                                   "'" + text + "' is no place in the file: a bar number (57) or a time (4:31.2)");
+    const auto fail = [&](const std::string& why) {
+        return fenk::Failed<Place>(fenk::Failure::Failed, "'" + text + "' is no place in the file: " + why);
     };
-    if (text.empty() || text.size() > 16) return fail();
+    const std::string what = "a bar number (57) or a time (4:31.2)";
+    if (text.empty() || text.size() > 16) return fail(what);
+    // Digits read as a number no larger than `most`; false when more.
+    const auto whole = [](const std::string& digits, double most, double& value) {
+        value = 0.0;
+        for (char c : digits) value = value * 10.0 + (c - '0');
+        return value <= most;
+    };
     if (text.find_first_not_of("0123456789") == std::string::npos) {
+        double bar = 0.0;
+        if (!whole(text, static_cast<double>(kMostBars), bar)) {
+            return fail("bars are counted up to " + std::to_string(kMostBars));
+        }
         place.kind = Place::Kind::Bar;
-        place.bar = std::stoi(text);
-        if (place.bar < 1) return fail();
+        place.bar = static_cast<int>(bar);
+        if (place.bar < 1) return fail(what);
         return fenk::Succeeded(place);
     }
     const std::size_t colon = text.find(':');
@@ -292,10 +312,18 @@ fenk::Result<Place> ParsePlace(const std::string& text) {
         seconds.find_first_not_of("0123456789.") != std::string::npos || seconds.front() == '.' ||
         std::count(seconds.begin(), seconds.end(), '.') > 1 || (colon != std::string::npos && seconds.find('.') != 2 &&
                                                                   seconds.size() != 2)) {
-        return fail();
+        return fail(what);
+    }
+    // Later than this is later than any file plays (and than the song's
+    // ticks can count).
+    constexpr double kLatest = 1e8;
+    double minuteCount = 0.0, secondCount = 0.0;
+    if (!whole(minutes, kLatest / 60.0, minuteCount) || !songtext::ParseDecimal(seconds, &secondCount) ||
+        minuteCount * 60.0 + secondCount > kLatest) {
+        return fail("no file lasts that long");
     }
     place.kind = Place::Kind::Time;
-    place.seconds = std::stoi(minutes) * 60.0 + std::strtod(seconds.c_str(), nullptr);
+    place.seconds = minuteCount * 60.0 + secondCount;
     return fenk::Succeeded(place);
 }
 
@@ -376,9 +404,14 @@ fenk::Result<std::uint64_t> GridTicks(const midi::MidiFile& file, const std::str
 // The file's tempo at each moment, as a song text writes it.
 struct Tempo {
     std::int64_t from = 0;  // song ticks
-    double bpm = 0.0;       // as written; 0: none (SMPTE time), durations in ticks
-    std::string text;       // "120", "92.5"
+    // As the compiler reads `text` (songtext::ParseDecimal); 0: durations
+    // in ticks (SMPTE time, or a tempo no tempo line can say).
+    double bpm = 0.0;
+    std::string text;       // "120", "92.5"; "" with no tempo line
 };
+
+// The largest tempo a tempo line takes.
+constexpr double kFastestTempoLine = 1000000.0;
 
 class TempoMap {
 public:
@@ -390,40 +423,47 @@ public:
         for (const midi::TempoChange& change : file.tempos) {
             char text[32];
             std::snprintf(text, sizeof text, "%.6g", 60e6 / change.microsecondsPerQuarter);
-            tempos_.push_back(Tempo{TickOf(change.seconds), std::strtod(text, nullptr), text});
+            Tempo tempo{TickOf(change.seconds), 0.0, text};
+            // Beats are checked at the tempo the compiler will read; one
+            // beyond a tempo line's reach (an exponent in the text) keeps
+            // the tempo line before it and writes its rows in ticks.
+            if (!songtext::ParseDecimal(tempo.text, &tempo.bpm) || tempo.bpm > kFastestTempoLine) {
+                tempo.bpm = 0.0;
+                tempo.text = tempos_.empty() ? "" : tempos_.back().text;
+            }
+            // Of several changes on one song tick the last holds.
+            if (!tempos_.empty() && tempos_.back().from == tempo.from) {
+                tempos_.back() = tempo;
+            } else {
+                tempos_.push_back(tempo);
+            }
         }
         if (tempos_.empty()) tempos_.push_back(Tempo{0, 120.0, "120"});
     }
-    // The tempo at song tick `tick` of the whole file.
+    // The tempo at song tick `tick` of the whole file: the last change at or
+    // before it (the first before any).
     const Tempo& At(std::int64_t tick) const {
-        std::size_t at = 0;
-        while (at + 1 < tempos_.size() && tempos_[at + 1].from <= tick) ++at;
-        return tempos_[at];
+        const auto after = std::upper_bound(tempos_.begin(), tempos_.end(), tick,
+                                            [](std::int64_t at, const Tempo& tempo) { return at < tempo.from; });
+        return after == tempos_.begin() ? tempos_.front() : *(after - 1);
     }
 
 private:
-    std::vector<Tempo> tempos_;
+    std::vector<Tempo> tempos_;  // in order of `from`, each `from` once
 };
 
-// A row's duration as the song text writes it: beats at `bpm` ("1", "3/2",
-// "1/4"; 1/16 to 16 beats with a denominator of 1, 2, 3, 4, 6, 8, 12 or 16)
-// when that compiles to exactly `ticks`, else "85t".
+// A row's duration as the song text writes it: the plainest beats at `bpm`
+// that compile to exactly `ticks` (songtext::PlainBeats), else "85t".
 std::string Duration(std::int64_t ticks, double bpm) {
-    if (bpm > 0.0) {
-        for (const int denominator : {1, 2, 3, 4, 6, 8, 12, 16}) {
-            const long long numerator = std::llround(static_cast<double>(ticks) * bpm / 12000.0 * denominator);
-            if (numerator < 1 || numerator * 16 < denominator || numerator > 16LL * denominator) continue;
-            if (songtext::TicksForBeats(static_cast<double>(numerator) / denominator, bpm) != static_cast<double>(ticks)) continue;
-            return denominator == 1 ? std::to_string(numerator) : std::to_string(numerator) + "/" + std::to_string(denominator);
-        }
-    }
-    return std::to_string(ticks) + "t";
+    const songtext::Beats beats = songtext::PlainBeats(ticks, bpm);
+    return beats.found ? beats.text : std::to_string(ticks) + "t";
 }
 
 // The import of the file's notes from song tick `from` to `to` (the whole:
-// 0 and INT64_MAX), the song starting at `from`.
+// 0 and INT64_MAX), the song starting at `from`; without `summarise` only
+// its text (for --fit's trials: the summary costs as much again).
 fenk::Result<Import> ImportPart(const midi::MidiFile& file, const ImportOptions& options, std::int64_t from,
-                                std::int64_t to) {
+                                std::int64_t to, bool summarise = true) {
     const auto refuse = [](const std::string& reason) { return fenk::Failed<Import>(fenk::Failure::Failed, reason); };
     const bool chosen = !options.voices.empty();
     for (const VoiceSource& source : options.voices) {
@@ -641,7 +681,7 @@ fenk::Result<Import> ImportPart(const midi::MidiFile& file, const ImportOptions&
         // read the same wherever the order plays it.
         std::string content, tempo;
         for (; row < rows.size() && rows[row].start < until; ++row) {
-            if (rows[row].tempo != tempo) {
+            if (!rows[row].tempo.empty() && rows[row].tempo != tempo) {
                 tempo = rows[row].tempo;
                 content += "tempo " + tempo + "\n";
             }
@@ -686,6 +726,7 @@ fenk::Result<Import> ImportPart(const midi::MidiFile& file, const ImportOptions&
         }
         used += (voice ? ", " : "") + std::to_string(voice) + " " + (from.empty() ? "silent" : from);
     }
+    if (!summarise) return fenk::Succeeded(std::move(result));
     result.summary.push_back("voices: " + used);
     const TuneKept tune = MeasureTuneKept(file, options.transpose, played, from, to);
     char keptLine[96];
@@ -739,29 +780,53 @@ fenk::Result<Import> ImportMidi(const midi::MidiFile& file, const ImportOptions&
     // With --fit a start is looked for also when the whole is refused (a
     // file longer than a song may be); without one that fits, the whole's
     // reason stands.
-    if (!options.fit || (whole.ok() && ProgramBytes(whole.value.text) <= songfile::kMaxProgramBody)) return whole;
+    if (!options.fit) return whole;
+    const std::size_t wholeBytes = whole.ok() ? ProgramBytes(whole.value.text) : SIZE_MAX;
+    if (wholeBytes <= songfile::kMaxProgramBody) return whole;
 
-    // The longest start that fits: the most bars from `from` on.
+    // The longest start that fits: the most bars from `from` on. A part's
+    // size grows with its bars, nearly in proportion, so each trial goes
+    // where the sizes known on either side of the range put the limit (the
+    // whole's size standing for the end), or halves the range when the
+    // guess before took off less than a quarter of it: a few imports of a
+    // long file, not one for each halving. The trials leave out the summary.
     std::vector<std::int64_t> ends;
     for (const std::int64_t bar : bars) {
         if (bar > from && bar < to) ends.push_back(bar);
     }
+    const double limit = static_cast<double>(songfile::kMaxProgramBody);
     std::size_t low = 0, high = ends.size();  // ends[..low) fit; ends[high..) do not
-    fenk::Result<Import> best = fenk::Failed<Import>(fenk::Failure::Failed, "");
+    // The sizes just below the range (0 before the first bar) and at its
+    // top (high == ends.size(): the whole).
+    // A part that was refused (SIZE_MAX) gives no size to go by.
+    double lowBytes = 0.0, highBytes = static_cast<double>(wholeBytes);
+    const double refused = static_cast<double>(SIZE_MAX);
+    bool halve = highBytes >= refused;
     while (low < high) {
-        const std::size_t middle = (low + high) / 2;
-        fenk::Result<Import> part = ImportPart(file, options, from, ends[middle]);
-        if (part.ok() && ProgramBytes(part.value.text) <= songfile::kMaxProgramBody) {
-            best = std::move(part);
+        std::size_t middle = low + (high - low) / 2;
+        if (!halve) {
+            const double share = (limit - lowBytes) / (highBytes - lowBytes);
+            const double at = static_cast<double>(low) - 1.0 + share * static_cast<double>(high - low + 1);
+            middle = static_cast<std::size_t>(
+                std::clamp(std::floor(at), static_cast<double>(low), static_cast<double>(high - 1)));
+        }
+        const std::size_t range = high - low;
+        const fenk::Result<Import> part = ImportPart(file, options, from, ends[middle], false);
+        const std::size_t bytes = part.ok() ? ProgramBytes(part.value.text) : SIZE_MAX;
+        if (bytes <= songfile::kMaxProgramBody) {
             low = middle + 1;
+            lowBytes = static_cast<double>(bytes);
         } else {
             high = middle;
+            highBytes = static_cast<double>(bytes);
         }
+        halve = highBytes >= refused || 4 * (high - low) > 3 * range;
     }
     if (low == 0) {
         if (!whole.ok()) return whole;
         return fenk::Failed<Import>(fenk::Failure::Failed, "--fit: not even its first bar fits a program");
     }
+    fenk::Result<Import> best = ImportPart(file, options, from, ends[low - 1]);
     const std::int64_t cutAt = ends[low - 1];
     const std::size_t bar = static_cast<std::size_t>(std::lower_bound(bars.begin(), bars.end(), cutAt) - bars.begin()) + 1;
     best.value.summary.push_back("cut at bar " + std::to_string(bar) + ", " + Clock(cutAt) + ", to fit " +

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <numeric>
 #include <utility>
+#include <vector>
 
 #include "compose/notes.h"
 
@@ -17,6 +19,7 @@ namespace {
 constexpr std::size_t kMaxCommentBytes = 42;
 constexpr std::size_t kMaxNameBytes = 8;
 constexpr double kMillisecondsPerTick = 5.0;
+constexpr int kKeysNamed = 128;  // C-1 (0) to G9 (127)
 
 struct Token {
     std::string text;
@@ -142,32 +145,6 @@ fenk::Result<std::vector<Token>> Tokenize(const std::string& line) {
     return fenk::Succeeded(std::move(tokens));
 }
 
-// A non-negative decimal number "12" or "1.5", without sign or exponent.
-bool ParseDecimal(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    double result = 0;
-    double scale = 0;  // 0 before the point, then 0.1, 0.01, ...
-    bool anyDigit = false;
-    for (char c : text) {
-        if (c == '.') {
-            if (scale != 0) return false;
-            scale = 1;
-            continue;
-        }
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-        anyDigit = true;
-        if (scale == 0) {
-            result = result * 10 + (c - '0');
-        } else {
-            scale /= 10;
-            result += (c - '0') * scale;
-        }
-    }
-    if (!anyDigit) return false;
-    *value = result;
-    return true;
-}
-
 bool ParseWholeNumber(const std::string& text, long* value) {
     if (text.empty() || text.size() > 9) return false;
     long result = 0;
@@ -214,7 +191,16 @@ fenk::Result<std::uint8_t> ParseVoice(const std::string& text) {
         return fenk::Failed<Period>(fenk::Failure::Failed, "'" + text +
                                     "' is not a note (such as A4, C#5, Bb3), a period (0..255) or '-'");
     }
-    const int nearest = notes::NearestPeriod(notes::NoteFrequency(note.value));
+    // Note names come by the thousand in a long text (an import): their
+    // periods from a table of every key a name can give.
+    static const std::vector<int> periods = [] {
+        std::vector<int> table(kKeysNamed);
+        for (int key = 0; key < kKeysNamed; ++key) table[key] = notes::NearestPeriod(notes::NoteFrequency(key));
+        return table;
+    }();
+    const int nearest = note.value >= 0 && note.value < kKeysNamed
+                            ? periods[static_cast<std::size_t>(note.value)]
+                            : notes::NearestPeriod(notes::NoteFrequency(note.value));
     if (nearest < 1 || nearest > 255) {
         return fenk::Failed<Period>(fenk::Failure::Failed,
                                     "note " + text + " needs period " + std::to_string(nearest) +
@@ -454,6 +440,70 @@ bool IsPlainProgramName(const std::string& name) {
 
 double TicksForBeats(double beats, double tempo) {
     return std::floor(beats * 60000.0 / tempo / kMillisecondsPerTick + 0.5);
+}
+
+bool ParseDecimal(const std::string& text, double* value) {
+    // The digits as one whole number and the places after the point, then
+    // one division: both exact in a double (below 10^15, powers of ten up
+    // to 10^22), so the quotient is the nearest double to the decimal, as
+    // strtod's. Digits beyond the fifteenth count only for the magnitude.
+    constexpr std::uint64_t kMostExactDigits = 100000000000000;  // 10^14: one more digit still fits
+    std::uint64_t digits = 0;
+    int places = 0, dropped = 0;
+    bool point = false, anyDigit = false;
+    for (char c : text) {
+        if (c == '.') {
+            if (point) return false;
+            point = true;
+            continue;
+        }
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        anyDigit = true;
+        if (digits < kMostExactDigits) {
+            digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+            if (point) ++places;
+        } else if (!point) {
+            ++dropped;
+        }
+    }
+    if (!anyDigit) return false;
+    double result = static_cast<double>(digits);
+    for (int k = 0; k < dropped; ++k) result *= 10.0;
+    double divisor = 1.0;
+    for (int k = 0; k < places; ++k) divisor *= 10.0;
+    *value = result / divisor;
+    return true;
+}
+
+Beats PlainBeats(std::int64_t ticks, double tempo) {
+    // Plainest first: halves and quarters before thirds.
+    constexpr long kDivisions[] = {1, 2, 4, 3, 8, 6, 16, 12};
+    constexpr long kMostBeats = 16;
+    Beats beats;
+    if (!(tempo > 0.0) || ticks < 1) return beats;
+    const double exact = static_cast<double>(ticks) * tempo / (60000.0 / kMillisecondsPerTick);
+    int cost = 0;
+    for (const long division : kDivisions) {
+        const double scaled = std::round(exact * static_cast<double>(division));
+        // Within 1/16..16 beats, and compiled back as the compiler reads
+        // "numerator/division": one division of the two whole numbers.
+        if (scaled >= 1.0 && scaled <= static_cast<double>(kMostBeats * division) && scaled * 16.0 >= division) {
+            const long numerator = static_cast<long>(scaled);
+            if (TicksForBeats(static_cast<double>(numerator) / static_cast<double>(division), tempo) ==
+                static_cast<double>(ticks)) {
+                const long common = std::gcd(numerator, division);
+                beats.found = true;
+                beats.numerator = numerator / common;
+                beats.division = division / common;
+                beats.cost = cost;
+                beats.text = std::to_string(beats.numerator);
+                if (beats.division != 1) beats.text += "/" + std::to_string(beats.division);
+                return beats;
+            }
+        }
+        ++cost;
+    }
+    return beats;
 }
 
 CompileResult CompileSongText(const std::string& text) {

@@ -77,6 +77,29 @@ bool IsPlainProgramName(const std::string& name);
 // (a row takes 1..65535).
 double TicksForBeats(double beats, double tempo);
 
+// Reads a number as the compiler reads a tempo line's tempo and a duration
+// of beats without a slash: digits with at most one decimal point ("120",
+// "92.5", "0.25"), no sign or exponent; false for anything else. The value
+// is the double nearest the decimal (as strtod's) for up to 15 significant
+// digits. Whatever writes a song text writes its numbers for this reader.
+bool ParseDecimal(const std::string& text, double* value);
+
+// A row's duration written as beats: `text` is "numerator/division" (just
+// "numerator" when the division is 1), lowest terms.
+struct Beats {
+    bool found = false;
+    long numerator = 0;
+    long division = 0;
+    int cost = 0;      // how plain: 0 for whole beats, then halves, quarters, thirds, ...
+    std::string text;  // "3/2", "191/12"
+};
+
+// The plainest beats at `tempo` (as ParseDecimal reads the tempo line's
+// text) that compile back to exactly `ticks`: 1/16 to 16 beats, divided by
+// 1, 2, 4, 3, 8, 6, 16 or 12, tried in that order; `found` is false when
+// none does (the row is then written in ticks, "85t").
+Beats PlainBeats(std::int64_t ticks, double tempo);
+
 // ---------------------------------------------------------------------------
 // Writing a song file back as text
 

@@ -15,8 +15,6 @@ namespace songtext {
 namespace {
 
 // Beats a row may last when written in beats, as a fraction.
-constexpr long kMostBeats = 16;
-constexpr long kBeatDivisions[] = {1, 2, 4, 3, 8, 6, 16, 12};  // plainest first
 constexpr int kSlowestTempo = 40;
 constexpr int kFastestTempo = 300;
 constexpr int kUsualTempo = 120;
@@ -60,31 +58,6 @@ std::vector<std::string> NoteNamesByPeriod() {
     return names;
 }
 
-// A duration as plain beats at `tempo`: numerator and division, or false
-// when no fraction of 1/16..16 beats compiles to exactly `ticks`.
-struct Beats {
-    long numerator = 0;
-    long division = 0;
-    int cost = 0;  // how plain: the place of its division in kBeatDivisions
-};
-
-bool PlainBeats(std::uint16_t ticks, int tempo, Beats* beats) {
-    const double exact = static_cast<double>(ticks) * tempo / 12000.0;  // 12000 = 60000 ms / 5 ms
-    int cost = 0;
-    for (long division : kBeatDivisions) {
-        const long numerator = std::lround(exact * static_cast<double>(division));
-        if (numerator >= 1 && numerator <= kMostBeats * division &&
-            numerator * 16 >= division &&
-            TicksForBeats(static_cast<double>(numerator) / static_cast<double>(division), tempo) == ticks) {
-            const long common = std::gcd(numerator, division);
-            *beats = Beats{numerator / common, division / common, cost};
-            return true;
-        }
-        ++cost;
-    }
-    return false;
-}
-
 // How well a tempo writes a section: rows in beats, then plainness.
 struct TempoFit {
     int tempo = 0;
@@ -96,8 +69,8 @@ TempoFit FitTempo(const std::map<std::uint16_t, std::size_t>& durations, int tem
     TempoFit fit;
     fit.tempo = tempo;
     for (const auto& [ticks, count] : durations) {
-        Beats beats;
-        if (!PlainBeats(ticks, tempo, &beats)) continue;
+        const Beats beats = PlainBeats(ticks, tempo);
+        if (!beats.found) continue;
         fit.plainRows += count;
         fit.cost += static_cast<long>(count) * beats.cost;
     }
@@ -242,10 +215,9 @@ fenk::Result<WrittenText> WriteSongText(const songfile::TiProgramFile& file, con
                 const std::string& note = noteNames[period];
                 line += Cell(period == 0 ? "-" : !note.empty() ? note : std::to_string(period));
             }
-            Beats beats;
-            if (tempo != 0 && PlainBeats(row.duration, tempo, &beats)) {
-                line += std::to_string(beats.numerator);
-                if (beats.division != 1) line += "/" + std::to_string(beats.division);
+            const Beats beats = PlainBeats(row.duration, tempo);
+            if (beats.found) {
+                line += beats.text;
             } else {
                 line += std::to_string(row.duration) + "t";
             }

@@ -80,6 +80,14 @@ struct Library {
 Library* g_library = nullptr;
 bool g_offlineChosen = false;
 
+// The moment of an API call, which places it on the device's clock.
+// Offline no call is placed by the clock, so none is read: a long render
+// makes hundreds of thousands of calls.
+std::int64_t CallMoment() {
+    const Library* library = g_library;
+    return library != nullptr && library->offline ? 0 : fsound::MonotonicNowNs();
+}
+
 void RenderForDevice(void* user, float* stereo, int frames, std::int64_t nowNs) {
     fsound::RenderBlock(*static_cast<fsound::Engine*>(user), stereo, frames, nowNs);
 }
@@ -328,7 +336,7 @@ signed char FSOUND_Sample_SetDefaults(FSOUND_SAMPLE* sptr, int deffreq, int defv
 }
 
 void FSOUND_SetPanSeperation(float pansep) {
-    const std::int64_t now = fsound::MonotonicNowNs();
+    const std::int64_t now = CallMoment();
     Library* library = g_library;
     const int error = library == nullptr  ? FSOUND_ERR_UNINITIALIZED
                       : std::isnan(pansep) ? FSOUND_ERR_INVALID_PARAM
@@ -345,7 +353,7 @@ void FSOUND_SetPanSeperation(float pansep) {
 }
 
 signed char FSOUND_StopSound(int channel) {
-    const std::int64_t now = fsound::MonotonicNowNs();
+    const std::int64_t now = CallMoment();
     Library* library = g_library;
     if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, 0);
     const int count = static_cast<int>(library->channels.channels.size());
@@ -372,7 +380,7 @@ signed char FSOUND_StopSound(int channel) {
 }
 
 int FSOUND_PlaySoundEx(int channel, FSOUND_SAMPLE* sptr, FSOUND_DSPUNIT* /*dsp*/, signed char startpaused) {
-    const std::int64_t now = fsound::MonotonicNowNs();
+    const std::int64_t now = CallMoment();
     Library* library = g_library;
     if (library == nullptr) return Failing(FSOUND_ERR_UNINITIALIZED, -1);
     if (!IsOurSample(*library, sptr)) return Failing(FSOUND_ERR_INVALID_PARAM, -1);
@@ -423,7 +431,7 @@ signed char SendChannelChange(fsound::Command command, fsound::CommandKind allKi
 }  // namespace
 
 signed char FSOUND_SetPan(int channel, int pan) {
-    const std::int64_t now = fsound::MonotonicNowNs();
+    const std::int64_t now = CallMoment();
     if (pan != FSOUND_STEREOPAN && (pan < 0 || pan > 255)) return Failing(FSOUND_ERR_INVALID_PARAM, 0);
     fsound::Command command;
     command.kind = fsound::CommandKind::SetPan;
@@ -433,7 +441,7 @@ signed char FSOUND_SetPan(int channel, int pan) {
 }
 
 signed char FSOUND_SetPaused(int channel, signed char paused) {
-    const std::int64_t now = fsound::MonotonicNowNs();
+    const std::int64_t now = CallMoment();
     fsound::Command command;
     command.kind = fsound::CommandKind::SetPaused;
     command.channel = channel;

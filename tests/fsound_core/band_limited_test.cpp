@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <complex>
 #include <cstdio>
 #include <limits>
 #include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "tests/support/spectrum.h"
@@ -508,6 +510,49 @@ TEST(Mix, NoNaNsOrDenormalsAtAnyStepAndNothingForAStepThatIsNotPositive) {
         for (float v : stereo) ASSERT_EQ(v, 0.0f);
         EXPECT_EQ(cursor.position, 12.5);
     }
+}
+
+// Every way of mixing this processor has gives the portable one's samples
+// bit for bit (the browser's build has only that one, and its renders are
+// fenk-render's byte for byte): loops and one-shots, at steps of every copy,
+// with ramping and steady gains and blocks that end between four-frame
+// groups.
+TEST(Mix, EveryPathGivesThePortableSamplesBitForBit) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    std::vector<float> frames(3000);
+    for (float& v : frames) v = noise(random);
+    const std::vector<std::shared_ptr<const BandLimitedSample>> samples = {
+        LoopedSample(SquareCycle(0.5f)), OneShotSample(frames), LoopedSample(frames, 700)};
+    const auto mix = [&](fsound::MixPath path, const BandLimitedSample& sample, double step) {
+        EXPECT_TRUE(fsound::UseMixPath(path));
+        VoiceCursor cursor;
+        std::vector<float> stereo(2 * 9000, 0.0f);
+        for (int done = 0, block = 1; done < 9000; done += block, block = block % 300 + 37) {
+            const int count = std::min(block, 9000 - done);
+            // Every other block ramps; the rest hold their gains.
+            const float gain = static_cast<float>(done % 1000) / 1000.0f;
+            const bool ramp = block % 2 == 0;
+            MixVoice(sample, cursor, step, gain, 1.0f - gain, ramp ? 1.0f - gain : gain, ramp ? gain : 1.0f - gain,
+                     stereo.data() + 2 * done, count);
+        }
+        return stereo;
+    };
+    int compared = 0;
+    for (const fsound::MixPath path : {fsound::MixPath::Avx, fsound::MixPath::Avx512}) {
+        if (!fsound::UseMixPath(path)) continue;
+        for (const auto& sample : samples) {
+            for (const double step : {0.013, 0.3, 1.0, 1.37, 5.5, 333.3}) {
+                SCOPED_TRACE("path " + std::to_string(static_cast<int>(path)) + ", step " + std::to_string(step));
+                const std::vector<float> portable = mix(fsound::MixPath::Portable, *sample, step);
+                const std::vector<float> vectors = mix(path, *sample, step);
+                ASSERT_EQ(std::memcmp(portable.data(), vectors.data(), portable.size() * sizeof(float)), 0);
+                ++compared;
+            }
+        }
+    }
+    EXPECT_TRUE(fsound::UseMixPath(fsound::MixPath::Best));
+    if (compared == 0) GTEST_SKIP() << "this processor mixes only the portable way";
 }
 
 }  // namespace

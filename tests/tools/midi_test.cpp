@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <filesystem>
 #include <map>
@@ -256,10 +257,30 @@ TEST(MidiImportTest, PartsFitGridAndChosenVoices) {
     EXPECT_NE(tooBig.err.find("--fit"), std::string::npos) << tooBig.err;
     const tool_tests::RunResult fitted = tool_tests::Run(FENK_MAKE_PATH, {huge, "--fit", dir.File("fit.8xp")});
     ASSERT_EQ(fitted.exitStatus, 0) << fitted.err;
-    EXPECT_NE(fitted.out.find("cut at bar "), std::string::npos) << fitted.out;
+    const std::size_t cut = fitted.out.find("cut at bar ");
+    ASSERT_NE(cut, std::string::npos) << fitted.out;
     const std::size_t rows = PeriodsByTick(dir.File("fit.8xp")).size() / 25;
     EXPECT_GT(rows, 10000u) << "most of what fits";
     EXPECT_LT(rows, 12800u);
+    // The longest start: up to that bar line it is what --to makes, one bar
+    // more does not fit.
+    const int cutBar = std::stoi(fitted.out.substr(cut + 11));
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {huge, "--to", std::to_string(cutBar), dir.File("to.8xp")}).exitStatus, 0);
+    EXPECT_EQ(PeriodsByTick(dir.File("to.8xp")), PeriodsByTick(dir.File("fit.8xp")));
+    const tool_tests::RunResult longer =
+        tool_tests::Run(FENK_MAKE_PATH, {huge, "--to", std::to_string(cutBar + 1), dir.File("longer.8xp")});
+    EXPECT_EQ(longer.exitStatus, 1);
+    EXPECT_NE(longer.err.find("more than the 65516 a program holds"), std::string::npos) << longer.err;
+
+    // Places beyond any number's reach are one line that says so.
+    const tool_tests::RunResult farBar = tool_tests::Run(FENK_MAKE_PATH, {twelve, "--from", "99999999999", dir.File("x.8xp")});
+    EXPECT_EQ(farBar.exitStatus, 1);
+    EXPECT_EQ(farBar.err, "fenk-make: --from: '99999999999' is no place in the file: bars are counted up to 100000\n");
+    const tool_tests::RunResult farTime =
+        tool_tests::Run(FENK_MAKE_PATH, {twelve, "--to", "99999999999:00", dir.File("x.8xp")});
+    EXPECT_EQ(farTime.exitStatus, 1);
+    EXPECT_EQ(farTime.err, "fenk-make: --to: '99999999999:00' is no place in the file: no file lasts that long\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.8xp")));
 
     // Voices chosen: the bass's channel on voice 0, the tune's on voice 2,
     // voices 1 and 3 silent.
@@ -270,6 +291,127 @@ TEST(MidiImportTest, PartsFitGridAndChosenVoices) {
     ASSERT_EQ(chosenTicks.size(), 4800u);
     EXPECT_EQ(chosenTicks[0], (std::array<int, 4>{PeriodOf(48), 0, PeriodOf(72), 0}));
     EXPECT_EQ(chosenTicks[250], (std::array<int, 4>{PeriodOf(53), 0, PeriodOf(76), 0}));
+}
+
+// Tracks of raw events, (pulse, bytes) each, after a conductor track with
+// `conductor`'s events.
+using Events = std::vector<std::pair<int, std::vector<unsigned char>>>;
+std::string WriteEvents(const std::string& path, const Events& conductor, const std::vector<Events>& tracks) {
+    smf_t* smf = smf_new();
+    EXPECT_EQ(smf_set_ppqn(smf, kPpq), 0);
+    for (const Events* events : [&] {
+             std::vector<const Events*> all = {&conductor};
+             for (const Events& track : tracks) all.push_back(&track);
+             return all;
+         }()) {
+        smf_track_t* track = smf_track_new();
+        smf_add_track(smf, track);
+        for (const auto& [pulse, bytes] : *events) {
+            std::vector<unsigned char> copy = bytes;  // libsmf takes a pointer it does not write through
+            smf_track_add_event_pulses(track, smf_event_new_from_pointer(copy.data(), static_cast<int>(copy.size())), pulse);
+        }
+    }
+    EXPECT_EQ(smf_save(smf, path.c_str()), 0);
+    smf_delete(smf);
+    return path;
+}
+
+// The period of a key bent by `semitones`, as the import gives it.
+int BentPeriod(int pitch, double semitones) {
+    return notes::NearestPeriod(notes::NoteFrequency(pitch) * std::pow(2.0, semitones / 12.0));
+}
+
+// Voice 0's period at the first tick of each quarter note at 120 beats a minute.
+std::vector<int> QuarterPeriods(const std::string& song, std::size_t quarters) {
+    const auto ticks = PeriodsByTick(song);
+    std::vector<int> periods;
+    for (std::size_t q = 0; q < quarters; ++q) periods.push_back(q * 100 < ticks.size() ? ticks[q * 100][0] : -1);
+    return periods;
+}
+
+// Data entry after an NRPN is selected (controllers 99 and 98) sets the
+// NRPN, not the bend range RPN 0 set before; selecting RPN 0 again makes
+// data entry the bend range again, as a synthesizer takes them.
+TEST(MidiImportTest, DataEntryAfterAnNrpnSelectLeavesTheBendRange) {
+    test_support::TempDir dir;
+    const Events track = {
+        {0, {0xB0, 101, 0}}, {0, {0xB0, 100, 0}}, {0, {0xB0, 6, 2}}, {0, {0xB0, 38, 0}},  // RPN 0: 2 semitones
+        {0, {0xB0, 99, 1}}, {0, {0xB0, 98, 8}}, {0, {0xB0, 6, 64}},                        // an NRPN's value
+        {0, {0xE0, 0x7F, 0x7F}},                                                           // bent all the way up
+        {0, {0x90, 69, 100}}, {kPpq, {0x80, 69, 0}},
+        {kPpq, {0xB0, 101, 0}}, {kPpq, {0xB0, 100, 0}}, {kPpq, {0xB0, 6, 12}},             // RPN 0 again: 12
+        {kPpq, {0x90, 69, 100}}, {2 * kPpq, {0x80, 69, 0}},
+    };
+    const std::string midi = WriteEvents(dir.File("nrpn.mid"), {}, {track});
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {midi, dir.File("nrpn.8xp")}).exitStatus, 0);
+    const double up = 8191.0 / 8192.0;
+    EXPECT_EQ(BentPeriod(69, 2 * up), PeriodOf(71)) << "an A4 two semitones up is a B4";
+    EXPECT_EQ(QuarterPeriods(dir.File("nrpn.8xp"), 2), (std::vector<int>{PeriodOf(71), BentPeriod(69, 12 * up)}));
+}
+
+// A channel's bend holds for its notes from every track, in the order the
+// file is heard: a bend in one track moves the notes another track plays
+// on that channel from then on, and no note of another channel.
+TEST(MidiImportTest, AChannelsBendHoldsForEveryTrackAsTheFileIsHeard) {
+    test_support::TempDir dir;
+    const Events bends = {{0, {0xE0, 0x7F, 0x7F}}, {2 * kPpq, {0xE0, 0x00, 0x40}}};  // up, then the middle
+    const Events notesOnChannel1 = {
+        {0, {0x90, 69, 100}}, {kPpq, {0x80, 69, 0}},                  // bent: B4
+        {2 * kPpq, {0x90, 69, 100}}, {3 * kPpq, {0x80, 69, 0}},       // after the bend's return: A4
+    };
+    const Events noteOnChannel2 = {{kPpq, {0x91, 76, 100}}, {2 * kPpq, {0x81, 76, 0}}};  // never bent: E5
+    const std::string midi = WriteEvents(dir.File("bends.mid"), {}, {bends, notesOnChannel1, noteOnChannel2});
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {midi, "--voices", "c1,c2,-,-", dir.File("bends.8xp")}).exitStatus, 0);
+    const auto ticks = PeriodsByTick(dir.File("bends.8xp"));
+    ASSERT_EQ(ticks.size(), 300u);
+    EXPECT_EQ(ticks[0][0], BentPeriod(69, 2 * 8191.0 / 8192.0));
+    EXPECT_EQ(ticks[0][0], PeriodOf(71));
+    EXPECT_EQ(ticks[100][1], PeriodOf(76));
+    EXPECT_EQ(ticks[200][0], PeriodOf(69));
+}
+
+// Durations in beats compile back to the exact ticks of the notes at any
+// tempo the file has: at 122.24 beats a minute (as written) a note of
+// 1563 ticks is 191/12 beats, which rounds up from exactly half a tick;
+// the other notes, of lengths stepping through the tick, likewise.
+TEST(MidiImportTest, EveryDurationCompilesToTheTicksOfItsNote) {
+    test_support::TempDir dir;
+    const Events conductor = {
+        {0, {0xFF, 0x58, 4, 16, 2, 24, 8}},             // 16/4: bars longer than the long note
+        {0, {0xFF, 0x51, 3, 0x07, 0x7D, 0x56}},         // 490838 us a quarter: "122.24"
+    };
+    Events line;
+    int at = 0;
+    for (int n = 0; n < 60; ++n) {
+        const int pulses = n == 0 ? 7642 : 97 + 53 * n;  // 7642 pulses: 1563 ticks
+        const unsigned char key = n % 2 ? 71 : 69;
+        line.push_back({at, {0x90, key, 100}});
+        line.push_back({at + pulses, {0x80, key, 0}});
+        at += pulses;
+    }
+    const std::string midi = WriteEvents(dir.File("tempo.mid"), conductor, {line});
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {midi, dir.File("tempo.txt")}).exitStatus, 0);
+    const std::string text = test_support::ReadText(dir.File("tempo.txt"));
+    EXPECT_NE(text.find("\ntempo 122.24\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 191/12\n"), std::string::npos) << text;
+    ASSERT_EQ(tool_tests::Run(FENK_MAKE_PATH, {dir.File("tempo.txt"), dir.File("tempo.8xp")}).exitStatus, 0);
+
+    const std::string bytes = test_support::ReadText(midi);
+    const fenk::Result<midi::MidiFile> read = midi::ReadMidiFile(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(read.ok()) << read.reason;
+    const auto ticks = PeriodsByTick(dir.File("tempo.8xp"));
+    std::size_t tick = 0;
+    for (const midi::Note& note : read.value.notes) {
+        SCOPED_TRACE("the note at pulse " + std::to_string(note.startTick));
+        const std::size_t length = static_cast<std::size_t>(std::llround(note.endSeconds * 200.0) -
+                                                            std::llround(note.startSeconds * 200.0));
+        std::size_t run = 0;
+        while (tick + run < ticks.size() && ticks[tick + run][0] == PeriodOf(note.pitch)) ++run;
+        EXPECT_EQ(run, length);
+        tick += run;
+    }
+    EXPECT_EQ(tick, ticks.size());
+    EXPECT_EQ(std::llround(read.value.notes[0].endSeconds * 200.0), 1563);
 }
 
 TEST(MidiImportTest, OurReaderAndLibsmfReadTheSameNotes) {

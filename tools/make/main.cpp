@@ -198,14 +198,19 @@ int Main(int argc, char** argv) {
             options.voices = voices.value;
         }
         options.transpose = transpose;
-        for (const auto& [text, place] : {std::pair{&fromText, &options.from}, std::pair{&toText, &options.to}}) {
-            if (text->empty()) continue;
-            const fenk::Result<midiimport::Place> parsed = midiimport::ParsePlace(*text);
+        const struct {
+            const char* option;
+            const std::string& text;
+            midiimport::Place& place;
+        } places[] = {{"--from", fromText, options.from}, {"--to", toText, options.to}};
+        for (const auto& [option, text, place] : places) {
+            if (text.empty()) continue;
+            const fenk::Result<midiimport::Place> parsed = midiimport::ParsePlace(text);
             if (!parsed.ok()) {
-                tools::PrintError(kProgram, parsed.reason);
+                tools::PrintError(kProgram, std::string(option) + ": " + parsed.reason);
                 return 1;
             }
-            *place = parsed.value;
+            place = parsed.value;
         }
         options.fit = fit;
         options.grid = grid;

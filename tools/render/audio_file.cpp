@@ -2,7 +2,13 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace render {
 
@@ -35,6 +41,33 @@ std::string SndfileReason(SNDFILE* file) {
     std::string reason = sf_strerror(file);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
     return reason;
+}
+
+// Samples of -1..1 as 16-bit values, the same ones libsndfile's clipping
+// conversion (SFC_SET_CLIPPING) gives: x * 32768 rounded down, clipped to
+// -32768..32767. Several times as fast as its loop of one sample at a time.
+void ToSixteenBit(const float* from, std::size_t count, std::int16_t* to) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 scale = _mm_set1_ps(32768.0f), lowest = _mm_set1_ps(-32768.0f);
+    const auto four = [&](const float* at) {
+        const __m128 scaled = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(at), scale), lowest), scale);
+        // Truncated, then one less where that went up (below zero).
+        const __m128i truncated = _mm_cvttps_epi32(scaled);
+        const __m128 above = _mm_cmplt_ps(scaled, _mm_cvtepi32_ps(truncated));
+        return _mm_add_epi32(truncated, _mm_castps_si128(above));
+    };
+    // packs saturates 32768 to 32767, as the clipping does.
+    for (; i + 8 <= count; i += 8) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_packs_epi32(four(from + i), four(from + i + 4)));
+    }
+#endif
+    for (; i < count; ++i) {
+        const float scaled = std::floor(from[i] * 32768.0f);
+        to[i] = !(scaled > -32768.0f) ? std::int16_t{-32768}  // a NaN too, as the vectors do
+                : scaled >= 32767.0f  ? std::int16_t{32767}
+                                      : static_cast<std::int16_t>(scaled);
+    }
 }
 
 }  // namespace
@@ -93,12 +126,21 @@ fenk::Result<AudioFile> OpenAudioFile(const std::string& path, int sampleRate) {
     }
     // Samples of exactly 1.0 would wrap in 16-bit PCM without this.
     sf_command(audio.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    audio.sixteenBit = (audio.format.sndfileFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     return fenk::Succeeded(std::move(audio));
 }
 
 fenk::Status WriteAudioFrames(AudioFile& audio, const float* stereo, std::size_t frames) {
     const sf_count_t wanted = static_cast<sf_count_t>(frames);
-    if (sf_writef_float(audio.file, stereo, wanted) != wanted) {
+    sf_count_t written = 0;
+    if (audio.sixteenBit) {
+        audio.samples.resize(2 * frames);
+        ToSixteenBit(stereo, 2 * frames, audio.samples.data());
+        written = sf_writef_short(audio.file, audio.samples.data(), wanted);
+    } else {
+        written = sf_writef_float(audio.file, stereo, wanted);
+    }
+    if (written != wanted) {
         return fenk::Fail("cannot write '" + audio.pending.finalPath + "': " + SndfileReason(audio.file));
     }
     tools::StartWritingBack(audio.pending);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/result.h"
 #include "tools/common/tool_support.h"
@@ -35,6 +37,11 @@ struct AudioFile {
     SNDFILE* file = nullptr;
     tools::PendingFile pending;
     AudioFormat format;
+    // The 16-bit formats get their samples as 16-bit values, converted
+    // here (as libsndfile's clipping conversion does, in vectors) in
+    // `samples`; the others get the floats.
+    bool sixteenBit = false;
+    std::vector<std::int16_t> samples;
 };
 
 // Starts a stereo file at `path` with `sampleRate` Hz (frames per second).

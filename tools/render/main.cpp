@@ -63,10 +63,19 @@ int Main(int argc, char** argv) {
     app.add_option("sample", samples, "the voice sample (default square.wav)");
     app.add_option("--rate", rate, "output rate in Hz (default 32000, 8000 with l)")
         ->check(CLI::Range(kMinimumRate, kMaximumRate));
-    app.add_option("--from", from, "the first order entry to play, from 1 (default 1)")
-        ->check(CLI::PositiveNumber);
-    app.add_option("--to", to, "the last order entry to play (default the last)")
-        ->check(CLI::PositiveNumber);
+    // An order entry: a whole number from 1 (CLI11's PositiveNumber would
+    // take 2.5 and answer -1 with the range of a double).
+    const CLI::Validator orderEntry(
+        [](std::string& text) -> std::string {
+            const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+            const bool zero = text.find_first_not_of('0') == std::string::npos;
+            if (digits && !zero && text.size() <= 9) return "";
+            if (digits && !zero) return "no song has an order entry " + text;
+            return "takes an order entry, a whole number from 1; not '" + text + "'";
+        },
+        "ENTRY");
+    app.add_option("--from", from, "the first order entry to play, from 1 (default 1)")->check(orderEntry);
+    app.add_option("--to", to, "the last order entry to play (default the last)")->check(orderEntry);
     app.add_option("--mute", mute, "voices to leave silent, 0 to 3, such as 13 or 0,2");
     // fenk's switch groups (-x, -m, -l, -xml...) are no options of ours: they
     // come back as the arguments CLI11 leaves.

@@ -1,6 +1,7 @@
 #include "band_limited.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cmath>
 #include <complex>
@@ -599,8 +600,11 @@ struct KernelPlace {
     float between;
 };
 
+// A position's sub-phase (its low 32 - kPhaseBits bits) as a share of
+// the step between two kernel rows.
+constexpr float kSubPhaseScale = 1.0f / static_cast<float>(1 << (32 - kPhaseBits));
+
 [[gnu::always_inline]] inline KernelPlace PlaceOf(const float* values, const float* kernel, std::int64_t at) {
-    constexpr float kSubPhaseScale = 1.0f / static_cast<float>(1 << (32 - kPhaseBits));
     const std::uint32_t fraction = static_cast<std::uint32_t>(at);
     KernelPlace place;
     place.from = values + (at >> 32);
@@ -734,16 +738,161 @@ void RenderRun(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
     rightGain = rightNow;
 }
 
+// RenderRunWide with one sixteen-wide vector a frame (AVX-512, chosen at
+// run time), the same samples again in about two thirds of the
+// instructions: all 16 products of a frame at once, and the sums of four
+// frames side by side, in Interpolate's order (lane k + lane k + 8, then
+// lanes l and l + 4, then (0 + 1) + (2 + 3); the swaps that line lanes up
+// only swap the two sides of an addition, which gives the same sum). Four
+// frames' phases in one vector too. The build keeps multiplies and adds
+// apart (-ffp-contract=off: AVX-512 has fused ones, which round
+// differently). GCC 12's AVX-512 intrinsics start from an undefined vector
+// that its own uninitialised-value warning then sees (a false alarm).
+// Not on Windows: GCC there keeps the stack aligned to 16 bytes only, and
+// a 64-byte vector it spills would fault.
+#if !defined(_WIN32)
+#define FSOUND_HAVE_AVX512_RENDERER 1
+#pragma GCC diagnostic push
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 ProductsWidest(const float* values, const float* kernel,
+                                                                           std::int64_t at, __m512 between) {
+    const float* from = values + (at >> 32);
+    const float* taps = kernel + (static_cast<std::uint32_t>(at) >> (32 - kPhaseBits)) * (2 * kTaps);
+    const __m512 moved = _mm512_add_ps(_mm512_loadu_ps(taps), _mm512_mul_ps(between, _mm512_loadu_ps(taps + kTaps)));
+    return _mm512_mul_ps(_mm512_loadu_ps(from), moved);
+}
+
+// kRamping false: both deltas are 0, and the gains' sums with them (each
+// frame's gain plus its offset, the next four frames' gain plus four
+// deltas) are the gains themselves, so they are left out. The gain plus 0
+// once keeps what those sums would do to a gain of -0.
+template <bool kRamping>
+[[gnu::target("avx512f")]] void RenderRunWidestOf(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
+                                                  float& leftGain, float& rightGain, float leftDelta,
+                                                  float rightDelta, float* stereo, int count) {
+    const float* values = copy.values + kFirstTapOffset;
+    const float* kernel = copy.kernel;
+    std::int64_t here = position;
+    // The gains as RenderRunWide has them.
+    __m128 left = _mm_set1_ps(kRamping ? leftGain : leftGain + 0.0f);
+    __m128 right = _mm_set1_ps(kRamping ? rightGain : rightGain + 0.0f);
+    const __m128 leftStep = _mm_set1_ps(4.0f * leftDelta), rightStep = _mm_set1_ps(4.0f * rightDelta);
+    const __m128 frameIndex = _mm_set_ps(3.0f, 2.0f, 1.0f, 0.0f);
+    const __m128 leftOffsets = _mm_mul_ps(frameIndex, _mm_set1_ps(leftDelta));
+    const __m128 rightOffsets = _mm_mul_ps(frameIndex, _mm_set1_ps(rightDelta));
+    // The low 32 bits of the four positions, wrapping as PlaceOf's do; the
+    // sub-phase below 2^24 converts exactly, as PlaceOf's does.
+    const auto step32 = static_cast<std::uint32_t>(step);
+    const __m128i fractionOffsets = _mm_set_epi32(static_cast<int>(3 * step32), static_cast<int>(2 * step32),
+                                                  static_cast<int>(step32), 0);
+    const __m128i subPhaseMask = _mm_set1_epi32((1 << (32 - kPhaseBits)) - 1);
+    const __m128 subPhaseScale = _mm_set1_ps(kSubPhaseScale);
+    const __m512i firstOfEachFrame = _mm512_set_epi32(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 8, 4, 0);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i fractions =
+            _mm_add_epi32(_mm_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(here))), fractionOffsets);
+        const __m128 betweens = _mm_mul_ps(_mm_cvtepi32_ps(_mm_and_si128(fractions, subPhaseMask)), subPhaseScale);
+        const __m512 products0 = ProductsWidest(values, kernel, here, _mm512_broadcastss_ps(betweens));
+        const __m512 products1 =
+            ProductsWidest(values, kernel, here + step, _mm512_broadcastss_ps(_mm_permute_ps(betweens, 0x55)));
+        const __m512 products2 =
+            ProductsWidest(values, kernel, here + 2 * step, _mm512_broadcastss_ps(_mm_permute_ps(betweens, 0xAA)));
+        const __m512 products3 =
+            ProductsWidest(values, kernel, here + 3 * step, _mm512_broadcastss_ps(_mm_permute_ps(betweens, 0xFF)));
+        // Lane k + lane k + 8: frames 0 and 1 in one vector, 2 and 3 in another.
+        const __m512 pairs01 = _mm512_add_ps(_mm512_shuffle_f32x4(products0, products1, 0x44),
+                                             _mm512_shuffle_f32x4(products0, products1, 0xEE));
+        const __m512 pairs23 = _mm512_add_ps(_mm512_shuffle_f32x4(products2, products3, 0x44),
+                                             _mm512_shuffle_f32x4(products2, products3, 0xEE));
+        // Lanes l and l + 4: each frame's four partial sums, frame f in
+        // lanes 4f..4f+3.
+        const __m512 partial = _mm512_add_ps(_mm512_shuffle_f32x4(pairs01, pairs23, 0x88),
+                                             _mm512_shuffle_f32x4(pairs01, pairs23, 0xDD));
+        // (0 + 1) and (2 + 3), then their sum, in lane 4f.
+        const __m512 halves = _mm512_add_ps(partial, _mm512_permute_ps(partial, 0xB1));
+        const __m512 wholes = _mm512_add_ps(halves, _mm512_permute_ps(halves, 0x4E));
+        const __m128 totals = _mm512_castps512_ps128(_mm512_permutexvar_ps(firstOfEachFrame, wholes));
+        const __m128 lefts = _mm_mul_ps(totals, kRamping ? _mm_add_ps(left, leftOffsets) : left);
+        const __m128 rights = _mm_mul_ps(totals, kRamping ? _mm_add_ps(right, rightOffsets) : right);
+        float* out = stereo + 2 * i;
+        _mm_storeu_ps(out, _mm_add_ps(_mm_loadu_ps(out), _mm_unpacklo_ps(lefts, rights)));
+        _mm_storeu_ps(out + 4, _mm_add_ps(_mm_loadu_ps(out + 4), _mm_unpackhi_ps(lefts, rights)));
+        if (kRamping) {
+            left = _mm_add_ps(left, leftStep);
+            right = _mm_add_ps(right, rightStep);
+        }
+        here += 4 * step;
+    }
+    // The frames after the last four, one by one as RenderTail has them
+    // (its gains grow by one delta a frame), each frame's sum in vectors.
+    float leftNow = _mm_cvtss_f32(left), rightNow = _mm_cvtss_f32(right);
+    for (; i < count; ++i) {
+        const KernelPlace place = PlaceOf(values, kernel, here);
+        const __m512 products = ProductsWidest(values, kernel, here, _mm512_set1_ps(place.between));
+        const __m256 pairs = _mm256_add_ps(_mm512_castps512_ps256(products),
+                                           _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(products), 1)));
+        const __m128 partial = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
+        const __m128 halves = _mm_add_ps(partial, _mm_movehdup_ps(partial));  // lanes 0 + 1 and 2 + 3
+        const float value = _mm_cvtss_f32(_mm_add_ss(halves, _mm_movehl_ps(halves, halves)));
+        stereo[2 * i] += value * leftNow;
+        stereo[2 * i + 1] += value * rightNow;
+        leftNow += leftDelta;
+        rightNow += rightDelta;
+        here += step;
+    }
+    position = here;
+    leftGain = leftNow;
+    rightGain = rightNow;
+}
+
+[[gnu::target("avx512f")]] void RenderRunWidest(const FixedCopy& copy, std::int64_t& position, std::int64_t step,
+                                                float& leftGain, float& rightGain, float leftDelta, float rightDelta,
+                                                float* stereo, int count) {
+    const auto render = leftDelta == 0.0f && rightDelta == 0.0f ? RenderRunWidestOf<false> : RenderRunWidestOf<true>;
+    render(copy, position, step, leftGain, rightGain, leftDelta, rightDelta, stereo, count);
+}
+#pragma GCC diagnostic pop
+#endif  // !_WIN32
+#endif
+
 using RunRenderer = void (*)(const FixedCopy&, std::int64_t&, std::int64_t, float&, float&, float, float, float*, int);
 
-RunRenderer ChosenRenderer() {
-    static const RunRenderer chosen = __builtin_cpu_supports("avx") ? RenderRunWide : RenderRun;
-    return chosen;
-}
+// The renderer of each MixPath, null where this processor (or build) has
+// none.
+RunRenderer RendererFor(MixPath path) {
+    switch (path) {
+        case MixPath::Portable: return RenderRun;
+#if defined(__x86_64__) && defined(__GNUC__)
+        case MixPath::Avx: return __builtin_cpu_supports("avx") ? RenderRunWide : nullptr;
 #else
-using RunRenderer = decltype(&RenderRun);
-RunRenderer ChosenRenderer() { return RenderRun; }
+        case MixPath::Avx: return nullptr;
 #endif
+#if defined(FSOUND_HAVE_AVX512_RENDERER)
+        case MixPath::Avx512: return __builtin_cpu_supports("avx512f") ? RenderRunWidest : nullptr;
+#else
+        case MixPath::Avx512: return nullptr;
+#endif
+        case MixPath::Best: break;
+    }
+    for (const MixPath widest : {MixPath::Avx512, MixPath::Avx}) {
+        if (const RunRenderer renderer = RendererFor(widest)) return renderer;
+    }
+    return RenderRun;
+}
+
+std::atomic<RunRenderer> g_renderer{nullptr};
+
+RunRenderer ChosenRenderer() {
+    RunRenderer renderer = g_renderer.load(std::memory_order_relaxed);
+    if (renderer == nullptr) {
+        renderer = RendererFor(MixPath::Best);
+        g_renderer.store(renderer, std::memory_order_relaxed);
+    }
+    return renderer;
+}
 
 // Brings a looped position that has run past the copy's end back by whole
 // wrap lengths.
@@ -771,9 +920,10 @@ void MixVoice(const BandLimitedSample& sample, VoiceCursor& cursor, double step,
 
     std::int64_t position = static_cast<std::int64_t>(std::max(0.0, cursor.position) * perValue);
     const std::int64_t fixedStep = std::max<std::int64_t>(1, std::llround(step * perValue));
-    if (copy.looped && position >= copy.steadyStart) {
+    if (copy.looped && position >= copy.limit) {
         // Any position in the periodic part may come from another copy with
-        // another wrap length; all of them are whole loop lengths.
+        // another wrap length; all of them are whole loop lengths. (Below
+        // the limit, steadyStart + wrapLength, it is where it belongs.)
         position = copy.steadyStart + (position - copy.steadyStart) % copy.wrapLength;
     }
 
@@ -800,6 +950,13 @@ void MixVoice(const BandLimitedSample& sample, VoiceCursor& cursor, double step,
         if (copy.looped) position = WrapLooped(copy, position);
     }
     cursor.position = static_cast<double>(position) / perValue;
+}
+
+bool UseMixPath(MixPath path) {
+    const RunRenderer renderer = RendererFor(path);
+    if (renderer == nullptr) return false;
+    g_renderer.store(renderer, std::memory_order_relaxed);
+    return true;
 }
 
 }  // namespace fsound

@@ -14,9 +14,10 @@
 //
 // Costs (one 2.25 GHz core of the build machine; bench/fsound_core_bench):
 // - MixVoice: about 2 ns per output frame and voice with AVX (chosen at run
-//   time), about 3 ns without, the same at every step (16 multiply-adds
-//   per frame, and the same samples either way): 4 voices at 32000 Hz take
-//   about 0.025 % of a core, 32 voices about 0.2 %.
+//   time; AVX-512 where the processor has it), about 3 ns without, the same
+//   at every step (16 multiply-adds per frame, and the same samples every
+//   way): 4 voices at 32000 Hz take about 0.025 % of a core, 32 voices
+//   about 0.2 %.
 // - PrepareSample: a loop from frame 0 of up to 1024 frames is built from
 //   its harmonics (the 32-frame square: 0.1 ms, no transform). Anything else
 //   is filtered in blocks, O(n log n) in the frames, and also pays for the
@@ -99,5 +100,20 @@ struct VoiceCursor {
 void MixVoice(const BandLimitedSample& sample, VoiceCursor& cursor, double step,
               float leftGainStart, float rightGainStart, float leftGainEnd,
               float rightGainEnd, float* stereo, int frames);
+
+// The ways MixVoice can compute: the portable one, and the vector ones an
+// x86-64 processor may have. Every one gives the same samples, bit for bit
+// (the same operations in the same order).
+enum class MixPath {
+    Best,      // the widest this processor has (what MixVoice uses unless told)
+    Portable,  // plain C++, four frames at a time
+    Avx,       // eight-wide vectors
+    Avx512,    // sixteen-wide vectors (not in Windows builds)
+};
+
+// Makes MixVoice use `path` from now on, for every voice; false (and no
+// change) when this processor or build lacks it. For tests and benchmarks
+// that compare the paths: not to be called while another thread mixes.
+bool UseMixPath(MixPath path);
 
 }  // namespace fsound
