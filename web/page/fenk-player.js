@@ -235,6 +235,8 @@ export class FenkPlayer extends EventTarget {
     this.pending = [];
     this.post({ type: 'start', song: this.song.bytes, sample: this.sample,
                 flags: switchFlags(this.switches), playing: playing && entry === 0 });
+    // Voices muted before the stream was made (or remade) stay muted.
+    if (this.state.mutedMask !== 0) this.post({ type: 'mutes', mask: this.state.mutedMask });
     if (entry !== 0) {
       this.post({ type: 'seek', entry });
       if (playing) this.post({ type: 'play', playing: true });
