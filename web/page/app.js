@@ -161,7 +161,8 @@ const trackerHost = {
       ? 'Undo keeps the last 1,000 steps: the oldest ones are let go.' : '';
     droppedShown = dropped;
     if (song) showSize(song);
-    if (edited) draftChanged({ text, history, place });
+    // Text typed is saved at its pause in typing already; a grid edit soon after.
+    if (edited) draftChanged({ text, history, place }, toText ? undefined : 0);
   },
 };
 
@@ -211,8 +212,8 @@ function headerValue(line) {
 
 // -- drafts: every change saved within a second
 
-function draftChanged(fields) {
-  keeper?.change(fields);
+function draftChanged(fields, delay) {
+  keeper?.change(fields, delay);
   keepStorage();
 }
 
