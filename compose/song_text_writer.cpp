@@ -20,8 +20,7 @@ constexpr long kBeatDivisions[] = {1, 2, 4, 3, 8, 6, 16, 12};  // plainest first
 constexpr int kSlowestTempo = 40;
 constexpr int kFastestTempo = 300;
 constexpr int kUsualTempo = 120;
-constexpr int kVoiceColumn = 7;  // "voice0 " wide
-constexpr std::size_t kOrderNamesPerLine = 16;
+constexpr int kVoiceColumn = kVoiceColumnWidth;
 
 // The text of `bytes` in double quotes: printable ASCII as it is, '"' and
 // '\' escaped, every other byte as \xHH.

@@ -5,15 +5,13 @@ import { FenkPlayer } from './fenk-player.js';
 import { playingTime } from './fenk-engine.js';
 import { Tracker } from './tracker.js';
 import { Drafts, DraftKeeper } from './drafts.js';
-import { SongModel, newSongText, noteName } from './song-lines.js';
+import { SongModel, newSongText, noteName, textFacts, useTextFacts } from './song-lines.js';
 
 const $ = (id) => document.getElementById(id);
 const kVoiceColours = ['#ff6b6b', '#ffd166', '#06d6a0', '#4cc9f0'];
 const kEditPauseMs = 400;
 const kLongText = 20000;  // characters
 const kTextPauseMs = 600;
-// fenk-make's warning: a .8xp above this does not fit a TI-83 Plus's free memory.
-const kCalculatorFreeBytes = 24000;
 // The longest share link: a program file of the largest song, in base64url.
 const kMaxProgramFileBytes = 65516 + 76;
 const kMaxLinkLength = Math.ceil(kMaxProgramFileBytes / 3) * 4;
@@ -129,6 +127,7 @@ function flushEditor() {
 // What the tracker asks of the page.
 const trackerHost = {
   compile(text) { return player.edit(text); },
+  textEdit(edit) { return player.engine.textEdit(edit); },
   preview(voice, period) { player.preview(voice, period); },
   refused(reason) { $('edit-note').textContent = reason; },
   confirm(question) { return window.confirm(question); },
@@ -187,11 +186,13 @@ function flushText() {
 function showSize(result) {
   const bytes = result.bodyBytes ?? 0;
   const file = result.program ? result.program.length : 0;
-  const limit = result.maxBodyBytes ?? 65516;
+  const limit = result.maxBodyBytes ?? textFacts().maxBodyBytes;
   let text = `Size ${bytes.toLocaleString('en')} of ${limit.toLocaleString('en')} bytes`;
-  if (file > kCalculatorFreeBytes) text += `: ${file.toLocaleString('en')} bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)`;
+  // fenk-make's warning: a .8xp above this does not fit a TI-83 Plus's free memory.
+  const free = textFacts().calculatorFreeBytes;
+  if (file > free) text += `: ${file.toLocaleString('en')} bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)`;
   show('size', text);
-  $('size').classList.toggle('warn', file > kCalculatorFreeBytes);
+  $('size').classList.toggle('warn', file > free);
   $('undo').disabled = !tracker.lines || tracker.lines.undoSteps.length === 0;
   $('redo').disabled = !tracker.lines || tracker.lines.redoSteps.length === 0;
   const header = result.layout?.headerLines ?? {};
@@ -820,8 +821,9 @@ function pageLeaving() {
 }
 
 async function main() {
-  setUpControls();
   player = await FenkPlayer.create();
+  useTextFacts(player.engine.textFacts());
+  setUpControls();
   player.addEventListener('row', (event) => {
     $('status').textContent = event.detail.status;
     const entry = song?.entries[event.detail.entry];

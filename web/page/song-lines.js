@@ -5,10 +5,15 @@
 // again; comments elsewhere stay.
 
 export const kMaxUndoSteps = 1000;
-export const kColumnWidth = 7;  // the writer's columns: rows line up in either view
 export const kNewSectionRows = 16;  // the rows of a new section (of a new song, or one added)
 
-const kNoteNames = ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B'];
+// The facts of the text format, from the module that owns them
+// (fenk_text_facts: the writer's column width, the note names, ...): given
+// once at start, before any text is written.
+let facts = null;
+export function useTextFacts(given) { facts = given; }
+export function textFacts() { return facts; }
+
 const kLetterSemitones = { C: 0, D: 2, E: 4, F: 5, G: 7, A: 9, B: 11 };
 
 // The text of a new song: tempo 120, one section of 16 rows of rests, each
@@ -23,9 +28,9 @@ export function restRows(count, duration = '1') {
   return Array.from({ length: count }, () => rowLine(['-', '-', '-', '-', duration]));
 }
 
-// C4 is MIDI key 60, as the text's scientific pitch names have it.
+// The text's name of MIDI key `key` (0..127; C4 is 60), or null beyond.
 export function noteName(key) {
-  return `${kNoteNames[((key % 12) + 12) % 12]}${Math.floor(key / 12) - 1}`;
+  return facts.noteNames[key] ?? null;
 }
 
 // The MIDI key of a note name ('C#4', 'bb3', 'C-1'), or null for anything
@@ -40,7 +45,7 @@ export function noteKey(token) {
 // A note name moved by `semitones`; other words (periods, rests) stay.
 export function transposeToken(token, semitones) {
   const key = noteKey(token);
-  return key === null ? token : noteName(key + semitones);
+  return key === null ? token : noteName(key + semitones) ?? token;
 }
 
 // The words of a row's line and its comment ('# ...' to the end, or '').
@@ -54,7 +59,7 @@ export function splitRow(line) {
 // A row's line from its five words, lined up in columns as fenk-make's
 // writer lines them up, with its comment kept.
 export function rowLine(words, comment = '') {
-  const code = '  ' + words.map((word, k) => (k < words.length - 1 ? word.padEnd(kColumnWidth - 1) + ' ' : word)).join('');
+  const code = '  ' + words.map((word, k) => (k < words.length - 1 ? word.padEnd(facts.voiceColumnWidth - 1) + ' ' : word)).join('');
   return comment ? `${code}  ${comment}` : code;
 }
 

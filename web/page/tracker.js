@@ -10,7 +10,6 @@ import { kNewSectionRows, noteName, restRows, rowLine, splitRow, transposeToken 
 export const kRowHeight = 26;      // px: the grid's rows are all one height (drawn as seen)
 const kRowsDrawnAround = 12;       // rows drawn beyond those on screen
 const kPageRows = 16;
-const kSectionName = /^[A-Za-z0-9_-]+$/;
 
 // Keys of the computer keyboard as a piano (KeyboardEvent.code: the place
 // of the key, whatever the layout prints on it), in semitones above C of
@@ -23,7 +22,8 @@ export const kNoteKeys = {
 
 export class Tracker {
   // `elements`: {grid, body, sectionSelect, sectionName, orderList, octave}.
-  // `host`: compile(text) -> the engine's open result; preview(voice,
+  // `host`: compile(text) -> the engine's open result; textEdit(edit) ->
+  // the module's section or order edit ({ok, text}); preview(voice,
   // period); playFrom(section, row); changed(text, result, {history, place,
   // toText, edited}) after every song shown; refused(reason); confirm(question).
   constructor(elements, host) {
@@ -320,21 +320,19 @@ export class Tracker {
     return this.layout.orderLines.flatMap((line) => splitRow(this.shownLines[line - 1]).words.slice(1));
   }
 
-  // The order list written again as `names`, 16 to a line, where its first
-  // line stood (or at the end).
-  // `orderLines`: where the order lines stand in `lines` (1-based).
-  withOrder(lines, names, orderLines = this.layout.orderLines) {
-    if (!lines) return null;
-    orderLines = orderLines.map((line) => line - 1);
-    const written = [];
-    for (let k = 0; k < names.length; k += 16) written.push(`order ${names.slice(k, k + 16).join(' ')}`);
-    if (written.length === 0) written.push('order');
-    const at = orderLines.length > 0 ? orderLines[0] : lines.length;
-    // Later lines first: the first one's place stays where it was.
-    for (const line of orderLines.slice().reverse()) lines.splice(line, 1);
-    lines.splice(Math.min(at, lines.length), 0, ...written);
-    return lines;
+  // A section or order edit, made by the module (fenk_text_edit) on the
+  // text as it stands, then committed as one step.
+  textEdit(edit, after) {
+    if (!this.editLines()) return false;
+    const edited = this.host.textEdit({ ...edit, text: this.lines.text() });
+    if (!edited.ok) {
+      this.host.refused(`Not taken: ${edited.error}.`);
+      return false;
+    }
+    return this.commit(edited.text.split('\n'), after);
   }
+
+  withOrder(names) { return this.textEdit({ edit: 'order', names }, this.place()); }
 
   freeName(base) {
     const taken = new Set(this.sectionNames());
@@ -344,18 +342,9 @@ export class Tracker {
     }
   }
 
-  // A section's lines inserted after the one shown (before the order lines
-  // when they come later), and its name added to the order.
-  addSectionLines(name, body) {
-    const section = this.sectionData;
-    const lines = this.editLines();
-    if (!lines) return;
-    const at = section ? (section.endLine > 0 ? section.endLine : section.line) : lines.length;
-    lines.splice(at, 0, '', `section ${name}`, ...body, 'end');
-    // The order lines after the insertion moved down.
-    const shift = body.length + 3;
-    const orderLines = this.layout.orderLines.map((line) => (line > at ? line + shift : line));
-    this.commit(this.withOrder(lines, [...this.orderNames(), name], orderLines), { section: name, row: 0, col: 0 });
+  // A section of the rows given added after the one shown, and named in the order.
+  addSectionLines(name, rows) {
+    this.textEdit({ edit: 'add', after: this.sectionData?.name ?? '', name, rows }, { section: name, row: 0, col: 0 });
   }
 
   addSection() {
@@ -371,44 +360,18 @@ export class Tracker {
   renameSection(name) {
     const section = this.sectionData;
     if (!section || name === section.name) return true;
-    if (!kSectionName.test(name)) {
-      this.host.refused(`'${name}' cannot name a section: use letters, digits, '_' and '-'.`);
-      return false;
-    }
-    if (this.sectionNames().includes(name)) {
-      this.host.refused(`There is a section named '${name}' already.`);
-      return false;
-    }
-    const lines = this.editLines();
-    if (!lines) return;
-    lines[section.line - 1] = lines[section.line - 1].replace(/section\s+\S+/, `section ${name}`);
-    const order = this.orderNames().map((entry) => (entry === section.name ? name : entry));
-    return this.commit(this.withOrder(lines, order), { ...this.place(), section: name });
+    return this.textEdit({ edit: 'rename', name: section.name, to: name }, { ...this.place(), section: name });
   }
 
   deleteSection() {
     const section = this.sectionData;
     if (!section) return;
-    if (this.layout.sections.length === 1) {
-      this.host.refused('A song keeps at least one section.');
-      return;
-    }
-    const order = this.orderNames();
-    const times = order.filter((name) => name === section.name).length;
-    if (times > 0 && !this.host.confirm(`The order plays section '${section.name}' ${times} time${times > 1 ? 's' : ''}. ` +
-                                        'Delete the section and those order entries?')) return;
-    const lines = this.editLines();
-    if (!lines) return;
-    const last = section.endLine > 0 ? section.endLine : section.rowLines.at(-1) ?? section.line;
-    // The empty line before it goes with it, as adding a section writes one.
-    let first = section.line - 1;
-    if (first > 0 && lines[first - 1].trim() === '') first -= 1;
-    const removed = last - first;
-    lines.splice(first, removed);
-    const orderLines = this.layout.orderLines.map((line) => (line > last ? line - removed : line));
+    const times = this.orderNames().filter((name) => name === section.name).length;
+    if (this.layout.sections.length > 1 && times > 0 &&
+        !this.host.confirm(`The order plays section '${section.name}' ${times} time${times > 1 ? 's' : ''}. ` +
+                           'Delete the section and those order entries?')) return;
     const next = this.layout.sections[this.section + 1] ?? this.layout.sections[this.section - 1];
-    this.commit(this.withOrder(lines, order.filter((name) => name !== section.name), orderLines),
-                { section: next.name, row: 0, col: 0 });
+    this.textEdit({ edit: 'delete', name: section.name }, { section: next?.name, row: 0, col: 0 });
   }
 
   // Order entries: the section shown added after the entry selected (or at
@@ -418,7 +381,7 @@ export class Tracker {
     const at = this.orderIndex >= 0 ? this.orderIndex + 1 : order.length;
     order.splice(at, 0, this.sectionData.name);
     this.orderIndex = at;
-    this.commit(this.withOrder(this.editLines(), order), this.place());
+    this.withOrder(order);
   }
 
   moveOrderEntry(step) {
@@ -428,7 +391,7 @@ export class Tracker {
     if (from < 0 || to < 0 || to >= order.length) return;
     [order[from], order[to]] = [order[to], order[from]];
     this.orderIndex = to;
-    this.commit(this.withOrder(this.editLines(), order), this.place());
+    this.withOrder(order);
   }
 
   removeOrderEntry() {
@@ -436,7 +399,7 @@ export class Tracker {
     if (this.orderIndex < 0 || this.orderIndex >= order.length) return;
     order.splice(this.orderIndex, 1);
     this.orderIndex = Math.min(this.orderIndex, order.length - 1);
-    this.commit(this.withOrder(this.editLines(), order), this.place());
+    this.withOrder(order);
   }
 
   // Shows `section` (a name) with the cursor on `row`.

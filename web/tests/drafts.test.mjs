@@ -10,7 +10,7 @@ import { readFileSync } from 'node:fs';
 import { join, resolve } from 'node:path';
 
 import { Drafts, DraftKeeper, kVersionsKept, versionsToDrop } from '../page/drafts.js';
-import { SongModel, newSongText } from '../page/song-lines.js';
+import { SongModel, newSongText, restRows, useTextFacts } from '../page/song-lines.js';
 
 const root = resolve(new URL('../..', import.meta.url).pathname);
 const webDir = resolve(process.env.FENK_WEB_DIR ?? join(root, 'build/web'));
@@ -165,6 +165,7 @@ test('the song model: the text typed is kept whether it compiles or not; a repla
   const engine = new FenkEngine(await WebAssembly.compile(readFileSync(join(webDir, 'fenk.wasm'))));
   assert.equal(engine.setSample(readFileSync(join(webDir, 'square.wav'))).ok, true);
   const compile = (text) => engine.open(new TextEncoder().encode(text), false);
+  useTextFacts(engine.textFacts());
   const start = newSongText();
   const model = new SongModel(start, compile);
   assert.equal(model.error, null);
@@ -201,4 +202,41 @@ test('the song model: the text typed is kept whether it compiles or not; a repla
   assert.deepEqual(stranger.undo(), { stale: true });
   assert.equal(stranger.undo(), null);
   assert.equal(stranger.text(), start);
+});
+
+test('section and order edits come from the module: comments stay, the order follows, mistakes are refused', async () => {
+  const { FenkEngine } = await import(join(webDir, 'fenk-engine.js'));
+  const engine = new FenkEngine(await WebAssembly.compile(readFileSync(join(webDir, 'fenk.wasm'))));
+  useTextFacts(engine.textFacts());
+  const compiles = (text) => engine.open(new TextEncoder().encode(text), false).ok;
+  const start = `# a tune\ntitle "Two"\nname TWO\ntempo 120\n\nsection a  # the verse\n${restRows(2).join('\n')}\nend\n\n` +
+                `section b\n${restRows(1).join('\n')}\nend\n\n# the order\norder a b a\n`;
+  assert.ok(compiles(start));
+  const edit = (fields, text = start) => engine.textEdit({ ...fields, text });
+
+  const added = edit({ edit: 'add', after: 'a', name: 'c', rows: restRows(1) });
+  assert.ok(added.ok);
+  assert.ok(compiles(added.text));
+  assert.match(added.text, /^# a tune\n/);
+  assert.match(added.text, /\nend\n\nsection c\n {2}- .*\nend\n\nsection b\n/);
+  assert.match(added.text, /\n# the order\norder a b a c\n$/);
+  // Seventeen entries: the order goes on in a second line.
+  const names = Array.from({ length: 17 }, (_, k) => (k % 2 ? 'a' : 'b'));
+  const long = edit({ edit: 'order', names });
+  assert.match(long.text, /\norder( [ab]){16}\norder b\n$/);
+  assert.ok(compiles(long.text));
+
+  const renamed = edit({ edit: 'rename', name: 'a', to: 'verse' });
+  assert.match(renamed.text, /\nsection verse {2}# the verse\n/);
+  assert.match(renamed.text, /\norder verse b verse\n$/);
+  assert.equal(edit({ edit: 'rename', name: 'a', to: 'b' }).ok, false);
+  assert.match(edit({ edit: 'rename', name: 'a', to: 'no good' }).error, /cannot name a section/);
+
+  const deleted = edit({ edit: 'delete', name: 'b' });
+  assert.ok(compiles(deleted.text));
+  assert.doesNotMatch(deleted.text, /section b/);
+  assert.match(deleted.text, /\nend\n\n# the order\norder a a\n$/);
+  assert.match(edit({ edit: 'delete', name: 'a' }, deleted.text).error, /at least one section/);
+  // A text that does not compile is not edited: its mistake is said.
+  assert.match(edit({ edit: 'order', names: ['a'] }, start.replace('order a b a', 'order a z')).error, /^line \d+: /);
 });
