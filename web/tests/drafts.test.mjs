@@ -10,7 +10,7 @@ import { readFileSync } from 'node:fs';
 import { join, resolve } from 'node:path';
 
 import { Drafts, DraftKeeper, kVersionsKept, versionsToDrop } from '../page/drafts.js';
-import { SongModel, newSongText, restRows, useTextFacts } from '../page/song-lines.js';
+import { SongModel, kMaxUndoSteps, newSongText, restRows, useTextFacts } from '../page/song-lines.js';
 
 const root = resolve(new URL('../..', import.meta.url).pathname);
 const webDir = resolve(process.env.FENK_WEB_DIR ?? join(root, 'build/web'));
@@ -197,6 +197,11 @@ test('the song model: the text typed is kept whether it compiles or not; a repla
   const steps = saved.redo.length;
   model.type(whole, place);
   assert.equal(saved.redo.length, steps);
+  // At the cap the oldest step goes, and the model counts it (the page says so).
+  const capped = new SongModel(start, compile);
+  for (let k = 0; k <= kMaxUndoSteps; ++k) capped.type(start.replace('tempo 120', `tempo ${k % 2 ? 120 : 121}`), place);
+  assert.equal(capped.lines.undoSteps.length, kMaxUndoSteps);
+  assert.equal(capped.lines.dropped, 1);
   // A history kept with another text is let go at its first replay.
   const stranger = new SongModel(start, compile, model.history());
   assert.deepEqual(stranger.undo(), { stale: true });
