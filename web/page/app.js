@@ -330,7 +330,9 @@ async function listVersions(draft, item) {
     const entry = document.createElement('li');
     const open = button(`${when} (${version.text.length.toLocaleString('en')} characters)`, async () => {
       const made = await drafts.create({ name: `${draft.name} (${when})`, text: version.text, history: null, place: null });
-      if (made.id) openDraft(await drafts.get(made.id));
+      if (!made.id) return;
+      await drafts.claim(made.id);
+      openDraft(await drafts.get(made.id));
     });
     open.setAttribute('aria-label', `Open the version of ${when} as a new draft`);
     entry.append(open);
