@@ -239,14 +239,6 @@ fenk::Result<std::uint16_t> ParseDuration(const std::string& text, double tempo)
     return fenk::Succeeded(static_cast<Ticks>(rounded));
 }
 
-bool IsSectionName(const std::string& text) {
-    if (text.empty()) return false;
-    for (char c : text) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
-    }
-    return true;
-}
-
 
 // A note whose nearest period still sounds far from it with the default
 // sample (the high notes, where periods are coarse): said once per name.
@@ -428,6 +420,14 @@ void HandleLine(Compiler& compiler, int line, const std::vector<Token>& tokens) 
 }
 
 }  // namespace
+
+bool IsSectionName(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+    }
+    return true;
+}
 
 bool IsPlainProgramName(const std::string& name) {
     if (name.empty() || name.size() > kMaxNameBytes) return false;

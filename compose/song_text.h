@@ -14,6 +14,17 @@
 
 namespace songtext {
 
+// Facts of the text format that an editor writing it needs (the page asks
+// the module for them).
+// Voice and duration columns are this many characters wide, as the writer
+// lines rows up ("C#4    ").
+constexpr int kVoiceColumnWidth = 7;
+// The writer's order lines name at most this many sections each.
+constexpr std::size_t kOrderNamesPerLine = 16;
+// A program file above this many bytes does not fit in the free memory of
+// a TI-83 Plus (about 24 KB of RAM): fenk-make warns of it.
+constexpr std::size_t kCalculatorFreeBytes = 24000;
+
 // Where a section stands in the text, for an editor that changes the text
 // line by line (the page's tracker).
 struct SourceSection {
@@ -66,6 +77,9 @@ struct ProgramFile {
 // The program file of a successful compile; fails with why the song does
 // not fit ("the song takes 70000 bytes; a program holds at most 65505").
 fenk::Result<ProgramFile> BuildProgramFile(const CompileResult& compiled);
+
+// True for a section's name: letters, digits, '_' and '-' (one or more).
+bool IsSectionName(const std::string& text);
 
 // True for a program name as the calculator's editor gives them: 1 to 8
 // capital letters A-Z and digits, starting with a letter (the song text's
@@ -131,5 +145,31 @@ struct WrittenText {
 // rows, each written whole); otherwise the text compiles and builds.
 fenk::Result<WrittenText> WriteSongText(const songfile::TiProgramFile& file, const songfile::SongView& song,
                                         const WriteOptions& options);
+
+// ---------------------------------------------------------------------------
+// Section and order edits, made on the text's lines as an editor makes them:
+// each compiles `text` to find where its parts stand and gives the text
+// with the edit made, only the lines it touches written again (comments
+// elsewhere stay). Each fails, with why, when `text` does not compile or the
+// edit cannot be made; the text given back is not compiled again.
+
+// The order written again as `names`, kOrderNamesPerLine to a line, where
+// its first line stood (else at the end): `order` lines elsewhere go.
+fenk::Result<std::string> WithOrder(const std::string& text, const std::vector<std::string>& names);
+
+// A section `name` of the row lines `rows` added after section `after` (at
+// the end when "" or not found, and before the order when that comes
+// later), with an empty line before it, and named at the end of the order.
+// Fails for a name taken or not a section name.
+fenk::Result<std::string> WithSectionAdded(const std::string& text, const std::string& after,
+                                           const std::string& name, const std::vector<std::string>& rows);
+
+// Section `name` renamed `to`, in its `section` line and every order entry.
+fenk::Result<std::string> WithSectionRenamed(const std::string& text, const std::string& name,
+                                             const std::string& to);
+
+// Section `name` deleted (its lines, the empty line before it) with its
+// order entries. Fails for the only section.
+fenk::Result<std::string> WithSectionDeleted(const std::string& text, const std::string& name);
 
 }  // namespace songtext

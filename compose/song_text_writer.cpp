@@ -18,8 +18,7 @@ namespace {
 constexpr int kSlowestTempo = 40;
 constexpr int kFastestTempo = 300;
 constexpr int kUsualTempo = 120;
-constexpr int kVoiceColumn = 7;  // "voice0 " wide
-constexpr std::size_t kOrderNamesPerLine = 16;
+constexpr int kVoiceColumn = kVoiceColumnWidth;
 
 // The text of `bytes` in double quotes: printable ASCII as it is, '"' and
 // '\' escaped, every other byte as \xHH.

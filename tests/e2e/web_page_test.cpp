@@ -111,7 +111,7 @@ TEST(WebPageTest, ThePageInChromiumSoundsAsThePlayerWithItsControlsHeard) {
     EXPECT_EQ(page["quickActions"], nlohmann::json::array({"paused", "paused", "playing", "playing"}));
     EXPECT_EQ(page["entryShown"], "Entry 2/2");
     EXPECT_EQ(page["messages"]["textError"], "");
-    EXPECT_EQ(page["messages"]["textMistake"].get<std::string>().rfind("5: 'H4' is not a note", 0), 0u)
+    EXPECT_EQ(page["messages"]["textMistake"].get<std::string>().rfind("line 5: 'H4' is not a note", 0), 0u)
         << page["messages"]["textMistake"];
 
     // The status line, row by row, as long apart as the rows are heard.

@@ -20,9 +20,7 @@ namespace {
 
 constexpr const char* kProgram = "fenk-make";
 
-// A program file above this many bytes will not fit in the free memory of a
-// TI-83 Plus (about 24 KB of RAM).
-constexpr std::size_t kCalculatorFreeBytes = 24000;
+using songtext::kCalculatorFreeBytes;
 
 // The file's name without its folder and extension.
 std::string Stem(const std::string& path) {

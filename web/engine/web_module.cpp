@@ -24,6 +24,7 @@
 #include "compose/midi_export.h"
 #include "compose/midi_file.h"
 #include "compose/midi_import.h"
+#include "compose/notes.h"
 #include "playback/playback.h"
 #include "compose/song_text.h"
 #include "songfile/songfile.h"
@@ -631,6 +632,55 @@ int fenk_stream_reload(std::size_t size) {
     live::ReloadWith(module.session, module.output_, std::move(loaded));
     UpdateStreamState(module);
     return 1;
+}
+
+}  // extern "C"
+
+// -- the text format's facts and the tracker's section and order edits
+
+extern "C" {
+
+int fenk_text_facts() {
+    json names = json::array();
+    for (int key = 0; key < 128; ++key) names.push_back(notes::NoteName(key));
+    return Answer({{"ok", true},
+                   {"voiceColumnWidth", songtext::kVoiceColumnWidth},
+                   {"orderNamesPerLine", songtext::kOrderNamesPerLine},
+                   {"calculatorFreeBytes", songtext::kCalculatorFreeBytes},
+                   {"maxBodyBytes", songfile::kMaxProgramBody},
+                   {"noteNames", names}},
+                  true);
+}
+
+int fenk_text_edit(std::size_t size) {
+    // Fields apart by NUL bytes (a JSON reader would double the module's
+    // weight for this one call): the edit, the text, then its arguments.
+    const std::vector<std::uint8_t>& input = TheModule().input;
+    std::vector<std::string> fields(1);
+    for (std::size_t at = 0; at < std::min(size, input.size()); ++at) {
+        if (input[at] == 0) fields.emplace_back();
+        else fields.back() += static_cast<char>(input[at]);
+    }
+    if (fields.size() < 2) return Refuse("an edit is its name, the text and its arguments, apart by NUL bytes");
+    const std::string& edit = fields[0];
+    const std::string& text = fields[1];
+    const std::vector<std::string> arguments(fields.begin() + 2, fields.end());
+    const auto argument = [&](std::size_t k) { return k < arguments.size() ? arguments[k] : std::string(); };
+    fenk::Result<std::string> edited;
+    if (edit == "order") {
+        edited = songtext::WithOrder(text, arguments);
+    } else if (edit == "add" && arguments.size() >= 2) {
+        edited = songtext::WithSectionAdded(text, arguments[0], arguments[1],
+                                            std::vector<std::string>(arguments.begin() + 2, arguments.end()));
+    } else if (edit == "rename") {
+        edited = songtext::WithSectionRenamed(text, argument(0), argument(1));
+    } else if (edit == "delete") {
+        edited = songtext::WithSectionDeleted(text, argument(0));
+    } else {
+        return Refuse("no edit '" + edit + "' of those arguments");
+    }
+    if (!edited.ok()) return Refuse(edited.reason);
+    return Answer({{"ok", true}, {"text", edited.value}}, true);
 }
 
 }  // extern "C"

@@ -187,4 +187,20 @@ FENK_WEB_EXPORT(fenk_stream_switches) void fenk_stream_switches(int flags);
 // with the reason (plain text), the song before playing on.
 FENK_WEB_EXPORT(fenk_stream_reload) int fenk_stream_reload(std::size_t size);
 
+// The facts of the song text format the page's editor writes by, each
+// owned by the compose library: {"ok":true,"voiceColumnWidth":7,
+// "orderNamesPerLine":16,"calculatorFreeBytes":24000,"maxBodyBytes":65516,
+// "noteNames":["C-1",...,"G9"]} (the name of each MIDI key 0..127). 1.
+FENK_WEB_EXPORT(fenk_text_facts) int fenk_text_facts();
+// A section or order edit of a song text: the `size` input bytes are the
+// edit's name, the text and its arguments, apart by NUL bytes:
+//   order  TEXT NAME...                 the order written again as NAME...
+//   add    TEXT AFTER NAME ROW-LINE...  a section added after AFTER
+//   rename TEXT NAME TO                 a section renamed
+//   delete TEXT NAME                    a section deleted
+// as compose/song_text.h's With... make them. 1 with {"ok":true,"text"};
+// 0 with {"ok":false,"error":"why"} (the text does not compile, a name
+// taken, ...).
+FENK_WEB_EXPORT(fenk_text_edit) int fenk_text_edit(std::size_t size);
+
 }  // extern "C"

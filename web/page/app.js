@@ -4,17 +4,14 @@
 import { FenkPlayer } from './fenk-player.js';
 import { playingTime } from './fenk-engine.js';
 import { Tracker } from './tracker.js';
-import { Drafts } from './drafts.js';
-import { newSongText, noteName } from './song-lines.js';
+import { Drafts, DraftKeeper } from './drafts.js';
+import { SongModel, newSongText, noteName, textFacts, useTextFacts } from './song-lines.js';
 
 const $ = (id) => document.getElementById(id);
 const kVoiceColours = ['#ff6b6b', '#ffd166', '#06d6a0', '#4cc9f0'];
 const kEditPauseMs = 400;
-const kSaveDelayMs = 300;
 const kLongText = 20000;  // characters
 const kTextPauseMs = 600;
-// fenk-make's warning: a .8xp above this does not fit a TI-83 Plus's free memory.
-const kCalculatorFreeBytes = 24000;
 // The longest share link: a program file of the largest song, in base64url.
 const kMaxProgramFileBytes = 65516 + 76;
 const kMaxLinkLength = Math.ceil(kMaxProgramFileBytes / 3) * 4;
@@ -24,12 +21,13 @@ const kSteadierKey = 'fenk-steadier-sound';
 let player = null;
 let tracker = null;
 let drafts = null;       // null when the browser keeps nothing (no IndexedDB)
-let song = null;         // the open song's fenk_open result
+let keeper = null;       // this tab's draft and its saves (DraftKeeper)
+let song = null;         // the open song's fenk_open result (its last version that compiled)
 let songName = '';
 let editTimer = 0;
-let saveTimer = 0;
-let pendingDraft = null;
-let conflictMine = null;
+let conflictWith = null; // the draft another tab changed, to take its version
+let askedToKeep = false; // persistent storage asked for (at the first edit)
+let droppedShown = 0;    // undo steps let go that the page has told of
 let rollFrame = 0;
 let textTimer = 0;
 let pendingText = null;   // a grid edit's text not shown yet
@@ -60,31 +58,38 @@ async function openSong(bytes, name) {
   }
   showMessage('');
   const text = result.text ?? new TextDecoder().decode(bytes);
-  songName = name.replace(/\.[^.]*$/, '') || 'song';
+  songName = fileName(name.replace(/\.[^.]*$/, ''));
+  newDraft(result.title || songName, text);
   showSong(result, text, null, null);
-  await newDraft(result.title || songName, text);
   return true;
 }
 
-// Shows an opened song: its console lines, its text and, when the text
-// compiles, its grid (a .8xp whose text would not fit is played only).
+function fileName(name) { return name.replace(/[^A-Za-z0-9_-]+/g, '-').replace(/^-|-$/g, '') || 'song'; }
+
+// Shows an opened song: its console lines, its text and its grid. `result`
+// is null for a draft whose text does not compile: the editor shows it and
+// why, and the song heard before plays on until it does.
 function showSong(result, text, history, place) {
-  song = result;
-  $('lines').textContent = result.lines.trimEnd() +
+  if (result) song = result;
+  $('lines').textContent = result ? result.lines.trimEnd() +
     (result.summary ? '\n' + result.summary.join('\n') : '') +
-    (result.warnings.length ? '\n' + result.warnings.join('\n') : '');
+    (result.warnings.length ? '\n' + result.warnings.join('\n') : '') : 'The song text does not compile yet.';
   $('status').textContent = '';
   $('editor').hidden = false;
-  document.querySelector('.song').classList.add('with-text');
+  $('workspace').hidden = false;
   clearTimeout(textTimer);
+  clearTimeout(editTimer);
   pendingText = null;
   $('text').value = text;
   $('text-error').textContent = '';
-  $('compose').hidden = !result.layout;
-  if (result.layout) tracker.open(text, result, history, place);
+  droppedShown = 0;
+  const editable = !result || Boolean(result.layout);
+  $('compose').hidden = !editable;
+  $('tracker').hidden = !editable;
+  if (editable) tracker.open(new SongModel(text, (typed) => player.edit(typed), history, result), place);
   else tracker.close();
-  for (const control of document.querySelectorAll('button')) control.disabled = false;
-  showSize(result);
+  if (song) for (const control of document.querySelectorAll('button')) control.disabled = false;
+  if (result) showSize(result);
   updatePosition();
   drawRoll();
 }
@@ -99,8 +104,9 @@ function newSong() {
   const result = player.load(text, 'untitled.txt');
   songName = 'untitled';
   showMessage('');
-  showSong(result, text, null, null);
+  // The new draft is this tab's before anything is typed into it.
   newDraft('Untitled', text);
+  showSong(result, text, null, null);
   $('grid-body').querySelector('.cursor')?.focus();
 }
 
@@ -108,21 +114,22 @@ function newSong() {
 
 function textEdited() {
   clearTimeout(editTimer);
-  editTimer = setTimeout(() => {
-    const text = $('text').value;
-    const result = player.edit(text);
-    if (!result.ok) {
-      $('text-error').textContent = (result.errors || [result.lines]).join('\n');
-      return;
-    }
-    $('text-error').textContent = '';
-    tracker.textEdited(text, result);
-  }, kEditPauseMs);
+  editTimer = setTimeout(flushEditor, kEditPauseMs);
+}
+
+// The editor's text taken into the song (a step of its history), whether
+// it compiles or not: at a pause in typing, and at once when the editor is
+// left, the page goes away or the text is downloaded.
+function flushEditor() {
+  clearTimeout(editTimer);
+  if (!tracker.model || pendingText !== null) return;
+  tracker.textEdited($('text').value);
 }
 
 // What the tracker asks of the page.
 const trackerHost = {
   compile(text) { return player.edit(text); },
+  textEdit(edit) { return player.engine.textEdit(edit); },
   preview(voice, period) { player.preview(voice, period); },
   refused(reason) { $('edit-note').textContent = reason; },
   confirm(question) { return window.confirm(question); },
@@ -142,15 +149,21 @@ const trackerHost = {
     player.seek(entry, row);
     player.play();
   },
-  changed(text, result, { history, place, toText, edited }) {
-    song = result;
+  changed({ text, result, error, history, place, toText, edited, dropped }) {
+    if (result && result !== song) {
+      song = result;
+      $('lines').textContent = result.lines.trimEnd();
+      for (const control of document.querySelectorAll('button')) control.disabled = false;
+      drawRollSoon();
+    }
     if (toText) showText(text);
-    $('text-error').textContent = '';
-    $('edit-note').textContent = '';
-    $('lines').textContent = result.lines.trimEnd();
-    showSize(result);
-    drawRollSoon();
-    if (edited) draftChanged({ text, history, place, name: result.title || songName });
+    $('text-error').textContent = error ? `${error} (the grid shows the last version that compiled)` : '';
+    $('edit-note').textContent = dropped > droppedShown
+      ? 'Undo keeps the last 1,000 steps: the oldest ones are let go.' : '';
+    droppedShown = dropped;
+    if (song) showSize(song);
+    // Text typed is saved at its pause in typing already; a grid edit soon after.
+    if (edited) draftChanged({ text, history, place }, toText ? undefined : 0);
   },
 };
 
@@ -175,17 +188,19 @@ function flushText() {
 function showSize(result) {
   const bytes = result.bodyBytes ?? 0;
   const file = result.program ? result.program.length : 0;
-  const limit = result.maxBodyBytes ?? 65516;
+  const limit = result.maxBodyBytes ?? textFacts().maxBodyBytes;
   let text = `Size ${bytes.toLocaleString('en')} of ${limit.toLocaleString('en')} bytes`;
-  if (file > kCalculatorFreeBytes) text += `: ${file.toLocaleString('en')} bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)`;
+  // fenk-make's warning: a .8xp above this does not fit a TI-83 Plus's free memory.
+  const free = textFacts().calculatorFreeBytes;
+  if (file > free) text += `: ${file.toLocaleString('en')} bytes as a .8xp, more than a TI-83 Plus has free (about 24 KB)`;
   show('size', text);
-  $('size').classList.toggle('warn', file > kCalculatorFreeBytes);
+  $('size').classList.toggle('warn', file > free);
   $('undo').disabled = !tracker.lines || tracker.lines.undoSteps.length === 0;
   $('redo').disabled = !tracker.lines || tracker.lines.redoSteps.length === 0;
   const header = result.layout?.headerLines ?? {};
   if (document.activeElement !== $('song-title')) $('song-title').value = result.title ?? '';
   if (document.activeElement !== $('song-name') && header.name) {
-    $('song-name').value = headerValue(tracker.lines.lines[header.name - 1]);
+    $('song-name').value = headerValue(tracker.shownLines[header.name - 1]);
   }
 }
 
@@ -200,59 +215,75 @@ function headerValue(line) {
 
 // -- drafts: every change saved within a second
 
-function draftChanged(fields) {
-  pendingDraft = fields;
-  clearTimeout(saveTimer);
-  saveTimer = setTimeout(saveDraft, kSaveDelayMs);
+function draftChanged(fields, delay) {
+  keeper?.change(fields, delay);
+  keepStorage();
 }
 
-async function saveDraft() {
-  clearTimeout(saveTimer);
-  const fields = pendingDraft;
-  pendingDraft = null;
-  if (!fields || !drafts) return;
-  const outcome = await drafts.save(fields);
-  if (outcome === 'conflict') showConflict(fields);
-  else listRecent();
+// The first edit asks the browser to keep the drafts under storage
+// pressure; the page says whether it will.
+async function keepStorage() {
+  if (askedToKeep || !navigator.storage?.persist) return;
+  askedToKeep = true;
+  showStorage(await navigator.storage.persist().catch(() => false));
 }
 
-async function newDraft(name, text) {
-  if (!drafts) return;
-  await saveDraft();
+function showStorage(kept) {
+  $('storage-note').textContent = kept
+    ? 'The browser keeps these drafts for good.'
+    : 'The browser may clear these drafts when it runs short of room: Export all keeps a copy.';
+}
+
+// A new draft of `text`, this tab's at once (what is typed next is its own).
+function newDraft(name, text) {
+  if (!keeper) return;
+  keeper.flush();
+  const draft = keeper.start(name, { text, history: null, place: null });
+  sessionStorage.setItem('fenk-draft', draft.id);
+  drafts.claim(draft.id);
   $('conflict').hidden = true;
-  await drafts.create({ name, text, history: tracker.lines?.history() ?? null, place: tracker.place() });
-  listRecent();
 }
 
-async function openDraft(draft, claimed = true) {
-  await saveDraft();
-  const result = player.load(draft.text, 'draft.txt');
-  if (!result.ok) {
-    showMessage(`The draft '${draft.name}' does not open: ${(result.errors || [result.lines]).join(' ')}`);
-    return;
-  }
-  songName = draft.name.replace(/[^A-Za-z0-9_-]+/g, '-').replace(/^-|-$/g, '') || 'song';
+// Opens a stored draft (or a version of one, as a new draft) in this tab,
+// whether its text compiles or not.
+async function openDraft(stored, claimed = true) {
+  await keeper.flush();
+  const result = player.load(stored.text, 'draft.txt');
+  songName = fileName(stored.name);
   $('conflict').hidden = true;
-  if (claimed) drafts.take(draft);
-  showSong(result, draft.text, draft.history, draft.place);
-  listRecent();
+  showMessage(result.ok ? '' : `The draft '${stored.name}' does not compile yet: its text is in the editor.`);
+  keeper.take(stored);
+  if (claimed) sessionStorage.setItem('fenk-draft', stored.id);
+  showSong(result.ok ? result : null, stored.text, stored.history, stored.place);
+  listRecentSoon();
 }
 
-// Another tab saved this tab's draft: nothing is overwritten; the newer one
-// can be taken, or this tab's song kept as a draft of its own.
-function showConflict(mine) {
-  conflictMine = mine ?? { text: tracker.lines.text(), history: tracker.lines.history(), place: tracker.place(),
-                           name: song?.title || songName };
+// Another tab saved this tab's draft: nothing is overwritten. Its version
+// can be taken; this tab's own work, if it changes, is forked into a
+// draft of its own at once.
+function showConflict(id, text) {
+  conflictWith = id;
+  $('conflict-text').textContent = text;
   $('conflict').hidden = false;
 }
 
+let recentTimer = 0;
+function listRecentSoon() {
+  clearTimeout(recentTimer);
+  recentTimer = setTimeout(listRecent, 200);
+}
+
+// Every draft, the latest changed first, those whose name holds the search
+// box's words only.
 async function listRecent() {
   if (!drafts) return;
-  const list = await drafts.list();
+  const words = $('draft-search').value.trim().toLowerCase();
+  const list = (await drafts.list()).filter((draft) => draft.name.toLowerCase().includes(words));
+  $('draft-count').textContent = `${list.length} draft${list.length === 1 ? '' : 's'}`;
   $('recent').replaceChildren(...list.map((draft) => {
     const item = document.createElement('li');
     const when = new Date(draft.updated).toLocaleString();
-    const current = drafts.current?.id === draft.id;
+    const current = keeper.current?.id === draft.id;
     // A draft open in another tab too is shared: each tab's saves check
     // the other's, and a tab is told when the other one changed it.
     const open = button(current ? `${draft.name} (open)` : draft.name, async () => {
@@ -265,12 +296,15 @@ async function listRecent() {
       const name = window.prompt('New name for the song:', draft.name);
       if (name && name.trim()) {
         await drafts.rename(draft.id, name.trim());
+        if (keeper.current?.id === draft.id) keeper.current.name = name.trim();
         listRecent();
       }
     });
     rename.setAttribute('aria-label', `Rename ${draft.name}`);
+    const versions = button('Versions', () => listVersions(draft, item));
+    versions.setAttribute('aria-label', `Versions of ${draft.name}`);
     const remove = button('Delete', async () => {
-      if (!window.confirm(`Delete '${draft.name}' from this browser?`)) return;
+      if (!window.confirm(`Delete '${draft.name}' and its versions from this browser?`)) return;
       await drafts.remove(draft.id);
       listRecent();
     });
@@ -279,9 +313,34 @@ async function listRecent() {
     const time = document.createElement('span');
     time.className = 'when';
     time.textContent = when;
-    item.append(open, time, rename, remove);
+    item.append(open, time, rename, versions, remove);
     return item;
   }));
+}
+
+// The versions kept of a draft, under it: each opens as a draft of its own.
+async function listVersions(draft, item) {
+  const shown = item.querySelector('.versions');
+  if (shown) {
+    shown.remove();
+    return;
+  }
+  const list = document.createElement('ul');
+  list.className = 'versions';
+  for (const version of await drafts.versions(draft.id)) {
+    const when = new Date(version.updated).toLocaleString();
+    const entry = document.createElement('li');
+    const open = button(`${when} (${version.text.length.toLocaleString('en')} characters)`, async () => {
+      const made = await drafts.create({ name: `${draft.name} (${when})`, text: version.text, history: null, place: null });
+      if (!made.id) return;
+      await drafts.claim(made.id);
+      openDraft(await drafts.get(made.id));
+    });
+    open.setAttribute('aria-label', `Open the version of ${when} as a new draft`);
+    entry.append(open);
+    list.append(entry);
+  }
+  item.append(list);
 }
 
 function button(text, action) {
@@ -296,18 +355,113 @@ function button(text, action) {
 // tab holds. A duplicated tab (which inherits its draft) edits a copy.
 async function restoreDraft() {
   const id = sessionStorage.getItem('fenk-draft');
-  const draft = id ? await drafts.get(id) : null;
-  if (draft) {
-    if (await drafts.claim(draft.id)) return openDraft(draft);
-    await openDraft(draft, false);
-    await newDraft(`${draft.name} (copy)`, draft.text);
+  const stored = id ? await drafts.get(id) : null;
+  if (stored) {
+    if (await drafts.claim(stored.id)) return openDraft(stored);
+    await openDraft(stored, false);
+    newDraft(`${stored.name} (copy)`, stored.text);
     showMessage('This tab is a copy of another: its song is saved as a draft of its own.');
     return undefined;
   }
   for (const candidate of await drafts.list()) {
-    if (await drafts.claim(candidate.id)) return openDraft(candidate);
+    if (await drafts.claim(candidate.id)) return openDraft(await drafts.get(candidate.id));
   }
   return undefined;
+}
+
+// True when another tab holds draft `id` now (its journal is that tab's).
+async function heldElsewhere(id) {
+  if (!navigator.locks?.query) return false;
+  const { held } = await navigator.locks.query();
+  return held.some((lock) => lock.name === `fenk-draft-${id}`);
+}
+
+// -- Export all, Import
+
+async function exportAll() {
+  const { zipSync, strToU8 } = await import('./fflate.js');
+  const files = {};
+  const taken = new Set();
+  for (const draft of await drafts.all()) {
+    let name = fileName(draft.name);
+    for (let k = 2; taken.has(name.toLowerCase()); ++k) name = `${fileName(draft.name)}-${k}`;
+    taken.add(name.toLowerCase());
+    files[`${name}.txt`] = [strToU8(draft.text), { mtime: new Date(draft.updated) }];
+  }
+  const day = new Date().toISOString().slice(0, 10);
+  download(new Blob([zipSync(files)], { type: 'application/zip' }), `fenk-drafts-${day}.zip`);
+  $('drafts-note').textContent = `${Object.keys(files).length} drafts exported.`;
+}
+
+// Files taken back as drafts: a .zip's song texts (and .8xp and .mid
+// files), or such files themselves. The song open stays open.
+async function importFiles(files) {
+  const found = [];
+  for (const file of files) {
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    if (/\.zip$/i.test(file.name)) {
+      const { unzipSync } = await import('./fflate.js');
+      let entries;
+      try {
+        entries = unzipSync(bytes);
+      } catch (error) {
+        $('drafts-note').textContent = `'${file.name}' is not a .zip: ${error.message}`;
+        continue;
+      }
+      for (const [path, content] of Object.entries(entries)) {
+        if (!path.endsWith('/')) found.push({ name: path.split('/').pop(), bytes: content });
+      }
+    } else {
+      found.push({ name: file.name, bytes });
+    }
+  }
+  let taken = 0;
+  const skipped = [];
+  for (const { name, bytes } of found) {
+    const text = songTextOf(name, bytes);
+    if (text === null) {
+      skipped.push(name);
+      continue;
+    }
+    const made = await drafts.create({ name: name.replace(/\.[^.]*$/, ''), text, history: null, place: null });
+    if (made.id) taken += 1;
+    else skipped.push(`${name} (${made.reason})`);
+  }
+  $('drafts-note').textContent = `${taken} draft${taken === 1 ? '' : 's'} imported.` +
+    (skipped.length ? ` Not taken: ${skipped.join(', ')}.` : '');
+  listRecent();
+}
+
+// The song text of an imported file: a .txt as it is, a .8xp or .mid as
+// the engine writes it; null for anything else.
+function songTextOf(name, bytes) {
+  if (/\.txt$/i.test(name)) return new TextDecoder().decode(bytes);
+  if (!/\.(8xp|mid|midi)$/i.test(name)) return null;
+  const engine = player.engine;
+  const result = engine.openSong(bytes, /\.8xp$/i.test(name));
+  if (!result.ok) return null;
+  const text = result.kind === 'program' ? (engine.songText(result.handle).text ?? null) : result.text;
+  engine.closeSong(result.handle);
+  return text;
+}
+
+// -- the examples: the demo songs, one click to open
+
+async function listExamples() {
+  let names = [];
+  try {
+    names = await (await fetch('examples/index.json')).json();
+  } catch {
+    return;
+  }
+  $('examples').replaceChildren(...names.map((file) => {
+    const example = button(file.replace(/\.txt$/, '').replace(/-/g, ' '), async () => {
+      const response = await fetch(`examples/${file}`);
+      openSong(new Uint8Array(await response.arrayBuffer()), file);
+    });
+    example.classList.add('example');
+    return example;
+  }));
 }
 
 // -- the position, the status line and the roll
@@ -483,8 +637,13 @@ function setUpControls() {
   control('new-song', newSong);
   control('undo', () => tracker.undo());
   control('redo', () => tracker.redo());
-  control('download-text', () => download(new Blob([tracker.lines ? tracker.lines.text() : $('text').value],
-                                                   { type: 'text/plain' }), `${songName}.txt`));
+  // The text as it is on screen.
+  control('download-text', () => {
+    flushEditor();
+    flushText();
+    download(new Blob([tracker.model ? tracker.model.text() : $('text').value], { type: 'text/plain' }),
+             `${songName}.txt`);
+  });
   setUpTracker();
   control('download-8xp', () => download(new Blob([player.programFile()]), `${songName}.8xp`));
   control('download-mid', () => {
@@ -510,6 +669,7 @@ function setUpControls() {
   });
   $('text').addEventListener('input', textEdited);
   $('text').addEventListener('focus', flushText);
+  $('text').addEventListener('blur', flushEditor);
   $('roll').addEventListener('click', seekToClick);
   window.addEventListener('resize', () => { drawRoll(); updatePosition(); });
 
@@ -592,24 +752,85 @@ function setUpTracker() {
   $('song-name').addEventListener('change', () => {
     if (!tracker.setHeader('name', $('song-name').value.trim().toUpperCase())) showSize(song);
   });
+  // The other tab's version of the song (this tab's own work, if it
+  // changed, is a draft of its own by then).
   control('take-newer', async () => {
-    const newer = await drafts.get(drafts.current.id);
-    if (newer) openDraft(newer);
+    await keeper.flush();
+    const newer = await drafts.get(conflictWith);
+    if (newer && (await drafts.claim(newer.id))) openDraft(newer);
+    else if (newer) openDraft(newer, false);
   });
   control('keep-mine', async () => {
-    const mine = conflictMine;
     $('conflict').hidden = true;
-    await drafts.create({ ...mine, name: `${mine.name} (mine)` });
-    listRecent();
+    if (!tracker.model) return;
+    const { text, history, place } = tracker.state({});
+    keeper.latest = { text, history, place };
+    keeper.fork(keeper.current, keeper.latest);
+    await keeper.flush();
   });
+  control('export-all', exportAll);
+  $('import-file').addEventListener('change', (event) => importFiles([...event.target.files]));
+  $('draft-search').addEventListener('input', listRecentSoon);
+}
+
+// The drafts' store and this tab's keeper; the journal of a tab that went
+// away taken in first.
+async function openDrafts() {
+  try {
+    drafts = await Drafts.open();
+  } catch (error) {
+    showMessage(`Songs are not kept in this browser: ${error.message}`);
+    $('drafts-group').hidden = true;
+    return;
+  }
+  keeper = new DraftKeeper(drafts, localStorageOrNull());
+  drafts.addEventListener('saved', ({ detail }) => {
+    const current = keeper.current;
+    if (current && detail.id === current.id && detail.revision > current.revision) {
+      showConflict(detail.id, 'This song was changed in another tab.');
+    }
+    listRecentSoon();
+  });
+  keeper.addEventListener('saved', () => {
+    $('save-note').textContent = '';
+    listRecentSoon();
+  });
+  keeper.addEventListener('failed', ({ detail }) => {
+    $('save-note').textContent = `Not saved: ${detail.reason}. Trying again; nothing is lost while this tab is open.`;
+  });
+  keeper.addEventListener('forked', ({ detail }) => {
+    sessionStorage.setItem('fenk-draft', detail.to);
+    drafts.claim(detail.to);
+    showConflict(detail.from, `This song was changed in another tab: this tab's work goes on as '${detail.name}'.`);
+    listRecentSoon();
+  });
+  const recovered = await keeper.reconcile(heldElsewhere);
+  if (recovered.length > 0) showMessage(`Recovered what a closed tab had not saved: ${recovered.length} draft(s).`);
+  if (navigator.storage?.persisted) showStorage(await navigator.storage.persisted().catch(() => false));
+}
+
+function localStorageOrNull() {
+  try {
+    return globalThis.localStorage ?? null;
+  } catch {
+    return null;
+  }
+}
+
+// The page going away (closed, reloaded, hidden): the editor's text taken
+// in and written to the journal at once, then to the store.
+function pageLeaving() {
+  flushEditor();
+  keeper?.journalNow();
 }
 
 async function main() {
-  setUpControls();
   const steadier = $('steadier');
   // A browser that keeps nothing (storage off) asks again each visit.
   try { steadier.checked = localStorage.getItem(kSteadierKey) === 'true'; } catch { /* kept nowhere */ }
   player = await FenkPlayer.create({ steadier: steadier.checked });
+  useTextFacts(player.engine.textFacts());
+  setUpControls();
   steadier.addEventListener('change', () => {
     try { localStorage.setItem(kSteadierKey, String(steadier.checked)); } catch { /* kept nowhere */ }
     player.setSteadierSound(steadier.checked);
@@ -621,18 +842,14 @@ async function main() {
   });
   player.addEventListener('error', (event) => showMessage(event.detail));
   setInterval(updatePosition, 50);
-  try {
-    drafts = await Drafts.open();
-    drafts.addEventListener('conflict', () => showConflict(null));
-  } catch (error) {
-    showMessage(`Songs are not kept in this browser: ${error.message}`);
-  }
+  await openDrafts();
   // Nothing edited is lost when the page goes away.
-  document.addEventListener('visibilitychange', () => { if (document.hidden) saveDraft(); });
-  window.addEventListener('pagehide', saveDraft);
+  document.addEventListener('visibilitychange', () => { if (document.hidden) pageLeaving(); });
+  window.addEventListener('pagehide', pageLeaving);
   window.addEventListener('hashchange', openSharedSong);
   if (!(await openSharedSong()) && drafts) await restoreDraft();
   listRecent();
+  listExamples();
   if ('serviceWorker' in navigator && location.protocol !== 'file:') {
     navigator.serviceWorker.register('sw.js').catch((error) => console.warn(`offline use: ${error.message}`));
   }

@@ -122,6 +122,26 @@ export class FenkEngine {
     return this.result();
   }
 
+  // The facts of the song text format (web_module.h's fenk_text_facts).
+  textFacts() {
+    this.calls.fenk_text_facts();
+    return this.result();
+  }
+
+  // A section or order edit of a song text (fenk_text_edit): `edit` is
+  // {edit: 'order', text, names} | {edit: 'add', text, after, name, rows} |
+  // {edit: 'rename', text, name, to} | {edit: 'delete', text, name}.
+  // {ok, text} or {ok: false, error}.
+  textEdit(edit) {
+    const fields = { order: ['names'], add: ['after', 'name', 'rows'], rename: ['name', 'to'], delete: ['name'] }[edit.edit];
+    const parts = [edit.edit, edit.text, ...(fields ?? []).flatMap((field) => edit[field] ?? '')];
+    if (!fields || parts.some((part) => typeof part !== 'string' || part.includes('\0'))) {
+      return { ok: false, error: 'the text or a name holds a NUL character' };
+    }
+    this.calls.fenk_text_edit(this.input(parts.join('\0')));
+    return this.result();
+  }
+
   // The song as fenk-make's MIDI file: {ok, midi} or {ok: false, error}.
   midiFile(handle = this.current) {
     const ok = this.calls.fenk_song_midi(handle) === 1;

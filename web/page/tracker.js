@@ -5,12 +5,11 @@
 // and is compiled at once by the host: an edit the compiler refuses (the
 // song would not fit a program, a duration out of range) is taken back with
 // the reason, so the grid and the text always hold a song that plays.
-import { SongLines, kNewSectionRows, noteName, restRows, rowLine, splitRow, transposeToken } from './song-lines.js';
+import { kNewSectionRows, noteName, restRows, rowLine, splitRow, transposeToken } from './song-lines.js';
 
 export const kRowHeight = 26;      // px: the grid's rows are all one height (drawn as seen)
 const kRowsDrawnAround = 12;       // rows drawn beyond those on screen
 const kPageRows = 16;
-const kSectionName = /^[A-Za-z0-9_-]+$/;
 
 // Keys of the computer keyboard as a piano (KeyboardEvent.code: the place
 // of the key, whatever the layout prints on it), in semitones above C of
@@ -23,13 +22,14 @@ export const kNoteKeys = {
 
 export class Tracker {
   // `elements`: {grid, body, sectionSelect, sectionName, orderList, octave}.
-  // `host`: compile(text) -> the engine's open result; preview(voice,
+  // `host`: compile(text) -> the engine's open result; textEdit(edit) ->
+  // the module's section or order edit ({ok, text}); preview(voice,
   // period); playFrom(section, row); changed(text, result, {history, place,
   // toText, edited}) after every song shown; refused(reason); confirm(question).
   constructor(elements, host) {
     this.el = elements;
     this.host = host;
-    this.lines = null;
+    this.model = null;
     this.layout = null;
     this.section = 0;              // index in layout.sections
     this.cursor = { row: 0, col: 0 };
@@ -52,21 +52,26 @@ export class Tracker {
 
   // -- the song
 
-  // A song opened: its text, its compile result and, for a draft, its undo
-  // history and the place of its cursor.
-  open(text, result, history = null, place = null) {
-    this.lines = new SongLines(text, history);
+  // A song opened: its model (SongModel: the text, its history and its last
+  // compile) and, for a draft, the place of its cursor.
+  open(model, place = null) {
+    this.model = model;
     this.orderIndex = -1;
     this.durationTyped = null;
-    this.took(result, place ?? { section: result.layout.sections[0]?.name, row: 0, col: 0 }, { edited: false });
+    this.section = 0;
+    this.shown(place ?? { section: model.good?.result.layout.sections[0]?.name, row: 0, col: 0 },
+               { edited: false, toText: true });
   }
 
-  // No song in the grid (one whose text does not compile is only played).
+  // No song in the grid (a song file whose text would not fit is only played).
   close() {
-    this.lines = null;
+    this.model = null;
     this.layout = null;
   }
 
+  get lines() { return this.model?.lines ?? null; }
+  // The lines of the version the grid shows: the last that compiled.
+  get shownLines() { return this.model.good.lines; }
   get sectionData() { return this.layout?.sections[this.section] ?? null; }
   rowCount() { return this.sectionData ? this.sectionData.rows.length : 0; }
   place() { return { section: this.sectionData?.name, row: this.cursor.row, col: this.cursor.col }; }
@@ -74,64 +79,89 @@ export class Tracker {
 
   // The words of row `row` of the section shown: four voices, a duration.
   words(row, section = this.sectionData) {
-    return splitRow(this.lines.lines[section.rowLines[row] - 1]).words;
+    return splitRow(this.shownLines[section.rowLines[row] - 1]).words;
+  }
+
+  // A copy of the text's lines to edit, or null (and the reason said) while
+  // the text does not compile: the grid takes no edits until it does.
+  editLines() {
+    if (!this.model) return null;
+    if (!this.model.editable) {
+      this.host.refused(`The song text does not compile (${this.model.error}): mend it in the editor first.`);
+      return null;
+    }
+    return this.lines.lines.slice();
   }
 
   // Makes `lines` the song as one step of undo, if the compiler takes it.
   commit(lines, after) {
-    if (!this.lines.replace(lines, this.place(), after)) {
-      // Nothing changed (a rest on a rest): the cursor moves all the same.
-      this.goTo(after.section, after.row, after.col);
-      return true;
-    }
-    const result = this.host.compile(this.lines.text());
-    if (!result.ok) {
-      this.lines.revert();
-      this.host.refused(refusal(result));
+    if (!lines) return false;
+    const edited = this.model.edit(lines, this.place(), after);
+    if (!edited.ok) {
+      this.host.refused(edited.reason);
       return false;
     }
-    this.took(result, after);
+    // Nothing changed (a rest on a rest): the cursor moves all the same.
+    if (!edited.result) this.goTo(after.section, after.row, after.col);
+    else this.shown(after);
     return true;
   }
 
-  // The song text typed in the text editor, as one step of undo. A text
-  // that does not compile is not taken (the editor shows why).
-  textEdited(text, result) {
-    if (!result.ok) return;
-    if (this.lines.replace(text.split('\n'), this.place(), this.place())) this.took(result, this.place(), { toText: false });
+  // The song text typed in the text editor, as one step of undo, whether
+  // it compiles or not (the grid keeps the last version that did).
+  textEdited(text) {
+    if (!this.model) return;
+    if (this.model.type(text, this.place())) this.shown(this.place(), { toText: false });
   }
 
-  undo() { return this.replay(() => this.lines.undo()); }
-  redo() { return this.replay(() => this.lines.redo()); }
+  undo() { return this.replay(() => this.model.undo()); }
+  redo() { return this.replay(() => this.model.redo()); }
 
   replay(step) {
-    if (!this.lines) return false;
-    const place = step();
-    if (place === undefined) return false;
-    const result = this.host.compile(this.lines.text());
-    // Every step was a song that compiled; the sample or limits have not changed.
-    if (result.ok) this.took(result, place);
+    if (!this.model) return false;
+    const replayed = step();
+    if (!replayed) return false;
+    if (replayed.stale) {
+      this.host.refused('The undo history was not this text\'s: it is let go.');
+      this.host.changed(this.state({ edited: true, toText: false }));
+      return false;
+    }
+    this.shown(replayed.place);
     return true;
   }
 
-  // A compiled song shown: `toText` false when it came from the text
-  // editor, `edited` false when it was only opened.
-  took(result, place, { toText = true, edited = true } = {}) {
-    this.layout = result.layout;
-    const found = this.layout.sections.findIndex((section) => section.name === place.section);
-    this.section = found >= 0 ? found : Math.min(this.section, Math.max(0, this.layout.sections.length - 1));
-    this.cursor = { row: clamp(place.row, 0, Math.max(0, this.rowCount() - 1)), col: clamp(place.col, 0, 4) };
-    this.anchor = null;
-    this.drawSections();
+  // What the host is told after every change: the text (the model), the
+  // compile the grid shows, why the text does not compile (or null), the
+  // history and the cursor.
+  state({ edited, toText }) {
+    return { text: this.model.text(), result: this.model.good?.result ?? null, error: this.model.error,
+             history: this.model.history(), place: this.place(), edited, toText,
+             dropped: this.model.lines.dropped };
+  }
+
+  // The model shown: the grid draws its last version that compiled, with
+  // the cursor at `place`. `toText` false when the change came from the
+  // text editor, `edited` false when the song was only opened.
+  shown(place, { toText = true, edited = true } = {}) {
+    this.layout = this.model.good?.result.layout ?? null;
+    this.el.grid.classList.toggle('stale', this.model.error !== null);
+    if (this.layout) {
+      const found = this.layout.sections.findIndex((section) => section.name === place.section);
+      this.section = found >= 0 ? found : Math.min(this.section, Math.max(0, this.layout.sections.length - 1));
+      this.cursor = { row: clamp(place.row, 0, Math.max(0, this.rowCount() - 1)), col: clamp(place.col, 0, 4) };
+      this.anchor = null;
+      this.drawSections();
+    }
     this.draw(true);
-    this.host.changed(this.lines.text(), result, { history: this.lines.history(), place: this.place(), toText, edited });
+    this.host.changed(this.state({ toText, edited }));
   }
 
   // -- cells
 
   // Sets cells: [{row, col, word}] of the section shown, as one step.
   setCells(changes, after = this.place()) {
-    const lines = this.lines.lines.slice();
+    const lines = this.editLines();
+    if (!lines) return false;
     const section = this.sectionData;
     for (const { row, col, word } of changes) {
       const at = section.rowLines[row] - 1;
@@ -175,8 +205,8 @@ export class Tracker {
   // Sets header line `key` ('title', 'name') to `value` as the text has it
   // (a title quoted), added at the top when the text has none.
   setHeader(key, value) {
-    if (!this.lines) return false;
-    const lines = this.lines.lines.slice();
+    const lines = this.editLines();
+    if (!lines) return false;
     const line = this.layout.headerLines[key];
     const written = `${key.padEnd(7)} ${value}`;
     if (line) lines[line - 1] = written;
@@ -189,7 +219,8 @@ export class Tracker {
   insertRow() {
     const section = this.sectionData;
     if (!section) return;
-    const lines = this.lines.lines.slice();
+    const lines = this.editLines();
+    if (!lines) return;
     const row = this.cursor.row;
     const at = row < section.rowLines.length ? section.rowLines[row] - 1
       : section.endLine > 0 ? section.endLine - 1 : lines.length;
@@ -202,7 +233,8 @@ export class Tracker {
     const section = this.sectionData;
     if (!section || section.rowLines.length === 0) return;
     const rows = this.selectedRows();
-    const lines = this.lines.lines.slice();
+    const lines = this.editLines();
+    if (!lines) return;
     for (const row of rows.slice().reverse()) lines.splice(section.rowLines[row] - 1, 1);
     this.commit(lines, { ...this.place(), row: rows[0] });
   }
@@ -264,7 +296,8 @@ export class Tracker {
 
   paste(cells, left) {
     const section = this.sectionData;
-    const lines = this.lines.lines.slice();
+    const lines = this.editLines();
+    if (!lines) return;
     const top = this.cursor.row;
     const missing = Math.max(0, top + cells.length - section.rowLines.length);
     const end = section.endLine > 0 ? section.endLine - 1 : lines.length;
@@ -284,23 +317,22 @@ export class Tracker {
   sectionNames() { return this.layout.sections.map((section) => section.name); }
 
   orderNames() {
-    return this.layout.orderLines.flatMap((line) => splitRow(this.lines.lines[line - 1]).words.slice(1));
+    return this.layout.orderLines.flatMap((line) => splitRow(this.shownLines[line - 1]).words.slice(1));
   }
 
-  // The order list written again as `names`, 16 to a line, where its first
-  // line stood (or at the end).
-  // `orderLines`: where the order lines stand in `lines` (1-based).
-  withOrder(lines, names, orderLines = this.layout.orderLines) {
-    orderLines = orderLines.map((line) => line - 1);
-    const written = [];
-    for (let k = 0; k < names.length; k += 16) written.push(`order ${names.slice(k, k + 16).join(' ')}`);
-    if (written.length === 0) written.push('order');
-    const at = orderLines.length > 0 ? orderLines[0] : lines.length;
-    // Later lines first: the first one's place stays where it was.
-    for (const line of orderLines.slice().reverse()) lines.splice(line, 1);
-    lines.splice(Math.min(at, lines.length), 0, ...written);
-    return lines;
+  // A section or order edit, made by the module (fenk_text_edit) on the
+  // text as it stands, then committed as one step.
+  textEdit(edit, after) {
+    if (!this.editLines()) return false;
+    const edited = this.host.textEdit({ ...edit, text: this.lines.text() });
+    if (!edited.ok) {
+      this.host.refused(`Not taken: ${edited.error}.`);
+      return false;
+    }
+    return this.commit(edited.text.split('\n'), after);
   }
+
+  withOrder(names) { return this.textEdit({ edit: 'order', names }, this.place()); }
 
   freeName(base) {
     const taken = new Set(this.sectionNames());
@@ -310,17 +342,9 @@ export class Tracker {
     }
   }
 
-  // A section's lines inserted after the one shown (before the order lines
-  // when they come later), and its name added to the order.
-  addSectionLines(name, body) {
-    const section = this.sectionData;
-    const lines = this.lines.lines.slice();
-    const at = section ? (section.endLine > 0 ? section.endLine : section.line) : lines.length;
-    lines.splice(at, 0, '', `section ${name}`, ...body, 'end');
-    // The order lines after the insertion moved down.
-    const shift = body.length + 3;
-    const orderLines = this.layout.orderLines.map((line) => (line > at ? line + shift : line));
-    this.commit(this.withOrder(lines, [...this.orderNames(), name], orderLines), { section: name, row: 0, col: 0 });
+  // A section of the rows given added after the one shown, and named in the order.
+  addSectionLines(name, rows) {
+    this.textEdit({ edit: 'add', after: this.sectionData?.name ?? '', name, rows }, { section: name, row: 0, col: 0 });
   }
 
   addSection() {
@@ -330,48 +354,24 @@ export class Tracker {
   duplicateSection() {
     const section = this.sectionData;
     if (!section) return;
-    this.addSectionLines(this.freeName(`${section.name}-`), section.rowLines.map((line) => this.lines.lines[line - 1]));
+    this.addSectionLines(this.freeName(`${section.name}-`), section.rowLines.map((line) => this.shownLines[line - 1]));
   }
 
   renameSection(name) {
     const section = this.sectionData;
     if (!section || name === section.name) return true;
-    if (!kSectionName.test(name)) {
-      this.host.refused(`'${name}' cannot name a section: use letters, digits, '_' and '-'.`);
-      return false;
-    }
-    if (this.sectionNames().includes(name)) {
-      this.host.refused(`There is a section named '${name}' already.`);
-      return false;
-    }
-    const lines = this.lines.lines.slice();
-    lines[section.line - 1] = lines[section.line - 1].replace(/section\s+\S+/, `section ${name}`);
-    const order = this.orderNames().map((entry) => (entry === section.name ? name : entry));
-    return this.commit(this.withOrder(lines, order), { ...this.place(), section: name });
+    return this.textEdit({ edit: 'rename', name: section.name, to: name }, { ...this.place(), section: name });
   }
 
   deleteSection() {
     const section = this.sectionData;
     if (!section) return;
-    if (this.layout.sections.length === 1) {
-      this.host.refused('A song keeps at least one section.');
-      return;
-    }
-    const order = this.orderNames();
-    const times = order.filter((name) => name === section.name).length;
-    if (times > 0 && !this.host.confirm(`The order plays section '${section.name}' ${times} time${times > 1 ? 's' : ''}. ` +
-                                        'Delete the section and those order entries?')) return;
-    const lines = this.lines.lines.slice();
-    const last = section.endLine > 0 ? section.endLine : section.rowLines.at(-1) ?? section.line;
-    // The empty line before it goes with it, as adding a section writes one.
-    let first = section.line - 1;
-    if (first > 0 && lines[first - 1].trim() === '') first -= 1;
-    const removed = last - first;
-    lines.splice(first, removed);
-    const orderLines = this.layout.orderLines.map((line) => (line > last ? line - removed : line));
+    const times = this.orderNames().filter((name) => name === section.name).length;
+    if (this.layout.sections.length > 1 && times > 0 &&
+        !this.host.confirm(`The order plays section '${section.name}' ${times} time${times > 1 ? 's' : ''}. ` +
+                           'Delete the section and those order entries?')) return;
     const next = this.layout.sections[this.section + 1] ?? this.layout.sections[this.section - 1];
-    this.commit(this.withOrder(lines, order.filter((name) => name !== section.name), orderLines),
-                { section: next.name, row: 0, col: 0 });
+    this.textEdit({ edit: 'delete', name: section.name }, { section: next?.name, row: 0, col: 0 });
   }
 
   // Order entries: the section shown added after the entry selected (or at
@@ -381,7 +381,7 @@ export class Tracker {
     const at = this.orderIndex >= 0 ? this.orderIndex + 1 : order.length;
     order.splice(at, 0, this.sectionData.name);
     this.orderIndex = at;
-    this.commit(this.withOrder(this.lines.lines.slice(), order), this.place());
+    this.withOrder(order);
   }
 
   moveOrderEntry(step) {
@@ -391,7 +391,7 @@ export class Tracker {
     if (from < 0 || to < 0 || to >= order.length) return;
     [order[from], order[to]] = [order[to], order[from]];
     this.orderIndex = to;
-    this.commit(this.withOrder(this.lines.lines.slice(), order), this.place());
+    this.withOrder(order);
   }
 
   removeOrderEntry() {
@@ -399,7 +399,7 @@ export class Tracker {
     if (this.orderIndex < 0 || this.orderIndex >= order.length) return;
     order.splice(this.orderIndex, 1);
     this.orderIndex = Math.min(this.orderIndex, order.length - 1);
-    this.commit(this.withOrder(this.lines.lines.slice(), order), this.place());
+    this.withOrder(order);
   }
 
   // Shows `section` (a name) with the cursor on `row`.
@@ -526,6 +526,11 @@ export class Tracker {
     else this.anchor = null;
     this.cursor = at;
     this.draw(true);
+    // The cell clicked is drawn anew: the new one takes the keyboard, now
+    // and once the button is up (the browser's own focus, given after this,
+    // would go to the cell replaced, which is gone, so to the page).
+    this.focusCursor();
+    window.addEventListener('pointerup', () => { if (this.model) this.focusCursor(); }, { once: true });
     // Dragging selects a block.
     const moveTo = (moved) => {
       const over = document.elementFromPoint(moved.clientX, moved.clientY)?.closest('[data-col]');

@@ -42,6 +42,8 @@ after(async () => {
 
 async function openPage(url = origin) {
   const page = await context.newPage();
+  // A step that never comes fails the test rather than hanging it.
+  page.setDefaultTimeout(30000);
   page.on('console', (message) => { if (message.type() === 'error') consoleErrors.push(message.text()); });
   page.on('pageerror', (error) => consoleErrors.push(error.message));
   await page.goto(url);
@@ -154,6 +156,21 @@ test('a tune typed, undone and redone, kept through a reload and offline, shared
   await saved(other);
   await page.waitForSelector('#conflict:not([hidden])');
   assert.equal(await text(page), shared);
+  // What the first tab types then is a draft of its own at once, kept.
+  await page.focus('#grid-body .cursor');
+  await page.keyboard.press('b');
+  const mine = await text(page);
+  await page.waitForFunction(() => document.getElementById('conflict-text').textContent.includes('(this tab)'));
+  await page.waitForFunction(() => [...document.querySelectorAll('#recent .name')]
+    .some((name) => name.textContent.endsWith('(this tab) (open)')));
+  assert.equal(await page.evaluate(async () => {
+    const { Drafts } = await import('./drafts.js');
+    const store = await Drafts.open();
+    const list = await store.list();
+    const fork = await store.get(list.find((draft) => draft.name.endsWith('(this tab)')).id);
+    store.close();
+    return fork.text;
+  }), mine);
   await page.click('#take-newer');
   await page.waitForSelector('#conflict', { state: 'hidden' });
   assert.equal(await text(page), await text(other));
@@ -178,6 +195,128 @@ test('a tune typed, undone and redone, kept through a reload and offline, shared
   assert.deepEqual(await axeViolations(page), []);
   await page.close();
 });
+
+test('a click takes the keys; an unfinished text is kept through a grid key, Undo, a reload and a download', async () => {
+  const page = await openPage();
+  await page.click('#new-song');
+  await page.waitForSelector('#grid-body .cursor');
+  // Voice 3 muted before the first Play stays muted once it plays.
+  await page.click('.mute[data-voice="2"]');
+  await page.waitForSelector('.mute[data-voice="2"][aria-pressed="true"]');
+  await page.click('#play');
+  await page.waitForFunction(() => document.body.dataset.state === 'playing');
+  await page.waitForTimeout(300);
+  assert.equal(await page.evaluate(() => window.fenkPage.player.state.mutedMask), 4);
+  assert.equal(await page.getAttribute('.mute[data-voice="2"]', 'aria-pressed'), 'true');
+  await page.click('#play');
+
+  // A mouse click on a cell, then a note key: the note goes there.
+  await page.click('#grid-body [role="row"]:nth-child(3) [data-col="1"]');
+  await page.keyboard.press('n');
+  assert.equal(await page.textContent('#grid-body [role="row"]:nth-child(3) [data-col="1"]'), 'A4');
+
+  // Half a row typed in the editor: it does not compile yet.
+  const before = await text(page);
+  const unfinished = before.replace('section s1\n', 'section s1\n  C4 E4\n');
+  await page.fill('#text', unfinished);
+  await page.click('#grid-body [role="row"]:nth-child(5) [data-col="0"]');
+  await page.keyboard.press('n');
+  assert.match(await page.textContent('#edit-note'), /does not compile \(line 7: /);
+  assert.match(await page.textContent('#text-error'), /^line 7: /);
+  assert.equal(await text(page), unfinished, 'a grid key leaves the typed text');
+  assert.equal(await page.textContent('#grid-body [role="row"]:nth-child(5) [data-col="0"]'), '-');
+  // Undo takes the typed text back as one step, Redo brings it again.
+  await page.click('#undo');
+  assert.equal(await text(page), before);
+  await page.click('#redo');
+  assert.equal(await text(page), unfinished);
+  const [typed] = await Promise.all([page.waitForEvent('download'), page.click('#download-text')]);
+  assert.equal(readFileSync(await typed.path(), 'utf8'), unfinished);
+  await saved(page);
+  await page.reload();
+  await page.waitForSelector('body[data-ready="true"]');
+  assert.equal(await text(page), unfinished, 'a reload brings the text as typed');
+  assert.match(await page.textContent('#text-error'), /^line 7: /);
+
+  // Finished in the editor, it compiles and the grid shows it.
+  await page.fill('#text', unfinished.replace('  C4 E4\n', '  C4 E4 - - 1\n'));
+  await page.locator('#text').blur();
+  await page.waitForFunction(() => document.getElementById('text-error').textContent === '');
+  assert.equal(await page.textContent('#grid-body [role="row"]:nth-child(1) [data-col="1"]'), 'E4');
+
+  // A rename sticks through later saves.
+  page.once('dialog', (dialog) => dialog.accept('Tune for the crash'));
+  await page.click('#recent li:first-child button:text-is("Rename")');
+  await page.focus('#grid-body .cursor');
+  await page.keyboard.press('m');
+  await saved(page);
+  await page.reload();
+  await page.waitForSelector('body[data-ready="true"]');
+  assert.equal(await page.textContent('#recent li:first-child .name'), 'Tune for the crash (open)');
+
+  // A renderer crash a second after an edit loses nothing.
+  await page.focus('#grid-body .cursor');
+  await page.keyboard.press('b');
+  const edited = await text(page);
+  await page.waitForTimeout(1000);
+  const cdp = await context.newCDPSession(page);
+  // The renderer's end: a crash, or the page closed with it.
+  const crashed = new Promise((done) => { page.once('crash', done); page.once('close', done); });
+  // The renderer dies at once: the call itself is never answered.
+  cdp.send('Page.crash').catch(() => {});
+  await crashed;
+  await page.close().catch(() => {});
+  const after = await openPage();
+  assert.equal(await text(after), edited);
+  await after.close();
+});
+
+test('Export all and Import: more than 40 drafts out as one .zip and back', async () => {
+  const { zipSync, unzipSync, strToU8 } = await import('fflate');
+  const many = 45;
+  const files = {};
+  for (let k = 1; k <= many; ++k) {
+    files[`song-${String(k).padStart(2, '0')}.txt`] = strToU8(newSong(`SONG${k}`));
+  }
+  writeFileSync(join(work, 'many.zip'), zipSync(files));
+  const first = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const page = await first.newPage();
+  page.on('pageerror', (error) => consoleErrors.push(error.message));
+  await page.goto(origin);
+  await page.waitForSelector('body[data-ready="true"]');
+  await page.setInputFiles('#import-file', join(work, 'many.zip'));
+  await page.waitForFunction((n) => document.getElementById('drafts-note').textContent === `${n} drafts imported.`, many);
+  // Every draft is in the list, and the search finds one by its name.
+  await page.waitForFunction((n) => document.querySelectorAll('#recent li').length === n, many);
+  await page.fill('#draft-search', 'song-07');
+  await page.waitForFunction(() => document.querySelectorAll('#recent li').length === 1);
+  await page.click('#recent li .name');
+  await page.waitForFunction(() => document.getElementById('text').value.includes('SONG7'));
+  await page.fill('#draft-search', '');
+
+  const [exported] = await Promise.all([page.waitForEvent('download'), page.click('#export-all')]);
+  const exportedPath = join(work, 'exported.zip');
+  await exported.saveAs(exportedPath);
+  const entries = unzipSync(readFileSync(exportedPath));
+  assert.deepEqual(Object.keys(entries).sort(), Object.keys(files).sort());
+  for (const [name, bytes] of Object.entries(entries)) assert.deepEqual(bytes, files[name], name);
+  await first.close();
+
+  // Into a browser that has none of them.
+  const second = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+  const other = await second.newPage();
+  await other.goto(origin);
+  await other.waitForSelector('body[data-ready="true"]');
+  await other.setInputFiles('#import-file', exportedPath);
+  await other.waitForFunction((n) => document.querySelectorAll('#recent li').length === n, many);
+  assert.equal(await other.textContent('#draft-count'), `${many} drafts`);
+  await second.close();
+});
+
+// A small song text of its own program name.
+function newSong(name) {
+  return `title "${name}"\nname ${name}\ntempo 120\nsection a\n  C4 - - - 1\nend\norder a\n`;
+}
 
 test('a phone enters notes by taps; links that hold no song say so', async () => {
   const phoneContext = await browser.newContext({ viewport: { width: 390, height: 844 }, isMobile: true,
