@@ -39,6 +39,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tilink {
 
 // ---------------------------------------------------------------------------
@@ -59,9 +61,11 @@ struct DeviceInfo {
     const char* name;         // for people: "TI-84 Plus", "SilverLink cable"
     const char* calculator;   // what "Sent ... to the %s." names: "TI-84 Plus",
                               // "TI-84 Plus CE", "calculator" for a cable
-    std::uint8_t outEndpoint;  // bulk OUT endpoint address
-    std::uint8_t inEndpoint;   // bulk IN endpoint address
-    std::size_t readSize;      // bytes a read asks for (whole USB packets)
+    std::uint8_t outEndpoint;  // bulk OUT endpoint address (0x02 on all three)
+    std::uint8_t inEndpoint;   // bulk IN endpoint address (0x81 on all three)
+    std::size_t readSize;      // bytes a read asks for: whole USB packets (64;
+                               // the SilverLink's 32), since a read asking
+                               // for less than a packet loses the rest of it
 };
 
 // Every device the library can send to, one entry per USB id.
@@ -81,6 +85,12 @@ struct Variable {
     bool archived = false;  // the file's flag byte has bit 7 set
     std::vector<std::uint8_t> data;  // the variable's data: size word and body
 };
+
+// The first variable of the program file (.8xp) held in `bytes`, as the
+// songfile module reads it: name, type, version, archived flag (bit 7 of
+// the flags byte) and data. Fails with the reader's reason when the bytes
+// are no program file or end inside the variable's data.
+fenk::Result<Variable> VariableFromProgramFile(const std::vector<std::uint8_t>& bytes);
 
 // ---------------------------------------------------------------------------
 // A transfer

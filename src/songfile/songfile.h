@@ -119,6 +119,26 @@ ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length);
 // All-or-nothing: on failure `file` is empty.
 ReadResult ReadTiProgramFile(const char* path);
 
+// The first variable of a program file as a calculator holds it, for
+// sending it over a link: what the file's entry header says of it and its
+// data exactly as stored.
+struct TiVariable {
+    std::string name;          // offset 60, up to its first NUL (at most 8 bytes)
+    std::uint8_t type = 0;     // offset 59: 0x05 program, 0x06 protected program
+    std::uint8_t version = 0;  // offset 68
+    std::uint8_t flags = 0;    // offset 69: bit 7 set for an archived variable
+    // The variable's data: the L bytes from offset 72 (L from offset 70),
+    // starting with the program's own two-byte size word.
+    std::vector<std::uint8_t> data;
+};
+
+// The first variable of the program file held in `length` bytes at `bytes`.
+// Fails (all-or-nothing) with a reason when the bytes are no TI-83 Plus
+// program file ("not a TI-83 Plus program file") or end before the
+// variable's L bytes of data do ("the file ends inside the variable's
+// data").
+fenk::Result<TiVariable> ReadTiVariable(const std::uint8_t* bytes, std::size_t length);
+
 // Fields of a program file to write. The writer fills in every length field
 // and the checksum itself.
 struct TiProgramSpec {

@@ -65,4 +65,23 @@ ReadResult ReadTiProgramBytes(const std::uint8_t* bytes, std::size_t length) {
     return fenk::Succeeded<TiProgramFile, ReadFailure>(std::move(file));
 }
 
+fenk::Result<TiVariable> ReadTiVariable(const std::uint8_t* bytes, std::size_t length) {
+    const ReadResult read = ReadTiProgramBytes(bytes, length);
+    if (!read.ok()) return fenk::Failed<TiVariable>(fenk::Failure::Failed, read.reason);
+    // The data starts at the size word (72), not at the block the reader
+    // hands the song parser (74).
+    const TiHeaderLayout& header = kTiHeader;
+    const std::size_t start = header.sizeWord.offset;
+    const std::size_t dataLength = read.value.declaredLength;
+    if (length - start < dataLength)
+        return fenk::Failed<TiVariable>(fenk::Failure::Failed, "the file ends inside the variable's data");
+    TiVariable variable;
+    variable.name = NameText(read.value);
+    variable.type = bytes[header.type.offset];
+    variable.version = bytes[header.version.offset];
+    variable.flags = bytes[header.flags.offset];
+    variable.data.assign(bytes + start, bytes + start + dataLength);
+    return fenk::Succeeded(std::move(variable));
+}
+
 }  // namespace songfile
