@@ -120,6 +120,8 @@ enum class StepKind {
             // asked for), then call Next() again
     Done,   // the variable is on the calculator
     Failed, // the transfer ended: see Transfer::failure and Transfer::reason
+            // (set as soon as it failed, while the acknowledgement of the
+            // calculator's error packet may still be a Write step away)
 };
 
 struct Step {

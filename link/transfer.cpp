@@ -11,7 +11,9 @@ void Fail(Transfer& transfer, FailureKind kind, const std::string& reason) {
     Transfer::State& state = *transfer.state;
     if (state.failed || state.done) return;
     state.failed = true;
-    state.outbox.clear();
+    // What is queued still goes out (the acknowledgement of the error
+    // packet that ended the transfer), unless the link itself is gone.
+    if (kind == FailureKind::Unplugged || kind == FailureKind::Timeout) state.outbox.clear();
     transfer.failure = kind;
     transfer.reason = reason;
 }
@@ -64,13 +66,13 @@ Transfer StartTransfer(const DeviceInfo& device, const Variable& variable, std::
 Step Next(Transfer& transfer, std::uint64_t nowMs) {
     Step step;
     Transfer::State& state = *transfer.state;
-    if (state.failed) return step;  // Failed
     if (!state.outbox.empty()) {
         step.kind = StepKind::Write;
         step.endpoint = state.device.outEndpoint;
         step.bytes = state.outbox.front();
         return step;
     }
+    if (state.failed) return step;  // Failed
     if (state.done) {
         step.kind = StepKind::Done;
         return step;
@@ -101,7 +103,7 @@ Step Next(Transfer& transfer, std::uint64_t nowMs) {
 
 void Wrote(Transfer& transfer, bool ok, std::uint64_t nowMs) {
     Transfer::State& state = *transfer.state;
-    if (state.failed || state.outbox.empty()) return;
+    if (state.outbox.empty()) return;
     if (!ok) {
         Fail(transfer, FailureKind::Unplugged,
              "the connection to " + Calculator(transfer).substr(4) +

@@ -89,11 +89,10 @@ bool IsCe(const Transfer& transfer) {
 
 // A virtual packet cut into the raw packets it travels in: the first with
 // the virtual header, full ones of rawMax bytes, the rest in a last one.
-// The calculators' firmware wants a zero-length write after some last raw
-// packets (queued here as an empty raw packet): on the CE after one whose
-// bulk transfer is a whole number of 64-byte USB packets; on the TI-84 Plus
-// only after a single-packet virtual packet of 250k + 244 bytes, which its
-// 250-byte buffer never allows.
+// The CE's firmware takes a bulk transfer that is a whole number of 64-byte
+// USB packets as unfinished until a zero-length write follows; after a last
+// raw packet, one is queued here (as an empty raw packet). The TI-84 Plus
+// wants none.
 std::deque<Bytes> Fragments(const Transfer& transfer, std::uint16_t type, const Bytes& data) {
     const std::size_t rawMax = transfer.state->usb.rawMax;
     Bytes header;
@@ -106,30 +105,26 @@ std::deque<Bytes> Fragments(const Transfer& transfer, std::uint16_t type, const 
         Bytes payload = header;
         payload.insert(payload.end(), data.begin(), data.end());
         fragments.push_back(RawPacket(kRawVirtualDataLast, payload));
-        const bool zeroLength = IsCe(transfer)
-                                    ? endsOnUsbPacket(payload.size())
-                                    : data.size() > 244 && data.size() % 250 == 244;
-        if (zeroLength) fragments.emplace_back();
+        if (IsCe(transfer) && endsOnUsbPacket(payload.size())) fragments.emplace_back();
         return fragments;
     }
     Bytes first = header;
     std::size_t offset = rawMax - kVirtualHeader;
     first.insert(first.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(offset));
     fragments.push_back(RawPacket(kRawVirtualData, first));
+    // Full raw packets, then the last with the rest: an empty one when the
+    // full ones took everything (as libticalcs sends it, known to work).
     const std::size_t full = (data.size() - offset) / rawMax;
-    const std::size_t rest = (data.size() - offset) % rawMax;
-    for (std::size_t i = 1; i <= full; ++i) {
-        const bool last = i == full && rest == 0;
+    for (std::size_t i = 0; i < full; ++i) {
         Bytes chunk(data.begin() + static_cast<std::ptrdiff_t>(offset),
                     data.begin() + static_cast<std::ptrdiff_t>(offset + rawMax));
         offset += rawMax;
-        fragments.push_back(RawPacket(last ? kRawVirtualDataLast : kRawVirtualData, chunk));
+        fragments.push_back(RawPacket(kRawVirtualData, chunk));
     }
-    if (rest != 0) {
-        Bytes chunk(data.begin() + static_cast<std::ptrdiff_t>(offset), data.end());
-        fragments.push_back(RawPacket(kRawVirtualDataLast, chunk));
-        if (IsCe(transfer) && endsOnUsbPacket(chunk.size())) fragments.emplace_back();
-    }
+    Bytes rest(data.begin() + static_cast<std::ptrdiff_t>(offset), data.end());
+    const std::size_t restSize = rest.size();
+    fragments.push_back(RawPacket(kRawVirtualDataLast, rest));
+    if (IsCe(transfer) && endsOnUsbPacket(restSize)) fragments.emplace_back();
     return fragments;
 }
 

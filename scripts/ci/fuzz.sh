@@ -16,11 +16,12 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-60}
 build=${BUILD_DIR:-$root/build/fuzz}
 jobs=${JOBS:-2}
-targets=(song sample midi)
+targets=(song sample midi link)
 # Per target: the longest input tried, in bytes (a song block holds at most
 # 64 KiB; a sample file of 64 KiB already decodes to long samples; a MIDI
-# file of 8 KiB holds a few thousand notes).
-declare -A max_len=([song]=8192 [sample]=65536 [midi]=8192)
+# file of 8 KiB holds a few thousand notes; 4 KiB of a calculator's answers
+# cover a whole send).
+declare -A max_len=([song]=8192 [sample]=65536 [midi]=8192 [link]=4096)
 
 for tool in cmake clang clang++; do
   command -v "$tool" >/dev/null 2>&1 || { echo "fuzz: $tool is not installed" >&2; exit 2; }

@@ -28,13 +28,15 @@ ensure_packages() {
 # What building the player and its tools needs (libusb for fenk-send).
 BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libsndfile1-dev
                 nlohmann-json3-dev libcli11-dev libusb-1.0-0-dev)
-# What the test suite needs on top: the tests themselves (umockdev and
-# libpcap for fenk-send's fake calculators among them), then the lint
+# What the test suite needs on top: the tests themselves (libtifiles and
+# libticalcs, the TI link software's libraries, are the peers of the song
+# file and link tests, linked into those tests only; umockdev and libpcap
+# fake fenk-send's calculators), then the lint
 # (clang-tidy, cppcheck) and fuzz (clang with its libFuzzer and sanitizer
 # runtimes) steps of scripts/test, valgrind for scripts/ci/valgrind.sh, and
 # the package checks (lintian, man's warnings, file for CPack).
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
-               libtifiles-dev libsmf-dev umockdev libpcap-dev
+               libtifiles-dev libticalcs-dev libsmf-dev umockdev libpcap-dev
                pulseaudio pulseaudio-utils sox
                clang libclang-rt-14-dev clang-tidy cppcheck valgrind
                lintian man-db file)

@@ -322,7 +322,9 @@ void TakeRawPacket(State& s, std::uint8_t type, const Bytes& payload, std::uint6
     const std::size_t declared = Big32(s.hostPacket.data());
     const std::size_t have = s.hostPacket.size() - 6;
     if (type == 3) {
-        if (have >= declared) s.Violation("a virtual packet continued past its size of " + std::to_string(declared));
+        // A packet whose full raw packets hold it all still ends with an
+        // empty last one.
+        if (have > declared) s.Violation("a virtual packet continued past its size of " + std::to_string(declared));
         return;
     }
     const std::uint16_t vtype = Big16(&s.hostPacket[4]);
@@ -569,6 +571,9 @@ bool HostWrite(Calculator& calculator, std::uint8_t endpoint, const Bytes& bytes
     if (s.gone) return false;
     s.exchange.push_back({true, endpoint, bytes, timeMs});
     ++s.hostWrites;
+    // The cable goes right after the write that was its last: the reads
+    // for its answer fail too.
+    if (s.Has(FaultKind::Gone, &goneAfter) && s.hostWrites >= goneAfter) s.gone = true;
     if (endpoint != kOut) {
         s.Violation("a write to endpoint " + Hex(endpoint, 2) + ", not the bulk OUT endpoint 0x02");
         return true;
