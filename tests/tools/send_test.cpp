@@ -299,4 +299,23 @@ TEST_F(SendTest, ListsWhatIsPluggedInAndAsksWhichWhenThereAreSeveral) {
     EXPECT_EQ(missing.err, "fenk-send: there is no device 3; these were found:\n" + listed.out);
 }
 
+// The .deb's udev rule opens every device fenk-send knows to the user at the
+// seat: its product ids are the link library's.
+TEST(SendUdevRule, NamesEveryDeviceTheLinkLibraryKnows) {
+    const std::string rule = test_support::ReadText(FENK_UDEV_RULE_PATH);
+    const std::size_t vendor = rule.find("ATTR{idVendor}==\"0451\"");
+    const std::size_t products = rule.find("ATTR{idProduct}==\"");
+    ASSERT_NE(vendor, std::string::npos) << rule;
+    ASSERT_NE(products, std::string::npos) << rule;
+    const std::size_t start = products + std::string("ATTR{idProduct}==\"").size();
+    const std::string alternatives = rule.substr(start, rule.find('"', start) - start) + "|";
+    EXPECT_NE(rule.find("TAG+=\"uaccess\""), std::string::npos) << rule;
+    for (const tilink::DeviceInfo& device : tilink::KnownDevices()) {
+        char id[8];
+        std::snprintf(id, sizeof id, "%04x|", device.productId);
+        EXPECT_EQ(device.vendorId, 0x0451);
+        EXPECT_NE(alternatives.find(id), std::string::npos) << device.name << " is not in " << alternatives;
+    }
+}
+
 }  // namespace
