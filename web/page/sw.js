@@ -6,7 +6,7 @@
 // is open: never in the middle of editing.
 const kVersion = 'dev';
 const kCache = `fenk-${kVersion}`;
-const kFiles = ['./', 'index.html', 'style.css', 'app.js', 'tracker.js', 'song-lines.js', 'drafts.js',
+const kFiles = ['./', 'index.html', 'style.css', 'app.js', 'tracker.js', 'song-lines.js', 'drafts.js', 'send.js',
                 'fenk-player.js', 'fenk-engine.js', 'fenk-worklet.js', 'wasi.js', 'fenk.wasm', 'square.wav',
                 'manifest.webmanifest', 'icon-192.png', 'icon-512.png'];
 
