@@ -41,9 +41,10 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
                clang libclang-rt-14-dev clang-tidy cppcheck valgrind
                lintian man-db file)
 # What scripts/windows needs on top of the build: the mingw-w64 compilers
-# of the posix thread model, Ninja, and Wine to run the Windows programs.
+# of the posix thread model, Ninja, autoconf, automake and libtool (libusb
+# is built from its git tree), and Wine to run the Windows programs.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-                  binutils-mingw-w64-x86-64 ninja-build
+                  binutils-mingw-w64-x86-64 ninja-build autoconf automake libtool
                   wine wine64 unzip)
 # What scripts/web needs on top: clang 14 for wasm32-wasi with lld and the
 # wasm32 builds of wasi-libc, libc++ and libc++abi; Ninja; Node and npm for
