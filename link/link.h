@@ -98,11 +98,13 @@ fenk::Result<Variable> VariableFromProgramFile(const std::vector<std::uint8_t>& 
 // Why a transfer failed; each has a message a person can act on.
 enum class FailureKind {
     None,
-    OutOfMemory,   // the calculator has no room (free memory in the message
-                   // where the calculator told it)
+    OutOfMemory,   // the calculator has no room; the USB calculators are
+                   // then asked for their free RAM, which the message gives
+                   // (the link port's refusal carries no figure)
     Busy,          // the calculator is busy or not on its home screen
     Unplugged,     // a write or read failed: the cable or calculator is gone
-    Timeout,       // nothing came back for kStallMilliseconds
+    Timeout,       // nothing came back for kStallMilliseconds (a delay the
+                   // calculator asked for does not count)
     Refused,       // the calculator answered with an error code
     Protocol,      // the calculator answered something the protocol does not allow
     BadVariable,   // the variable cannot be sent (no name, too large)
@@ -136,17 +138,26 @@ struct Step {
 // library's own; read only these.
 struct Transfer {
     FailureKind failure = FailureKind::None;
-    std::string reason;          // when Failed: one line for people
+    // When Failed: one line for people, in lower case and without a
+    // program's name, naming the calculator ("the TI-84 Plus has no room
+    // for DEMO (1000 bytes; it has 300 bytes free): delete or archive
+    // something (2nd MEM, Mem Mgmt/Del) and send again"); fenk-send and the
+    // page say it as it is.
+    std::string reason;
     std::size_t bytesSent = 0;   // the variable's bytes acknowledged so far
     std::size_t bytesTotal = 0;  // the variable's bytes in all
-    std::size_t packetsSent = 0; // packets (or raw packets) written so far
+    std::size_t packetsSent = 0; // bulk transfers written so far (a
+                                 // zero-length packet counts)
 
     // The library's own state.
     struct State;
     std::shared_ptr<State> state;
 };
 
-// A transfer of `variable` to `device`, starting at time `nowMs`.
+// A transfer of `variable` to `device`, starting at time `nowMs`. A
+// variable that cannot be sent (a name not of 1 to 8 bytes, data not of 2
+// to 65535 bytes) gives a transfer already Failed with BadVariable, before
+// any packet.
 Transfer StartTransfer(const DeviceInfo& device, const Variable& variable,
                        std::uint64_t nowMs);
 
@@ -155,7 +166,8 @@ Step Next(Transfer& transfer, std::uint64_t nowMs);
 
 // The Write step's result: `ok` false when the transport failed.
 void Wrote(Transfer& transfer, bool ok, std::uint64_t nowMs);
-// The Read step's bytes (possibly fewer than asked for, or none).
+// The Read step's bytes (possibly fewer than asked for, or none: a
+// zero-length packet).
 void Read(Transfer& transfer, const std::vector<std::uint8_t>& bytes,
           std::uint64_t nowMs);
 // The Read step gave nothing within its time.

@@ -106,7 +106,7 @@ void Wrote(Transfer& transfer, bool ok, std::uint64_t nowMs) {
     if (state.outbox.empty()) return;
     if (!ok) {
         Fail(transfer, FailureKind::Unplugged,
-             "the connection to " + Calculator(transfer).substr(4) +
+             "the connection to " + Calculator(transfer) +
                  " was lost: check that the cable is plugged in at both ends and send again");
         return;
     }
@@ -138,7 +138,7 @@ void ReadTimedOut(Transfer& transfer, std::uint64_t nowMs) {
 void ReadFailed(Transfer& transfer, std::uint64_t nowMs) {
     (void)nowMs;
     Fail(transfer, FailureKind::Unplugged,
-         "the connection to " + Calculator(transfer).substr(4) +
+         "the connection to " + Calculator(transfer) +
              " was lost: check that the cable is plugged in at both ends and send again");
 }
 

@@ -332,6 +332,11 @@ void TakeRawPacket(Transfer& transfer, std::uint8_t type, const Bytes& payload, 
     if (type == kRawBufferSizeRequest && usb.phase == UsbState::Phase::SendingPacket) {
         if (payload.size() != 4) return unexpected("a malformed buffer size request");
         const std::uint32_t size = std::min<std::uint32_t>(Big32(payload.data()), kRawPayloadLimit);
+        if (size <= kVirtualHeader) {
+            Fail(transfer, FailureKind::Protocol,
+                 Calculator(transfer) + " asked for a buffer of " + std::to_string(size) + " bytes, too small for any packet");
+            return;
+        }
         Bytes allocation;
         PutBig32(allocation, size);
         Queue(transfer, RawPacket(kRawBufferSizeAllocation, allocation));

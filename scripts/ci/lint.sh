@@ -25,7 +25,7 @@ cmake -S "$root" -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 # The translation units of our own code, one path a line, as CMake wrote
 # them into the compile commands.
 mapfile -t units < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" |
-  grep -E "^$root/(src|fsound|compose|tools)/" | sort -u)
+  grep -E "^$root/(src|fsound|compose|link|tools)/" | sort -u)
 if [ ${#units[@]} -eq 0 ]; then
   echo "lint: no sources found in $build/compile_commands.json" >&2
   exit 2

@@ -100,7 +100,10 @@ TEST(LinkFaultTest, AStallOrAPulledCableEndsTheTransferWithinTenSeconds) {
         // one is read.
         for (std::uint32_t after : {0u, 2u}) {
             const Outcome gone = Send(kind, {Fault(scripted::FaultKind::Gone, after)});
-            ExpectFailed(gone, FailureKind::Unplugged, "was lost: check that the cable is plugged in");
+            ExpectFailed(gone, FailureKind::Unplugged,
+                         std::string("the connection to the ") +
+                             (kind == DeviceKind::SilverLink ? "calculator" : Name(kind)) +
+                             " was lost: check that the cable is plugged in");
             EXPECT_LT(gone.run.clockMs, 100u);
         }
     }
@@ -160,6 +163,44 @@ TEST(LinkFaultTest, AVariableThatCannotBeSentIsRefusedBeforeAnyPacket) {
     EXPECT_FALSE(cut.ok());
     EXPECT_EQ(cut.reason, "the file ends inside the variable's data");
     EXPECT_FALSE(tilink::VariableFromProgramFile(Bytes(80, 0)).ok());
+}
+
+// A TI-84 Plus may ask for a buffer size of its own in place of an
+// acknowledgement: it is given what it asks for, and the packets after
+// follow it; one too small for a packet's header ends the transfer.
+TEST(LinkFaultTest, ACalculatorsOwnBufferSizeRequestIsAnswered) {
+    const tilink::DeviceInfo& ti84 = *tilink::FindDevice(0x0451, 0xe003);
+    for (std::uint8_t size : {std::uint8_t{100}, std::uint8_t{6}}) {
+        tilink::Transfer transfer = tilink::StartTransfer(ti84, Program(600), 0);
+        const auto write = [&] {
+            tilink::Step step = tilink::Next(transfer, 0);
+            EXPECT_EQ(step.kind, tilink::StepKind::Write);
+            tilink::Wrote(transfer, true, 0);
+            return step.bytes;
+        };
+        EXPECT_EQ(write(), (Bytes{0, 0, 0, 4, 1, 0, 0, 4, 0}));  // the PC offers 1024
+        tilink::Read(transfer, {0, 0, 0, 4, 2, 0, 0, 0, 250}, 0);
+        EXPECT_EQ(write().size(), 5u + 6u + 10u);  // the mode set
+        tilink::Read(transfer, {0, 0, 0, 4, 1, 0, 0, 0, size}, 0);
+        if (size == 6) {
+            EXPECT_EQ(tilink::Next(transfer, 0).kind, tilink::StepKind::Failed);
+            EXPECT_EQ(transfer.failure, FailureKind::Protocol);
+            EXPECT_THAT(transfer.reason, HasSubstr("asked for a buffer of 6 bytes"));
+            continue;
+        }
+        EXPECT_EQ(write(), (Bytes{0, 0, 0, 4, 2, 0, 0, 0, 100}));
+        tilink::Read(transfer, {0, 0, 0, 2, 5, 0xE0, 0x00}, 0);  // the mode set's acknowledgement
+        tilink::Read(transfer, {0, 0, 0, 6, 4, 0, 0, 0, 0, 0x00, 0x12}, 0);
+        EXPECT_EQ(write(), (Bytes{0, 0, 0, 2, 5, 0xE0, 0x00}));
+        EXPECT_EQ(write()[4], 4);  // the request to send, small enough for one packet
+        tilink::Read(transfer, {0, 0, 0, 2, 5, 0xE0, 0x00}, 0);
+        tilink::Read(transfer, {0, 0, 0, 6, 4, 0, 0, 0, 0, 0xAA, 0x00}, 0);
+        EXPECT_EQ(write(), (Bytes{0, 0, 0, 2, 5, 0xE0, 0x00}));
+        // The contents go in raw packets of the 100 bytes asked for.
+        const Bytes first = write();
+        EXPECT_EQ(first.size(), 5u + 100u);
+        EXPECT_EQ(first[4], 3);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -226,7 +267,8 @@ TEST(ScriptedCalculatorTest, CatchesHostsThatBreakTheUsbProtocol) {
     }
     ASSERT_EQ(ceExact.size(), before - 1) << "the 53-byte variable's contents end on a USB packet";
     EXPECT_THAT(Replay(DeviceKind::Ti84PlusCeUsb, ceExact),
-                ::testing::Contains(HasSubstr("not ended by a zero-length packet")));
+                ::testing::AllOf(::testing::Contains(HasSubstr("waits for the zero-length packet")),
+                                 ::testing::Contains(HasSubstr("not ended by a zero-length packet"))));
 }
 
 TEST(ScriptedCalculatorTest, CatchesHostsThatBreakTheLinkPortProtocol) {

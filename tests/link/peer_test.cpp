@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "tests/link/large_song.h"
 #include "tests/link/scripted_calculator.h"
 #include "tests/link/ticalcs_peer.h"
 #include "tests/songfile/tifiles_peer.h"
@@ -23,25 +24,6 @@ using test_support::Bytes;
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A song of about 24 KB: eight sections of 500 rows, each row its own.
-Bytes LargeSong() {
-    test_support::SongParts song;
-    song.title = "Large";
-    song.artist = "The link tests";
-    song.name = "LARGE";
-    for (int section = 0; section < 8; ++section) {
-        std::vector<songfile::SongRow> rows;
-        for (int row = 0; row < 500; ++row) {
-            rows.push_back(test_support::Row(static_cast<std::uint8_t>(1 + (row * 7 + section) % 255),
-                                             static_cast<std::uint8_t>((row * 3) % 256), 0,
-                                             static_cast<std::uint8_t>(1 + section), static_cast<std::uint16_t>(1 + row)));
-        }
-        song.sections.push_back(rows);
-        song.order.push_back(static_cast<std::size_t>(section));
-    }
-    return test_support::SongFile(song);
 }
 
 // Programs whose data lands on the fragments' edges: 53 bytes fill a CE
@@ -69,10 +51,19 @@ protected:
     std::vector<std::string> Files() {
         std::vector<std::string> files = {std::string(FENK_DEMO_SONGS_DIR) + "/demo.8xp",
                                           std::string(FENK_DEMO_SONGS_DIR) + "/frere-jacques.8xp",
-                                          dir.Write("large.8xp", LargeSong())};
+                                          dir.Write("large.8xp", link_test::LargeSong())};
         for (std::size_t length : {53u, 744u, 1071u, 2030u})
             files.push_back(dir.Write("edge" + std::to_string(length) + ".8xp",
                                       EdgeProgram(length, "E" + std::to_string(length))));
+        // An archived, protected program of version 4: every field of the
+        // variable's header is carried.
+        songfile::TiProgramSpec archived;
+        archived.name = "KEPT";
+        archived.type = 0x06;
+        archived.version = 0x04;
+        archived.flags = 0x80;
+        archived.body = {0xBB, 0x6D, 0x3F, 0xDE, 0x2A};
+        files.push_back(dir.Write("kept.8xp", songfile::BuildTiProgramFile(archived).value));
         return files;
     }
 

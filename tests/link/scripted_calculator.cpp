@@ -73,6 +73,7 @@ struct Calculator::State {
     Bytes hostPacket;              // the host's virtual packet so far
     bool hostPacketStarted = false;
     bool zeroLengthDue = false;    // CE: a write of 64k bytes waits for its end
+    bool zeroLengthNoted = false;
     Bytes heldWrite;
     std::uint32_t delayMs = 0;     // a delay asked for, running once acknowledged
     bool delayAsked = false;
@@ -595,6 +596,12 @@ ReadResult HostRead(Calculator& calculator, std::uint8_t endpoint, std::size_t m
     if (endpoint != kIn) {
         s.Violation("a read from endpoint " + Hex(endpoint, 2) + ", not the bulk IN endpoint 0x81");
         return result;
+    }
+    if (s.zeroLengthDue && !s.zeroLengthNoted) {
+        // The CE has not taken the packet yet: no answer will come.
+        s.zeroLengthNoted = true;
+        s.Violation("a read while a " + std::to_string(s.heldWrite.size()) +
+                    "-byte bulk transfer (whole 64-byte USB packets) waits for the zero-length packet that ends it");
     }
     if (s.Silent()) s.outgoing.clear();
     std::uint32_t shortReads = 0;
