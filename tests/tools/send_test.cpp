@@ -248,6 +248,30 @@ TEST_F(SendTest, SendsASongThroughLibusbAsTheRecordedExchangeGoes) {
     }
 }
 
+// A recording as someone attaches it to a bug report, kept in the tests: its
+// exchange replayed, fenk-send must go through it again, transfer for
+// transfer (what a change to the library or the transport that breaks a
+// send known to work would not do).
+TEST_F(SendTest, GoesThroughARecordedExchangeAgain) {
+    const fenk::Result<recording::Recording> kept =
+        recording::ParseRecording(test_support::ReadText(std::string(FENK_RECORDINGS_DIR) + "/ti84pce-demo.json"));
+    ASSERT_TRUE(kept.ok()) << kept.reason;
+    ASSERT_EQ(kept.value.sends.size(), 1u);
+    const tilink::DeviceInfo* info = tilink::FindDevice(kept.value.vendorId, kept.value.productId);
+    ASSERT_NE(info, nullptr);
+    const FakeDevice device{info, kept.value.address};
+    const std::string capture = dir.File("kept.pcap");
+    WriteCapture(capture, device.address, kept.value.sends[0].transfers);
+    const std::string recordPath = dir.File("again.json");
+    const child_process::ProgramResult sent = Send({device}, capture, {"--record", recordPath, kDemo});
+    EXPECT_EQ(sent.ExitStatus(), 0) << sent.err;
+    EXPECT_EQ(sent.out, kept.value.sends[0].result + "\n");
+    const fenk::Result<recording::Recording> again = recording::ParseRecording(test_support::ReadText(recordPath));
+    ASSERT_TRUE(again.ok()) << again.reason;
+    ASSERT_EQ(again.value.sends.size(), 1u);
+    EXPECT_EQ(Transfers(again.value.sends[0].transfers), Transfers(kept.value.sends[0].transfers));
+}
+
 TEST_F(SendTest, SaysWhyTheCalculatorRefusedTheSong) {
     const Bytes file = test_support::Text(test_support::ReadText(kDemo));
     const fenk::Result<tilink::Variable> variable = tilink::VariableFromProgramFile(file);
