@@ -1,6 +1,7 @@
 # Install layout and the Debian packages.
 #
-#   bin/                 fenk, fenk-make, fenk-info, fenk-render, fenk-live
+#   bin/                 fenk, fenk-make, fenk-info, fenk-render, fenk-live,
+#                        fenk-send
 #   lib/ (libdir)        libfsound.so.1 and, for building, libfsound.so,
 #                        pkgconfig/fsound.pc, cmake/fsound/ (from fsound/)
 #   include/             fsound's headers (from fsound/)
@@ -8,6 +9,9 @@
 #   share/fenk/songs/    the demo songs, compiled
 #   share/man/man1/      a man page for each program, compressed
 #   share/doc/fenk/      README, the song format, the tools, the song sources
+#   lib/udev/rules.d/    the udev rule that gives the calculators to the user
+#                        at the seat, for fenk-send (under /usr in the .deb,
+#                        where udev reads it)
 #
 # The player looks for its data in share/fenk beside its own bin/ folder,
 # then in <prefix>/share/fenk as configured, then in the packages'
@@ -23,6 +27,8 @@ set_target_properties(${FENK_PROGRAMS} PROPERTIES
   INSTALL_RPATH "$ORIGIN/${fenk_bin_to_lib}")
 
 install(FILES ${FENK_DEMO_SONGS} DESTINATION ${FENK_DATA_INSTALL_DIR}/songs)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/70-fenk-calculators.rules
+  DESTINATION lib/udev/rules.d)
 
 # Man pages and the Debian changelog go in compressed, as Debian wants them
 # (gzip -n: no name or time stamp, so the same sources give the same bytes).
@@ -92,7 +98,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps works out what the programs and libfsound.so.1 need
-# (libsdl2-2.0-0, libpulse0, libsndfile1, libc6, libstdc++6, ...); libfsound.so.1 is
+# (libsdl2-2.0-0, libpulse0, libsndfile1, libusb-1.0-0, libc6, libstdc++6, ...); libfsound.so.1 is
 # found in the build tree and named by hand below.
 find_program(FENK_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(FENK_DPKG_SHLIBDEPS)
@@ -100,7 +106,7 @@ if(FENK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_LIBRARY_OUTPUT_DIRECTORY})
   set(fenk_system_depends "")
 else()
-  set(fenk_system_depends ", libsdl2-2.0-0, libpulse0, libsndfile1, libc6, libstdc++6, libgcc-s1")
+  set(fenk_system_depends ", libsdl2-2.0-0, libpulse0, libsndfile1, libusb-1.0-0, libc6, libstdc++6, libgcc-s1")
 endif()
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -127,7 +133,9 @@ Fenk plays four-voice songs kept in TI-83 Plus calculator program files\n\
 on the computer's sound output, from a console. With it come fenk-make,\n\
 which compiles a readable song text into a program file, fenk-info, which\n\
 shows what a song file holds, fenk-render, which plays a song into a WAV,\n\
-FLAC or Ogg file, and fenk-live, which plays a song while it is written.")
+FLAC or Ogg file, fenk-live, which plays a song while it is written, and\n\
+fenk-send, which sends songs to a TI-84 Plus, a TI-84 Plus CE or, through\n\
+TI's SilverLink cable, a TI-83 Plus.")
 set(CPACK_DEBIAN_LIBRARY_DESCRIPTION
   "Fenk's sound library, fsound\n\
 fsound sounds samples on software channels through SDL2, with the FSOUND\n\

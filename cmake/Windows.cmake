@@ -4,11 +4,13 @@
 #
 #   fenk-<version>-win64/
 #     fenk.exe fenk-render.exe fenk-info.exe fenk-make.exe fenk-live.exe
-#     fsound.dll SDL2.dll libsndfile.dll and the compiler's runtime DLLs
+#     fenk-send.exe
+#     fsound.dll SDL2.dll libsndfile.dll libusb-1.0.dll and the compiler's
+#     runtime DLLs
 #     LICENSE.txt square.wav songs/*.8xp docs/ licences/ include/ lib/
 #
-# FENK_WINDOWS_PREFIX names where SDL2 and libsndfile for Windows are
-# installed (scripts/windows builds them).
+# FENK_WINDOWS_PREFIX names where SDL2, libsndfile and libusb for Windows
+# are installed (scripts/windows builds them).
 
 set(FENK_WINDOWS_MANIFEST ${CMAKE_CURRENT_LIST_DIR}/windows/fenk.manifest)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/fenk.rc.in
@@ -19,7 +21,7 @@ foreach(program IN LISTS FENK_PROGRAMS ITEMS make_square_wav)
   endif()
 endforeach()
 
-# The compiler's runtime (libstdc++, libgcc, winpthread) and the two
+# The compiler's runtime (libstdc++, libgcc, winpthread) and the three
 # libraries, copied beside the programs now and installed with them.
 set(fenk_windows_dlls)
 foreach(runtime IN ITEMS libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
@@ -35,12 +37,15 @@ foreach(runtime IN ITEMS libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   endif()
   list(APPEND fenk_windows_dlls ${runtime_path})
 endforeach()
-file(GLOB fenk_library_dlls ${FENK_WINDOWS_PREFIX}/bin/SDL2.dll
-                            ${FENK_WINDOWS_PREFIX}/bin/libsndfile*.dll)
-if(NOT fenk_library_dlls)
-  message(FATAL_ERROR "Windows: no SDL2 or libsndfile DLLs in FENK_WINDOWS_PREFIX/bin "
-                      "('${FENK_WINDOWS_PREFIX}'); scripts/windows builds them")
-endif()
+set(fenk_library_dlls)
+foreach(pattern IN ITEMS SDL2.dll libsndfile*.dll libusb-1.0*.dll)
+  file(GLOB found ${FENK_WINDOWS_PREFIX}/bin/${pattern})
+  if(NOT found)
+    message(FATAL_ERROR "Windows: no ${pattern} in FENK_WINDOWS_PREFIX/bin "
+                        "('${FENK_WINDOWS_PREFIX}'); scripts/windows builds it")
+  endif()
+  list(APPEND fenk_library_dlls ${found})
+endforeach()
 list(APPEND fenk_windows_dlls ${fenk_library_dlls})
 # Stripped: the runtime DLLs come with their debugging symbols (libstdc++
 # alone is over 20 MB with them, 2 MB without).
@@ -70,7 +75,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/songs/
   FILES_MATCHING PATTERN "*.txt" PATTERN "CMakeLists.txt" EXCLUDE)
 # Fenk's own licence at the top, the third parties' under licences/.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
-# (scripts/windows keeps the two libraries' licences in its prefix.)
+# (scripts/windows keeps the three libraries' licences in its prefix.)
 if(EXISTS ${FENK_WINDOWS_PREFIX}/licences)
   install(DIRECTORY ${FENK_WINDOWS_PREFIX}/licences/ DESTINATION licences)
 endif()

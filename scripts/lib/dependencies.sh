@@ -25,23 +25,26 @@ ensure_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 }
 
-# What building the player needs.
+# What building the player and its tools needs (libusb for fenk-send).
 BUILD_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpulse-dev libsndfile1-dev
-                nlohmann-json3-dev libcli11-dev)
+                nlohmann-json3-dev libcli11-dev libusb-1.0-0-dev)
 # What the test suite needs on top: the tests themselves (libtifiles and
 # libticalcs, the TI link software's libraries, are the peers of the song
-# file and link tests, linked into those tests only), then the lint
+# file and link tests, linked into those tests only; umockdev and libpcap
+# fake fenk-send's calculators), then the lint
 # (clang-tidy, cppcheck) and fuzz (clang with its libFuzzer and sanitizer
 # runtimes) steps of scripts/test, valgrind for scripts/ci/valgrind.sh, and
 # the package checks (lintian, man's warnings, file for CPack).
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libbenchmark-dev
-               libtifiles-dev libticalcs-dev libsmf-dev pulseaudio pulseaudio-utils sox
+               libtifiles-dev libticalcs-dev libsmf-dev umockdev libpcap-dev
+               pulseaudio pulseaudio-utils sox
                clang libclang-rt-14-dev clang-tidy cppcheck valgrind
                lintian man-db file)
 # What scripts/windows needs on top of the build: the mingw-w64 compilers
-# of the posix thread model, Ninja, and Wine to run the Windows programs.
+# of the posix thread model, Ninja, autoconf, automake and libtool (libusb
+# is built from its git tree), and Wine to run the Windows programs.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-                  binutils-mingw-w64-x86-64 ninja-build
+                  binutils-mingw-w64-x86-64 ninja-build autoconf automake libtool
                   wine wine64 unzip)
 # What scripts/web needs on top: clang 14 for wasm32-wasi with lld and the
 # wasm32 builds of wasi-libc, libc++ and libc++abi; Ninja; Node and npm for

@@ -1,7 +1,8 @@
-# Sourced by scripts/windows: cross-builds SDL2 (its audio only) and
-# libsndfile (no external codec libraries) for 64-bit Windows from the
-# source archives in $FENK_WINDOWS_DEPS, into a prefix that is kept and
-# reused until an archive, this file or the toolchain file changes.
+# Sourced by scripts/windows: cross-builds SDL2 (its audio only),
+# libsndfile (no external codec libraries) and libusb (for fenk-send) for
+# 64-bit Windows from the source archives in $FENK_WINDOWS_DEPS, into a
+# prefix that is kept and reused until an archive, this file or the
+# toolchain file changes.
 #
 # build_windows_deps ROOT DEPS OUTPUT_DIR prints the prefix on its last line.
 
@@ -24,6 +25,7 @@ build_windows_deps() {
   mkdir -p "$work"
   tar xzf "$deps/SDL2-2.30.9.tar.gz" -C "$work"
   tar xzf "$deps/libsndfile-1.2.2.tar.gz" -C "$work"
+  tar xzf "$deps/libusb-1.0.29.tar.gz" -C "$work"
 
   local common=(-G Ninja -DCMAKE_BUILD_TYPE=Release
                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
@@ -44,10 +46,19 @@ build_windows_deps() {
     -DINSTALL_PKGCONFIG_MODULE=ON >&2
   cmake --build "$work/sndfile-build" --target install >&2
 
+  # libusb's archive is its git tree: autogen.sh makes and runs configure
+  # (autoconf, automake, libtool). A DLL, as its LGPL wants it.
+  echo "windows: building libusb" >&2
+  (cd "$work/libusb-1.0.29" &&
+    ./autogen.sh --host=x86_64-w64-mingw32 --prefix="$prefix" --enable-shared --disable-static \
+      CC=x86_64-w64-mingw32-gcc-posix >&2 &&
+    make -j"$(nproc)" install >&2)
+
   # The licences go into the zip beside the DLLs.
   mkdir -p "$prefix/licences"
   cp "$work/SDL2-2.30.9/LICENSE.txt" "$prefix/licences/SDL2.txt"
   cp "$work/libsndfile-1.2.2/COPYING" "$prefix/licences/libsndfile.txt"
+  cp "$work/libusb-1.0.29/COPYING" "$prefix/licences/libusb.txt"
   rm -rf "$work"
   touch "$prefix/.complete"
   echo "$prefix"

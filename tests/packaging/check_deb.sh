@@ -45,8 +45,9 @@ contents() {
   if grep -v '^usr/' "$work/$name.txt" | grep -q .; then fail "$name installs outside /usr"; fi
 }
 contents "$player" fenk bin/fenk bin/fenk-make bin/fenk-info bin/fenk-render bin/fenk-live \
-  share/fenk/square.wav share/fenk/songs/demo.8xp share/man/man1/fenk.1.gz \
-  share/man/man1/fenk-live.1.gz share/doc/fenk/copyright share/doc/fenk/changelog.gz
+  bin/fenk-send share/fenk/square.wav share/fenk/songs/demo.8xp share/man/man1/fenk.1.gz \
+  share/man/man1/fenk-live.1.gz share/man/man1/fenk-send.1.gz lib/udev/rules.d/70-fenk-calculators.rules \
+  share/doc/fenk/copyright share/doc/fenk/changelog.gz
 contents "$library" libfsound1 'lib/[^/]*/libfsound\.so\.1' 'lib/[^/]*/libfsound\.so\.1\.[0-9.]*' \
   share/doc/libfsound1/copyright
 contents "$development" fenk-dev include/fsound.h include/fsound_offline.h \

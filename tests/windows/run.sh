@@ -56,6 +56,15 @@ live_screen() {
 }
 check "fenk-live.exe: its screen, and q from standard input" live_screen
 
+# fenk-send.exe starts libusb and looks for calculators: Wine has no USB
+# devices, so it finds none.
+send_list() {
+  local out
+  out=$(wine "$windows/bin/fenk-send.exe" --list </dev/null | tr -d '\r')
+  [ "$out" = "No calculator or cable found." ] || { echo "fenk-send.exe --list printed: $out"; return 1; }
+}
+check "fenk-send.exe --list under Wine, which has no USB devices" send_list
+
 # The same files from the Windows tools as from the Linux ones.
 same_files() {
   local song out

@@ -3,17 +3,16 @@
 // file (.8xp), a song text (.txt) or a MIDI file (.mid).
 #include <algorithm>
 #include <cassert>
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "compose/midi_export.h"
-#include "compose/midi_file.h"
 #include "compose/midi_import.h"
 #include "playback/song_engine.h"
 #include "compose/song_text.h"
 #include "songfile/songfile.h"
+#include "tools/common/song_source.h"
 #include "tools/common/tool_support.h"
 
 namespace {
@@ -22,47 +21,7 @@ constexpr const char* kProgram = "fenk-make";
 
 using songtext::kCalculatorFreeBytes;
 
-// The file's name without its folder and extension.
-std::string Stem(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// A calculator program name from a file name: its letters and digits in
-// capitals, at most 8, starting with a letter; "SONG" when none is left.
-std::string ProgramNameFor(const std::string& path) {
-    std::string name;
-    for (char c : Stem(path)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalpha(byte) || (std::isdigit(byte) && !name.empty())) name += static_cast<char>(std::toupper(byte));
-        if (name.size() == 8) break;
-    }
-    return name.empty() ? "SONG" : name;
-}
-
-enum class Form { Text, Midi, Program };
-
-const char* FormName(Form form) {
-    switch (form) {
-        case Form::Text: return "a song text";
-        case Form::Midi: return "a MIDI file";
-        case Form::Program: return "a song file";
-    }
-    return "";
-}
-
-bool IsMidiName(const std::string& path) {
-    const std::string extension = tools::LowerExtension(path);
-    return extension == ".mid" || extension == ".midi";
-}
-
-// A song file by its TI-83 Plus signature, whatever its name, or by its name.
-bool IsProgramFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    const std::string extension = tools::LowerExtension(path);
-    return extension == ".8xp" || extension == ".83p" || songfile::HasTiSignature(bytes);
-}
+using tools::SongForm;
 
 int WriteOut(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     const fenk::Status written = tools::WriteFileReplacing(path, bytes);
@@ -74,7 +33,7 @@ int WriteOut(const std::string& path, const std::vector<std::uint8_t>& bytes) {
 // The song of a song file as text or MIDI. The file's lines that fenk
 // prints (its failure, the truncation warning) say the same here.
 int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_t>& bytes,
-                    const std::string& outputPath, Form out) {
+                    const std::string& outputPath, SongForm out) {
     const songfile::ReadResult read = songfile::ReadTiProgramBytes(bytes.data(), bytes.size());
     const songfile::SongFileReport report = songfile::ReportSongFile(read);
     if (!report.ok) {
@@ -92,7 +51,7 @@ int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_
     const songfile::SongView& song = report.song;
     const std::uint64_t ticks = playback::MeasureSong(song).totalTicks;
     const std::string length = tools::FormatPlayingTime(ticks * songfile::kTickMilliseconds);
-    if (out == Form::Midi) {
+    if (out == SongForm::Midi) {
         const fenk::Result<midiexport::Export> exported = midiexport::ExportMidi(song);
         if (!exported.ok()) {
             std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), exported.reason.c_str());
@@ -106,7 +65,7 @@ int FromProgramFile(const std::string& sourcePath, const std::vector<std::uint8_
     }
     songtext::WriteOptions options;
     options.sourceName = sourcePath.substr(sourcePath.find_last_of("/\\") + 1);  // npos + 1 is 0
-    options.fallbackName = ProgramNameFor(sourcePath);
+    options.fallbackName = tools::ProgramNameFor(sourcePath);
     const fenk::Result<songtext::WrittenText> written = songtext::WriteSongText(read.value, song, options);
     if (!written.ok()) {
         std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), written.reason.c_str());
@@ -165,27 +124,27 @@ int Main(int argc, char** argv) {
         return 1;
     }
     const std::vector<std::uint8_t>& sourceBytes = read.value;
-    const Form source = IsMidiName(sourcePath) || midi::IsMidiFile(sourceBytes) ? Form::Midi
-                        : IsProgramFile(sourcePath, sourceBytes)                ? Form::Program
-                                                                                : Form::Text;
+    const SongForm source = tools::SongFormOf(sourcePath, sourceBytes);
     const std::string outExtension = tools::LowerExtension(outputPath);
-    const Form out = outExtension == ".txt" ? Form::Text : IsMidiName(outputPath) ? Form::Midi : Form::Program;
+    const SongForm out = outExtension == ".txt"           ? SongForm::Text
+                         : tools::IsMidiName(outputPath) ? SongForm::Midi
+                                                         : SongForm::Program;
     if (source == out) {
-        tools::PrintError(kProgram, sourcePath + " is " + FormName(source) + " already; OUT names " +
+        tools::PrintError(kProgram, sourcePath + " is " + tools::SongFormName(source) + " already; OUT names " +
                                         "the form to write: .8xp, .txt or .mid");
         return 1;
     }
-    if (source != Form::Midi &&
+    if (source != SongForm::Midi &&
         (!voicesText.empty() || transpose != 0 || !fromText.empty() || !toText.empty() || fit || !grid.empty())) {
         tools::PrintError(kProgram, "--voices, --transpose, --from, --to, --fit and --grid are for MIDI files (.mid, .midi)");
         return 1;
     }
-    if (source == Form::Program) return FromProgramFile(sourcePath, sourceBytes, outputPath, out);
+    if (source == SongForm::Program) return FromProgramFile(sourcePath, sourceBytes, outputPath, out);
 
     // An imported song may be written as its text instead of compiled.
-    const bool writeText = out == Form::Text;
+    const bool writeText = out == SongForm::Text;
     std::string sourceText(sourceBytes.begin(), sourceBytes.end());
-    if (source == Form::Midi) {
+    if (source == SongForm::Midi) {
         midiimport::ImportOptions options;
         if (!voicesText.empty()) {
             const fenk::Result<std::vector<midiimport::VoiceSource>> voices = midiimport::ParseVoiceSources(voicesText);
@@ -212,8 +171,8 @@ int Main(int argc, char** argv) {
         }
         options.fit = fit;
         options.grid = grid;
-        options.title = Stem(sourcePath);
-        options.programName = ProgramNameFor(writeText ? sourcePath : outputPath);
+        options.title = tools::FileStem(sourcePath);
+        options.programName = tools::ProgramNameFor(writeText ? sourcePath : outputPath);
         const fenk::Result<midiimport::Import> imported = midiimport::ImportMidiFile(sourceBytes, options);
         if (!imported.ok()) {
             std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), imported.reason.c_str());
@@ -224,36 +183,21 @@ int Main(int argc, char** argv) {
         for (const std::string& line : imported.value.summary) std::printf("  %s\n", line.c_str());
         sourceText = imported.value.text;
     }
-    const songtext::CompileResult compiled = songtext::CompileSongText(sourceText);
     // The warnings' lines are the source's; an imported text that is
     // written out gets none (its notes' cents are in the summary).
-    if (!writeText) {
-        for (const songtext::Message& warning : compiled.warnings) {
-            std::fprintf(stderr, "%s:%d: warning: %s\n", sourcePath.c_str(), warning.line,
-                         warning.text.c_str());
-        }
-    }
-    if (!compiled.ok) {
-        for (const songtext::Message& mistake : compiled.errors) {
-            std::fprintf(stderr, "%s:%d: %s\n", sourcePath.c_str(), mistake.line,
-                         mistake.text.c_str());
-        }
-        return 1;
-    }
-
-    const fenk::Result<songtext::ProgramFile> built = songtext::BuildProgramFile(compiled);
-    if (!built.ok()) {
-        std::fprintf(stderr, "%s: %s\n", sourcePath.c_str(), built.reason.c_str());
+    const tools::CompiledSong built = tools::CompileSong(sourcePath, sourceText, !writeText);
+    if (!built.ok) {
         // An import can be made smaller: a part of it, or its longest start.
-        if (source == Form::Midi) {
+        if (source == SongForm::Midi && built.compiled.ok) {
             std::fprintf(stderr, "%s: import a part with --from and --to (a bar number or a time such as 1:30.0), "
                                  "the longest start that fits with --fit, or fewer rows with --grid 1/16\n",
                          sourcePath.c_str());
         }
         return 1;
     }
-    const std::vector<std::uint8_t>& file = built.value.file;
-    if (out == Form::Midi) return FromProgramFile(sourcePath, file, outputPath, out);
+    const songtext::CompileResult& compiled = built.compiled;
+    const std::vector<std::uint8_t>& file = built.program.file;
+    if (out == SongForm::Midi) return FromProgramFile(sourcePath, file, outputPath, out);
     if (writeText) {
         if (WriteOut(outputPath, std::vector<std::uint8_t>(sourceText.begin(), sourceText.end())) != 0) return 1;
         std::printf("%s: the song text, %zu bytes as a .8xp\n", outputPath.c_str(), file.size());
@@ -266,7 +210,7 @@ int Main(int argc, char** argv) {
     if (WriteOut(outputPath, file) != 0) return 1;
     // The length as the player plays it; the rows as written, each section once.
     const songfile::ParseResult laid =
-        songfile::ParseSong(built.value.body.data(), built.value.body.size());
+        songfile::ParseSong(built.program.body.data(), built.program.body.size());
     assert(laid.ok());  // the builder lays out songs
     const std::uint64_t ticks = playback::MeasureSong(laid.value).totalTicks;
     std::size_t rows = 0;

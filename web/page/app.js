@@ -6,6 +6,7 @@ import { playingTime } from './fenk-engine.js';
 import { Tracker } from './tracker.js';
 import { Drafts, DraftKeeper } from './drafts.js';
 import { SongModel, newSongText, noteName, textFacts, useTextFacts } from './song-lines.js';
+import { hasWebUsb, kNoWebUsb, sendToCalculator } from './send.js';
 
 const $ = (id) => document.getElementById(id);
 const kVoiceColours = ['#ff6b6b', '#ffd166', '#06d6a0', '#4cc9f0'];
@@ -610,6 +611,39 @@ async function openSharedSong() {
   return true;
 }
 
+// -- sending to a calculator
+
+// The open song's .8xp, the bytes Download .8xp gives, through WebUSB.
+async function sendSong() {
+  const button = $('send-calculator');
+  const status = $('send-status');
+  const bar = $('send-progress');
+  if (!hasWebUsb()) {
+    status.textContent = kNoWebUsb;
+    return;
+  }
+  button.disabled = true;
+  status.textContent = '';
+  try {
+    const sent = await sendToCalculator(player.engine, player.programFile(), {
+      progress: (done, total, name, calculator) => {
+        bar.hidden = false;
+        bar.max = total || 1;
+        bar.value = done;
+        status.textContent = `Sending ${name} to the ${calculator}: ${Math.floor(100 * done / (total || 1))} %`;
+      },
+    });
+    status.textContent = sent.message;
+    document.body.dataset.sent = sent.ok ? 'ok' : 'failed';
+  } catch (error) {
+    status.textContent = `Nothing was sent: ${error.message}`;
+    document.body.dataset.sent = 'failed';
+  } finally {
+    bar.hidden = true;
+    button.disabled = false;
+  }
+}
+
 // -- controls and keys
 
 function control(id, action) { $(id).addEventListener('click', action); }
@@ -646,6 +680,8 @@ function setUpControls() {
   });
   setUpTracker();
   control('download-8xp', () => download(new Blob([player.programFile()]), `${songName}.8xp`));
+  control('send-calculator', sendSong);
+  if (!hasWebUsb()) $('send-calculator').title = kNoWebUsb;
   control('download-mid', () => {
     try {
       download(player.midiFile(), `${songName}.mid`);

@@ -12,7 +12,7 @@
 const kVersion = 'dev';
 const kPrefix = `fenk:${new URL(self.registration.scope).pathname}:`;
 const kCache = `${kPrefix}${kVersion}`;
-const kFiles = ['./', 'index.html', 'style.css', 'app.js', 'tracker.js', 'song-lines.js', 'drafts.js',
+const kFiles = ['./', 'index.html', 'style.css', 'app.js', 'tracker.js', 'song-lines.js', 'drafts.js', 'send.js',
                 'fenk-player.js', 'fenk-engine.js', 'fenk-worklet.js', 'wasi.js', 'fenk.wasm', 'square.wav',
                 'manifest.webmanifest', 'icon-192.png', 'icon-512.png', 'fflate.js', 'examples/index.json'];
 
