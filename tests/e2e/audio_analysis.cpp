@@ -284,6 +284,25 @@ long FirstSound(const Stereo& sound, double threshold, std::size_t from) {
     return -1;
 }
 
+std::vector<long> AlternatingRowOnsets(const Stereo& sound, std::size_t rows, double threshold) {
+    std::vector<long> onsets(rows, -1);
+    std::size_t from = 0;
+    for (std::size_t row = 0; row < rows; ++row) {
+        const std::vector<float>& side = row % 2 == 0 ? sound.left : sound.right;
+        for (std::size_t frame = from; frame < side.size(); ++frame) {
+            if (std::fabs(side[frame]) > threshold) {
+                onsets[row] = static_cast<long>(frame);
+                break;
+            }
+        }
+        if (onsets[row] < 0) break;
+        // A row's onset is well past the one before: skip the row before's
+        // own first frames.
+        from = static_cast<std::size_t>(onsets[row]) + 40;
+    }
+    return onsets;
+}
+
 RowStarts LocateRowStarts(const Stereo& sound, const std::vector<HeardRow>& rows, long approximateStart) {
     RowStarts result;
     const double rate = sound.rate;

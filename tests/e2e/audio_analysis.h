@@ -59,6 +59,13 @@ double MaxAbs(const std::vector<float>& side, std::size_t first, std::size_t las
 // side; -1 when there is none.
 long FirstSound(const Stereo& sound, double threshold, std::size_t from = 0);
 
+// The first frame of each of `rows` rows that sound one at a time on
+// alternate sides (row 0 on the left, row 1 on the right, ...): for each
+// row, the first frame with |sample| above `threshold` on its side, looked
+// for from 40 frames after the row before began. From the first row not
+// heard on, the frames are -1.
+std::vector<long> AlternatingRowOnsets(const Stereo& sound, std::size_t rows, double threshold);
+
 // A row as heard: the square pitches (Hz) that sound on each side, all
 // started at the row's first frame, and its length in ticks of 5 ms.
 struct HeardRow {

@@ -99,19 +99,8 @@ TEST(PulseAudioTest, EveryRowLastsItsTicksThroughTheOwnOutput) {
     if (ChecksAWindowsBuild()) GTEST_SKIP() << kWindowsBuild;
     test_support::TempDir dir;
     dir.Write("level.wav", fsound_test::WavBytes(fsound_test::LevelSpec(32)));
-    test_support::SongParts song;
-    song.name = "TICKS";
-    song.title = "Ticks";
-    const int ticks[] = {1, 2, 3, 5, 8, 10, 20, 37};
-    std::vector<songfile::SongRow> rows;
-    std::vector<int> lengths;
-    for (int row = 0; row < 17; ++row) {
-        const auto duration = static_cast<std::uint16_t>(row == 16 ? 10 : ticks[(row + 3 * (row / 8)) % 8]);
-        rows.push_back(row % 2 == 0 ? Row(100, 0, 0, 0, duration) : Row(0, 0, 100, 0, duration));
-        lengths.push_back(duration);
-    }
-    song.sections = {rows};
-    song.order = {0};
+    const test_support::SongParts song = song_check::RowLengthsSong();
+    const std::vector<songfile::SongRow>& rows = song.sections[0];
     dir.Write("ticks.8xp", test_support::SongFile(song));
     const player_run::Run run =
         player_run::PlayOnPulseAudio({"ticks.8xp", "level.wav"}, pulse, dir.Path().string());
@@ -119,21 +108,14 @@ TEST(PulseAudioTest, EveryRowLastsItsTicksThroughTheOwnOutput) {
     EXPECT_EQ(run.program.ExitStatus(), 0) << run.program.err;
 
     const int rate = run.sound.rate;
-    std::vector<long> onsets;
+    const std::vector<long> onsets = audio_analysis::AlternatingRowOnsets(run.sound, rows.size(), 0.05);
     long worst = 0;
     for (std::size_t row = 0; row < rows.size(); ++row) {
-        const std::vector<float>& side = run.sound.Side(static_cast<int>(row % 2));
-        long onset = -1;
-        for (std::size_t frame = row == 0 ? 0 : static_cast<std::size_t>(onsets.back()) + 40;
-             frame < side.size() && onset < 0; ++frame) {
-            if (std::fabs(side[frame]) > 0.05) onset = static_cast<long>(frame);
-        }
-        ASSERT_GE(onset, 0) << "row " << row << " not heard";
-        onsets.push_back(onset);
+        ASSERT_GE(onsets[row], 0) << "row " << row << " not heard";
         if (row == 0) continue;
-        const long error = onsets[row] - onsets[row - 1] - lengths[row - 1] * rate / 200;
+        const long error = onsets[row] - onsets[row - 1] - rows[row - 1].duration * rate / 200;
         if (std::labs(error) > std::labs(worst)) worst = error;
-        EXPECT_LE(std::labs(error), 2) << "row " << row - 1 << " of " << lengths[row - 1] << " ticks";
+        EXPECT_LE(std::labs(error), 2) << "row " << row - 1 << " of " << rows[row - 1].duration << " ticks";
     }
     std::printf("own output through PulseAudio: worst row-length error %ld frames (%.3f ms) over %zu rows\n",
                 worst, worst * 1e3 / rate, rows.size() - 1);

@@ -31,6 +31,22 @@ std::vector<audio_analysis::HeardRow> Heard(const std::vector<PlayedRow>& rows) 
     return heard;
 }
 
+test_support::SongParts RowLengthsSong() {
+    test_support::SongParts song;
+    song.name = "TICKS";
+    song.title = "Ticks";
+    const int ticks[] = {1, 2, 3, 5, 8, 10, 20, 37};
+    std::vector<songfile::SongRow> rows;
+    for (int row = 0; row < 17; ++row) {
+        const auto duration = static_cast<std::uint16_t>(row == 16 ? 10 : ticks[(row + 3 * (row / 8)) % 8]);
+        rows.push_back(row % 2 == 0 ? test_support::Row(100, 0, 0, 0, duration)
+                                    : test_support::Row(0, 0, 100, 0, duration));
+    }
+    song.sections = {rows};
+    song.order = {0};
+    return song;
+}
+
 std::string StatusLines(int section, std::uint16_t offset, int rows) {
     std::string lines;
     for (int note = 0; note < rows; ++note) {

@@ -23,6 +23,13 @@ struct PlayedRow {
 std::vector<PlayedRow> RowsInPlayingOrder(const test_support::SongParts& song, bool mono);
 std::vector<audio_analysis::HeardRow> Heard(const std::vector<PlayedRow>& rows);
 
+// A song of 17 rows of 1 to 37 ticks in a mixed order (the last of 10),
+// each sounding one voice at period 100 alone, on the left for even rows
+// and on the right for odd ones: played with a looped constant level, the
+// distance between two rows' onsets (audio_analysis::AlternatingRowOnsets)
+// is the row's length, to the frame. Named TICKS, titled "Ticks".
+test_support::SongParts RowLengthsSong();
+
 // The status lines of a section's first `rows` rows, with "CPU:#" for the
 // figure: "Note:000 Section:<section>=<offset> CPU:#\r" and so on.
 std::string StatusLines(int section, std::uint16_t offset, int rows);
