@@ -19,6 +19,8 @@ old=${2:+$(cd "$2" && pwd)}
 runs=${RUNS:-3}
 # shellcheck source=../lib/dependencies.sh
 source "$root/scripts/lib/dependencies.sh"
+# shellcheck source=timing.sh
+source "$root/scripts/measure/timing.sh"
 ensure_packages time python3
 
 work=$(mktemp -d)
@@ -69,18 +71,6 @@ header = b'MThd' + struct.pack('>IHHH', 6, 1, len(tracks), ppq)
 open(sys.argv[1], 'wb').write(header + b''.join(tracks))
 PYTHON
 
-# measure LABEL STATUS COMMAND...: appends "LABEL wall cpu" to
-# $work/figures and keeps the output in $work/LABEL.out; the command must
-# end with STATUS.
-measure() {
-  local label=$1 expected=$2 status=0; shift 2
-  /usr/bin/time -o "$work/time.txt" -f '%e %U %S' "$@" </dev/null >"$work/$label.out" 2>&1 || status=$?
-  if [ "$status" -ne "$expected" ]; then
-    echo "$label ended with status $status:" >&2; cat "$work/$label.out" >&2; return 1
-  fi
-  read -r wall user system < <(tail -n 1 "$work/time.txt")
-  echo "$label $wall $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" >>"$work/figures"
-}
 
 : >"$work/figures"
 for round in $(seq "$runs"); do
@@ -97,11 +87,7 @@ for round in $(seq "$runs"); do
 done
 
 echo "29-minute MIDI file, 3480 tempo changes, four lines"
-awk '
-  { if (!($1 in fast) || $2 < fast[$1]) fast[$1] = $2
-    if ($2 > slow[$1]) slow[$1] = $2
-    if (!($1 in low) || $3 < low[$1]) low[$1] = $3
-    if ($3 > high[$1]) high[$1] = $3 }
+awk "$timing_ranges"'
   END {
     printf "| fenk-make | wall time | CPU time |\n|---|---|---|\n"
     n = split("old-import new-import old-fit new-fit", order, " ")

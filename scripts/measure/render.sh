@@ -22,6 +22,8 @@ old=${2:+$(cd "$2" && pwd)}
 runs=${RUNS:-3}
 # shellcheck source=../lib/dependencies.sh
 source "$root/scripts/lib/dependencies.sh"
+# shellcheck source=timing.sh
+source "$root/scripts/measure/timing.sh"
 ensure_packages openmpt123 time python3
 for program in fenk-make fenk-render; do
   [ -x "$build/bin/$program" ] || { echo "$build/bin/$program is missing: build it first" >&2; exit 1; }
@@ -32,32 +34,19 @@ trap 'rm -rf "$work"' EXIT
 python3 "$root/scripts/measure/tune.py" "$work"
 "$build/bin/fenk-make" "$work/long.txt" "$work/long.8xp" >/dev/null
 
-# measure LABEL COMMAND...: appends "LABEL wall cpu" to $work/figures.
-measure() {
-  local label=$1; shift
-  /usr/bin/time -o "$work/time.txt" -f '%e %U %S' "$@" </dev/null >"$work/out.txt" 2>&1 || {
-    echo "$label failed:" >&2; cat "$work/out.txt" >&2; return 1
-  }
-  read -r wall user system < <(tail -n 1 "$work/time.txt")
-  echo "$label $wall $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')" >>"$work/figures"
-}
 
 : >"$work/figures"
 for round in $(seq "$runs"); do
   echo "round $round of $runs" >&2
-  measure fenk-render "$build/bin/fenk-render" "$work/long.8xp" "$work/fenk.wav" --rate 32000
-  measure openmpt123 openmpt123 --render --force --quiet --samplerate 32000 --no-float \
+  measure fenk-render 0 "$build/bin/fenk-render" "$work/long.8xp" "$work/fenk.wav" --rate 32000
+  measure openmpt123 0 openmpt123 --render --force --quiet --samplerate 32000 --no-float \
     --output-type wav "$work/long.mod"
   if [ -n "$old" ]; then
-    measure fenk-render-before "$old/bin/fenk-render" "$work/long.8xp" "$work/old.wav" --rate 32000
+    measure fenk-render-before 0 "$old/bin/fenk-render" "$work/long.8xp" "$work/old.wav" --rate 32000
   fi
 done
 
-awk '
-  { if (!($1 in fast) || $2 < fast[$1]) fast[$1] = $2
-    if ($2 > slow[$1]) slow[$1] = $2
-    if (!($1 in low) || $3 < low[$1]) low[$1] = $3
-    if ($3 > high[$1]) high[$1] = $3 }
+awk "$timing_ranges"'
   END {
     printf "| 409.6 s of song, 16-bit WAV at 32000 Hz | wall time | real time | CPU time | over openmpt123 by wall | by CPU |\n"
     printf "|---|---|---|---|---|---|\n"
