@@ -44,29 +44,33 @@ std::string SndfileReason(SNDFILE* file) {
 }
 
 // Samples of -1..1 as 16-bit values, the same ones libsndfile's clipping
-// conversion (SFC_SET_CLIPPING) gives: x * 32768 rounded down, clipped to
-// -32768..32767. Several times as fast as its loop of one sample at a time.
+// conversion (SFC_SET_CLIPPING) gives: it rounds x * 2^31 to the nearest
+// integer (clipped to the 32-bit range) and keeps the top 16 bits, which is
+// x * 32768 rounded down except just below a whole step, where the rounding
+// at 2^31 goes up (-1e-10 gives 0, not -1). Several times as fast as its
+// loop of one sample at a time.
 void ToSixteenBit(const float* from, std::size_t count, std::int16_t* to) {
+    // The largest float below 2^31: a sample at or above 1 keeps 32767.
+    constexpr float kHighest = 2147483520.0f;
+    constexpr float kScale = 2147483648.0f;
     std::size_t i = 0;
 #if defined(__SSE2__)
-    const __m128 scale = _mm_set1_ps(32768.0f), lowest = _mm_set1_ps(-32768.0f);
+    const __m128 scale = _mm_set1_ps(kScale), lowest = _mm_set1_ps(-kScale), highest = _mm_set1_ps(kHighest);
     const auto four = [&](const float* at) {
-        const __m128 scaled = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(at), scale), lowest), scale);
-        // Truncated, then one less where that went up (below zero).
-        const __m128i truncated = _mm_cvttps_epi32(scaled);
-        const __m128 above = _mm_cmplt_ps(scaled, _mm_cvtepi32_ps(truncated));
-        return _mm_add_epi32(truncated, _mm_castps_si128(above));
+        // max gives `lowest` for a NaN, as libsndfile's 0x80000000 does.
+        const __m128 scaled = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(at), scale), lowest), highest);
+        return _mm_srai_epi32(_mm_cvtps_epi32(scaled), 16);
     };
-    // packs saturates 32768 to 32767, as the clipping does.
     for (; i + 8 <= count; i += 8) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_packs_epi32(four(from + i), four(from + i + 4)));
     }
 #endif
     for (; i < count; ++i) {
-        const float scaled = std::floor(from[i] * 32768.0f);
-        to[i] = !(scaled > -32768.0f) ? std::int16_t{-32768}  // a NaN too, as the vectors do
-                : scaled >= 32767.0f  ? std::int16_t{32767}
-                                      : static_cast<std::int16_t>(scaled);
+        const float scaled = from[i] * kScale;
+        const std::int32_t value = !(scaled > -kScale) ? INT32_MIN  // a NaN too, as the vectors do
+                                   : scaled > kHighest ? INT32_MAX
+                                                       : static_cast<std::int32_t>(std::lrintf(scaled));
+        to[i] = static_cast<std::int16_t>(value >> 16);
     }
 }
 
