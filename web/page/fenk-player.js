@@ -134,7 +134,7 @@ export class FenkPlayer extends EventTarget {
     if (!this.song) return;
     this.wantPlaying = true;
     this.post({ type: 'play', playing: true });
-    const resumed = this.context.resume();
+    const resumed = this.resumeContext();
     await this.ensureStream();
     await resumed;
   }
@@ -178,7 +178,7 @@ export class FenkPlayer extends EventTarget {
   async preview(voice, period) {
     if (!this.song) return;
     this.post({ type: 'preview', voice, period });
-    if (this.context.state !== 'running') this.context.resume();
+    this.resumeContext();
     if (!this.node) {
       await this.ensureStream();
       this.post({ type: 'preview', voice, period });
@@ -255,6 +255,13 @@ export class FenkPlayer extends EventTarget {
     if (this.song) this.engine.closeSong(this.song.handle);
     result.program = this.engine.songProgram(result.handle);
     this.song = { handle: result.handle, bytes: result.program, info: result, roll: null };
+  }
+
+  // Lets the audio context run, made first where no song has opened it yet
+  // (a song that came in as an edit); resolves when it runs.
+  resumeContext() {
+    if (!this.context) this.createContext();
+    return this.context.state === 'running' ? Promise.resolve() : this.context.resume();
   }
 
   createContext() {
