@@ -67,7 +67,8 @@ std::vector<std::string> OrderNames(const CompileResult& compiled, const Lines& 
     std::vector<std::string> names;
     for (int line : compiled.orderLines) {
         const std::vector<std::string> words = Words(lines[static_cast<std::size_t>(line - 1)]);
-        names.insert(names.end(), words.begin() + (words.empty() ? 0 : 1), words.end());
+        // The first word is the keyword `order`.
+        if (words.size() > 1) names.insert(names.end(), words.begin() + 1, words.end());
     }
     return names;
 }
@@ -133,7 +134,7 @@ fenk::Result<std::string> WithSectionAdded(const std::string& text, const std::s
     Lines lines = SplitLines(text);
     const std::vector<std::string> order = OrderNames(layout, lines);
     // 0-based: the new lines go before line `at`.
-    std::size_t at = lines.size() > 0 && lines.back().empty() ? lines.size() - 1 : lines.size();
+    std::size_t at = !lines.empty() && lines.back().empty() ? lines.size() - 1 : lines.size();
     if (const SourceSection* shown = FindSection(layout, after)) {
         at = static_cast<std::size_t>(LastLine(*shown));
     } else if (!layout.orderLines.empty()) {
